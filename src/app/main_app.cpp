@@ -1,0 +1,51 @@
+#include "app/main_app.h"
+
+#include <QCoreApplication>
+
+#include "app/globals.h"
+#include "platform/host_addresses.h"
+#include "platform/message_box.h"
+#include "platform/network_startup.h"
+#include "ui/main_dlg.h"
+
+namespace {
+
+// The host entry lives as long as the process, like the resolver's record it stands for.
+HostEntry s_hostEntry;
+
+void LookUpLocalHost()
+{
+    const std::optional<QString> name = LocalHostName();
+    if (!name) {
+        AppMessageBox(QStringLiteral("获取本机地址失败!"));
+        return;
+    }
+    s_hostEntry = ResolveHostEntry(*name);
+    g_pHostEntry = s_hostEntry.addresses.isEmpty() ? nullptr : &s_hostEntry;
+}
+
+} // namespace
+
+CMainApp::CMainApp(NetworkStarter startNetwork)
+    : m_startNetwork(startNetwork ? std::move(startNetwork) : NetworkStarter(StartNetwork))
+{
+}
+
+int CMainApp::InitInstance()
+{
+    // Window titles stay exactly as given: the name is not set as the display name, which
+    // some platforms append to every title.
+    QCoreApplication::setApplicationName(kAppDisplayName);
+
+    if (!m_startNetwork()) {
+        AppMessageBox(QStringLiteral("网络版本校验不匹配，启动失败!"));
+        return 1;
+    }
+    LookUpLocalHost();
+
+    {
+        CMainDlg mainDlg;
+        mainDlg.DoModal();
+    }
+    return 0;
+}

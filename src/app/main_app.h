@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+
+// Starts and ends the program: networking, the host lookup, then the main window, modally.
+class CMainApp
+{
+public:
+    using NetworkStarter = std::function<bool()>;
+
+    explicit CMainApp(NetworkStarter startNetwork = {});
+
+    // Runs the whole life of the program; returns its exit status.
+    int InitInstance();
+
+private:
+    NetworkStarter m_startNetwork;
+};

@@ -1,0 +1,6 @@
+#include "client/client_page.h"
+
+CClientPage::CClientPage(QWidget *parent)
+    : CDialogPage(kTemplateId, parent)
+{
+}

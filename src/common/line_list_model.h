@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QByteArray>
+
+#include <deque>
+
+// The lines of a list box, kept as the GBK bytes they were given. A deque makes inserting
+// at the top as cheap at a million lines as at ten; lines are decoded only when shown.
+class LineListModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+public:
+    explicit LineListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+    int Count() const { return static_cast<int>(m_lines.size()); }
+    const QByteArray &Line(int row) const { return m_lines[static_cast<size_t>(row)]; }
+
+    // Inserts before row (-1 or Count() appends); returns the row, or -1 for a bad row.
+    int InsertLine(int row, const QByteArray &line);
+    bool RemoveLine(int row);
+    void Clear();
+
+private:
+    std::deque<QByteArray> m_lines;
+};

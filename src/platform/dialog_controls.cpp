@@ -1,0 +1,28 @@
+#include "platform/dialog_controls.h"
+
+#include <QAction>
+#include <QVariant>
+#include <QWidget>
+
+void SetCommandId(QAction *action, int id)
+{
+    action->setProperty(kCommandIdProperty, id);
+}
+
+QWidget *FindControl(const QWidget *root, int id)
+{
+    const auto children = root->findChildren<QWidget *>();
+    for (QWidget *child : children) {
+        const QVariant value = child->property(kControlIdProperty);
+        if (value.isValid() && value.toInt() == id)
+            return child;
+    }
+    return nullptr;
+}
+
+QRect DialogUnitsRect(int x, int y, int width, int height)
+{
+    auto across = [](int units) { return units * 3 / 2; };
+    auto down = [](int units) { return units * 13 / 8; };
+    return QRect(across(x), down(y), across(width), down(height));
+}

@@ -1,0 +1,6 @@
+#include "udpserver/udp_server_page.h"
+
+CUdpServerPage::CUdpServerPage(QWidget *parent)
+    : CDialogPage(kTemplateId, parent)
+{
+}

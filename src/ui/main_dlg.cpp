@@ -1,0 +1,215 @@
+#include "ui/main_dlg.h"
+
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/globals.h"
+#include "client/client_page.h"
+#include "platform/dialog_controls.h"
+#include "platform/message_box.h"
+#include "platform/window_timers.h"
+#include "tcpserver/tcp_server_page.h"
+#include "udpserver/udp_server_page.h"
+#include "ui/log_page.h"
+#include "ui/page_tab_ctrl.h"
+#include "ui/part_status_bar.h"
+#include "ui/system_log.h"
+#include "ui/uptime.h"
+#include "ui/web_page.h"
+
+namespace {
+
+constexpr int kMainTimerId = 0;
+const QRect kClientArea = DialogUnitsRect(0, 0, 473, 292);
+constexpr int kStatusBarHeight = 28;
+
+} // namespace
+
+CMainDlg::CMainDlg(QWidget *parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , m_tabPages(nullptr)
+    , m_hIcon(QStringLiteral(":/icons/128.png"))
+    , m_tcpServerPage(new CTcpServerPage)
+    , m_udpServerPage(new CUdpServerPage)
+    , m_logPage(new CLogPage)
+    , m_clientPage(new CClientPage)
+    , m_webPage(new CDlg_Html_Quorvale)
+    , m_menuBar(new QMenuBar(this))
+    , m_client(new QWidget(this))
+    , m_timers(new WindowTimers(this))
+{
+    setWindowTitle(kAppDisplayName);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    layout->addWidget(m_client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_client->setFixedSize(kClientArea.size());
+
+    auto *banner = new QLabel(m_client);
+    banner->setPixmap(QPixmap(QStringLiteral(":/icons/148.png")));
+    banner->setScaledContents(true);
+    banner->setGeometry(DialogUnitsRect(1, 0, 52, 277));
+
+    m_tabPages = WithControlId(new CPageTabCtrl(m_client), 1000);
+    m_tabPages->setGeometry(DialogUnitsRect(55, 0, 418, 275));
+    // The tab control creates and places the pages; until then they wait hidden inside it.
+    for (QWidget *page : std::initializer_list<QWidget *>{m_tcpServerPage, m_udpServerPage, m_logPage, m_clientPage, m_webPage})
+        page->setParent(m_tabPages);
+
+    CreateMenu();
+    connect(m_timers, &WindowTimers::Timeout, this, &CMainDlg::OnTimer);
+}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::Create()
+{
+    if (m_created)
+        return;
+    m_created = true;
+    OnInitDialog();
+}
+
+int CMainDlg::DoModal()
+{
+    Create();
+    return exec();
+}
+
+QWidget *CMainDlg::GetDlgItem(int id) const
+{
+    return FindControl(this, id);
+}
+
+void CMainDlg::OnInitDialog()
+{
+    // The big icon is the application icon; the small one is icon 143 (set with the status bar).
+    setWindowIcon(m_hIcon);
+
+    m_tabPages->AddPage(QStringLiteral("TCP Server"), m_tcpServerPage, CTcpServerPage::kTemplateId);
+    m_tabPages->AddPage(QStringLiteral("UDP Server"), m_udpServerPage, CUdpServerPage::kTemplateId);
+    m_tabPages->AddPage(QStringLiteral("TCP/UDP Client"), m_clientPage, CClientPage::kTemplateId);
+    m_tabPages->AddPage(QStringLiteral("Quorvale工作室"), m_webPage, CDlg_Html_Quorvale::kTemplateId);
+    m_tabPages->AddPage(QStringLiteral("日志"), m_logPage, CLogPage::kTemplateId);
+    m_tabPages->CreatePages();
+
+    m_timers->SetTimer(kMainTimerId, 1000);
+    CreateStatusBar();
+    StartSystemLog();
+}
+
+QAction *CMainDlg::AddCommand(QMenu *menu, const QString &caption, int commandId)
+{
+    QAction *action = menu->addAction(caption);
+    SetCommandId(action, commandId);
+    m_commands.insert(commandId, action);
+    return action;
+}
+
+void CMainDlg::CreateMenu()
+{
+    QMenu *functions = m_menuBar->addMenu(QStringLiteral("功能"));
+    AddCommand(functions, QStringLiteral("IP信息"), 32773);
+    functions->addSeparator();
+    const struct { const char *caption; int command; int page; } pageCommands[] = {
+        {"TCP Server", 32774, 0}, {"UDP Server", 32775, 1}, {"TCP/UDP Client", 32784, 2},
+        {"工作室介绍", 32783, 3}, {"日志", 32782, 4},
+    };
+    for (const auto &entry : pageCommands) {
+        QAction *action = AddCommand(functions, QString::fromUtf8(entry.caption), entry.command);
+        connect(action, &QAction::triggered, this, [this, page = entry.page] { m_tabPages->SetActivePage(page); });
+    }
+    functions->addSeparator();
+    AddCommand(functions, QStringLiteral("退  出"), 32776);
+
+    QMenu *dataLogs = m_menuBar->addMenu(QStringLiteral("数据日志"));
+    AddCommand(dataLogs, QStringLiteral("系统日志"), 32788);
+    AddCommand(dataLogs, QStringLiteral("TCP服务器日志"), 32785);
+    AddCommand(dataLogs, QStringLiteral("UDP服务器日志"), 32786);
+    AddCommand(dataLogs, QStringLiteral("TCP/UDP客户端日志"), 32787);
+
+    QMenu *help = m_menuBar->addMenu(QStringLiteral("帮助"));
+    AddCommand(help, QStringLiteral("帮助"), 32777);
+    help->addSeparator();
+    QMenu *online = help->addMenu(QStringLiteral("在线帮助"));
+    AddCommand(online, QStringLiteral("访问网站"), 32779);
+    AddCommand(online, QStringLiteral("邮件帮助"), 32780);
+    help->addSeparator();
+    AddCommand(help, QStringLiteral("关于"), 32781);
+}
+
+void CMainDlg::CreateStatusBar()
+{
+    m_pStatusBar = WithControlId(new PartStatusBar(m_client), 0);
+    m_pStatusBar->setGeometry(0, kClientArea.height() - kStatusBarHeight, kClientArea.width(), kStatusBarHeight);
+    m_pStatusBar->SetParts({300, 520, 620, 720, -1});
+
+    // Icon 143 becomes the window's small icon; the application icon it replaces goes to part 0.
+    QIcon icons = m_hIcon;
+    icons.addFile(QStringLiteral(":/icons/143.png"), QSize(16, 16));
+    setWindowIcon(icons);
+    m_pStatusBar->SetIcon(0, m_hIcon);
+
+    m_pStatusBar->SetText(0, QStringLiteral("Velvane V1.03 启动成功"));
+    m_pStatusBar->SetText(1, QStringLiteral("系统运行时间"));
+    m_pStatusBar->SetText(2, QStringLiteral("日期"));
+    m_pStatusBar->SetText(3, QStringLiteral("时间"));
+    m_pStatusBar->show();
+}
+
+void CMainDlg::StartSystemLog()
+{
+    const QString startText = DateTimeText(QDateTime::currentDateTime());
+    const auto answer = PageMessageBox(this, kAppDisplayName, QStringLiteral("是否需要系统保存日志？"),
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning);
+    if (answer == QMessageBox::Yes)
+        SystemLog::EnableLogFile(startText);
+    SystemLog::Append(startText + QStringLiteral(" Velvane V1.03 启动成功\r\n"));
+}
+
+void CMainDlg::OnTimer(int)
+{
+    AdvanceUptime();
+    const QDateTime now = QDateTime::currentDateTime();
+    if (m_pStatusBar) {
+        m_pStatusBar->SetText(1, UptimeText());
+        m_pStatusBar->SetText(2, DateText(now));
+        m_pStatusBar->SetText(3, TimeText(now));
+    }
+    g_strDateTime = DateTimeText(now);
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        reject();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // Enter inside a page presses that page's default button; anywhere else it is OK.
+        for (QWidget *widget = focusWidget(); widget && widget != this; widget = widget->parentWidget()) {
+            if (auto *page = qobject_cast<CDialogPage *>(widget)) {
+                if (QPushButton *button = page->DefaultButton()) {
+                    if (button->isEnabled())
+                        button->click();
+                    return;
+                }
+                break;
+            }
+        }
+        accept();
+        return;
+    }
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}

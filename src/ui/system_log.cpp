@@ -1,0 +1,104 @@
+#include "ui/system_log.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+#include "app/globals.h"
+#include "common/line_list_box.h"
+#include "platform/gbk.h"
+#include "platform/message_box.h"
+
+namespace SystemLog {
+
+namespace {
+
+const QByteArray kFiveEmptyLines = "\r\n\r\n\r\n\r\n\r\n";
+const QString kBanner = QStringLiteral("*-------------------Velvane日志------------------*\r\n");
+
+// A file that stops taking lines is said once, not once per line, until it works again.
+bool s_fileFailureReported = false;
+
+bool WriteAll(QFile &file, const QByteArray &bytes)
+{
+    return file.write(bytes) == bytes.size();
+}
+
+bool AppendToLogFile(const QByteArray &bytes)
+{
+    g_systemLogFile.setFileName(g_strSystemLogPath);
+    if (!g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+        return false;
+    const bool written = WriteAll(g_systemLogFile, bytes) && g_systemLogFile.flush();
+    g_systemLogFile.close();
+    return written;
+}
+
+void InsertListLine(const QByteArray &line)
+{
+    if (g_pSystemLogList)
+        g_pSystemLogList->InsertString(0, line);
+}
+
+void AppendOnGuiThread(const QString &listText, const QString &fileText)
+{
+    InsertListLine(ToGbk(listText));
+    if (!g_bSystemLogFile)
+        return;
+    if (AppendToLogFile(ToGbk(fileText))) {
+        s_fileFailureReported = false;
+        return;
+    }
+    if (!s_fileFailureReported) {
+        s_fileFailureReported = true;
+        InsertListLine(ToGbk(g_strDateTime + QStringLiteral(" 写入系统日志文件失败: ") + g_strSystemLogPath + QStringLiteral("\r\n")));
+    }
+}
+
+} // namespace
+
+void Append(const QString &listText, const QString &fileText)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        AppendOnGuiThread(listText, fileText);
+        return;
+    }
+    // Queued calls run one after the other in the order they were posted.
+    QMetaObject::invokeMethod(app, [listText, fileText] { AppendOnGuiThread(listText, fileText); }, Qt::QueuedConnection);
+}
+
+void Append(const QString &text)
+{
+    Append(text, text);
+}
+
+QString PathInCurrentDirectory(const QString &fileName)
+{
+    return QDir::current().absoluteFilePath(fileName);
+}
+
+bool EnableLogFile(const QString &startText)
+{
+    g_strSystemLogPath = PathInCurrentDirectory(QStringLiteral("log.txt"));
+    const QByteArray header = ToGbk(startText + QStringLiteral("\r\n") + kBanner);
+
+    bool written = false;
+    g_systemLogFile.setFileName(g_strSystemLogPath);
+    if (g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
+        written = WriteAll(g_systemLogFile, kFiveEmptyLines) && WriteAll(g_systemLogFile, header);
+        g_systemLogFile.close();
+    } else if (!QFile::exists(g_strSystemLogPath)
+               && g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        written = WriteAll(g_systemLogFile, header);
+        g_systemLogFile.close();
+    }
+    if (!written) {
+        AppMessageBox(QStringLiteral("无法写入系统日志文件log.txt，本次运行不保存日志!"));
+        return false;
+    }
+    g_bSystemLogFile = 1;
+    return true;
+}
+
+} // namespace SystemLog
