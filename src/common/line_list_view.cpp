@@ -58,12 +58,27 @@ void LineListView::SetCurrentSelection(int row)
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
 }
 
+void LineListView::setModel(QAbstractItemModel *model)
+{
+    QAbstractItemView::setModel(model);
+    if (model)
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &LineListView::ScheduleGeometryUpdate);
+    updateGeometries();
+}
+
+void LineListView::reset()
+{
+    QAbstractItemView::reset();
+    updateGeometries();
+    viewport()->update();
+}
+
 void LineListView::SetHorizontalExtent(int pixels)
 {
     if (pixels == m_horizontalExtent)
         return;
     m_horizontalExtent = std::max(0, pixels);
-    updateGeometries();
+    ScheduleGeometryUpdate();
     viewport()->update();
 }
 
@@ -187,6 +202,7 @@ void LineListView::paintEvent(QPaintEvent *event)
     const int last = std::min(count - 1, top + VisibleRows());
     const int height = RowHeight();
     const int left = -horizontalOffset() + 2;
+    const int baseline = (height + fontMetrics().ascent() - fontMetrics().descent()) / 2;
     const QItemSelectionModel *selection = selectionModel();
     for (int row = top; row <= last; ++row) {
         const QModelIndex index = model()->index(row, 0, rootIndex());
@@ -195,14 +211,24 @@ void LineListView::paintEvent(QPaintEvent *event)
         if (selected)
             painter.fillRect(rowRect, palette().highlight());
         painter.setPen(selected ? palette().highlightedText().color() : palette().text().color());
-        // A line keeps its trailing CR LF; drawn as one row it shows as blanks.
-        const QString text = index.data(Qt::DisplayRole).toString();
-        painter.drawText(QRect(left, rowRect.top(), 1 << 20, height), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        // A line keeps its CR LF; drawn on one row, line breaks show as nothing.
+        QString text = index.data(Qt::DisplayRole).toString();
+        text.removeIf([](QChar ch) { return ch == u'\r' || ch == u'\n'; });
+        painter.drawText(left, rowRect.top() + baseline, text);
     }
+}
+
+void LineListView::ScheduleGeometryUpdate()
+{
+    if (m_geometryUpdatePending)
+        return;
+    m_geometryUpdatePending = true;
+    QMetaObject::invokeMethod(this, &LineListView::updateGeometries, Qt::QueuedConnection);
 }
 
 void LineListView::updateGeometries()
 {
+    m_geometryUpdatePending = false;
     const int count = RowCount();
     const int visible = VisibleRows();
     QScrollBar *vertical = verticalScrollBar();
@@ -225,7 +251,7 @@ void LineListView::scrollContentsBy(int, int)
 void LineListView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
-    updateGeometries();
+    ScheduleGeometryUpdate();
     viewport()->update();
 }
 

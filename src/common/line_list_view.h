@@ -23,6 +23,8 @@ public:
     QRect visualRect(const QModelIndex &index) const override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint &point) const override;
+    void setModel(QAbstractItemModel *model) override;
+    void reset() override;
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
@@ -38,8 +40,12 @@ protected:
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
 
 private:
+    // Scroll bar ranges are applied once per event loop pass, not once per inserted line:
+    // every range change costs the scroll area a queued relayout.
+    void ScheduleGeometryUpdate();
     int RowCount() const;
     int VisibleRows() const;
 
     int m_horizontalExtent = 0;
+    bool m_geometryUpdatePending = false;
 };

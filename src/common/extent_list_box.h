@@ -1,0 +1,44 @@
+#pragma once
+
+#include "common/line_list_box.h"
+
+#include <vector>
+
+// The display list of the traffic pages. It keeps its horizontal extent at least as wide as
+// its widest line, so long received lines can be scrolled into view. Inserting measures only
+// the new line; deleting (and Dir) measure every line.
+class CExtentListBox : public LineListBox
+{
+    Q_OBJECT
+
+public:
+    // Attribute bits of Dir.
+    static constexpr unsigned DDL_READWRITE = 0x0000;
+    static constexpr unsigned DDL_HIDDEN = 0x0002;
+    static constexpr unsigned DDL_DIRECTORY = 0x0010;
+    static constexpr unsigned DDL_EXCLUSIVE = 0x8000;
+
+    explicit CExtentListBox(QWidget *parent = nullptr);
+
+    // Adds the names in the current directory that match pattern (directories as "[name]"
+    // with DDL_DIRECTORY); returns the index of the last name added, or LB_ERR.
+    virtual int Dir(unsigned attributes, const QString &pattern);
+    int AddString(const QByteArray &line) override;
+    int InsertString(int index, const QByteArray &line) override;
+    int DeleteString(int index) override;
+    void ResetContent() override;
+
+    // The line's width in the list's font plus the font's average character width.
+    int TextWidth(const QByteArray &line) const;
+    int WidestLineWidth() const;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void GrowExtent(int width);
+    int MeasuredWidth(const QByteArray &line) const;
+
+    // Advance of every character met so far in the current font; -1 = not measured yet.
+    mutable std::vector<qint16> m_advances;
+};

@@ -1,0 +1,170 @@
+// The display list: horizontal extent rules, line texts and the item view over its lines.
+#include <QtTest>
+
+#include <QScrollBar>
+
+#include "common/extent_list_box.h"
+#include "platform/gbk.h"
+#include "support/test_environment.h"
+
+namespace {
+
+QByteArray Line(int characters)
+{
+    return QByteArray(characters, 'x') + "\r\n";
+}
+
+} // namespace
+
+class TestExtentListBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void widthOfALine();
+    void insertAndAddOnlyGrow();
+    void deleteAndResetShrink();
+    void dirListsMatchingNames();
+    void linesKeepTheirBytesNewestFirst();
+    void scrollRangeFollowsExtent();
+    void clickSelectsTheRowUnderTheMouse();
+};
+
+void TestExtentListBox::widthOfALine()
+{
+    CExtentListBox list;
+    const int average = list.fontMetrics().averageCharWidth();
+    QVERIFY(average > 0);
+    QCOMPARE(list.TextWidth(""), average);
+    const QString text = "192.168.1.20:3012 hello";
+    const int measured = list.TextWidth(text.toLatin1()) - average;
+    QVERIFY(qAbs(measured - list.fontMetrics().horizontalAdvance(text)) <= text.size() / 4 + 1);
+    // CR LF is part of the measured text; a Chinese line is measured as its characters, not its bytes.
+    QVERIFY(list.TextWidth("abc\r\n") >= list.TextWidth("abc"));
+    const int chinese = list.TextWidth(ToGbk(u"服务器")) - average;
+    QVERIFY(qAbs(chinese - list.fontMetrics().horizontalAdvance(QString("服务器"))) <= 2);
+}
+
+void TestExtentListBox::insertAndAddOnlyGrow()
+{
+    CExtentListBox list;
+    QCOMPARE(list.HorizontalExtent(), 0);
+    QCOMPARE(list.InsertString(0, Line(40)), 0);
+    const int wide = list.TextWidth(Line(40));
+    QCOMPARE(list.HorizontalExtent(), wide);
+
+    QCOMPARE(list.InsertString(0, Line(10)), 0);  // shorter: unchanged
+    QCOMPARE(list.HorizontalExtent(), wide);
+    QCOMPARE(list.InsertString(5, Line(90)), CExtentListBox::LB_ERR);  // failed insert: unchanged
+    QCOMPARE(list.HorizontalExtent(), wide);
+    QCOMPARE(list.GetCount(), 2);
+
+    QCOMPARE(list.InsertString(-1, Line(60)), 2);  // -1 appends
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(60)));
+    QCOMPARE(list.AddString(Line(70)), 3);
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(70)));
+}
+
+void TestExtentListBox::deleteAndResetShrink()
+{
+    CExtentListBox list;
+    for (int characters : {20, 80, 0, 50})
+        list.InsertString(0, characters ? Line(characters) : QByteArray());
+    // Rows now: 50, empty, 80, 20.
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(80)));
+
+    QCOMPARE(list.DeleteString(9), CExtentListBox::LB_ERR);
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(80)));
+    QCOMPARE(list.DeleteString(2), 3);  // the widest: shrinks to the next widest
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(50)));
+    list.DeleteString(0);
+    list.DeleteString(1);
+    QCOMPARE(list.GetCount(), 1);  // only the empty line is left, and it does not count
+    QCOMPARE(list.WidestLineWidth(), 0);
+    QCOMPARE(list.HorizontalExtent(), 0);
+    list.InsertString(0, Line(30));
+    list.DeleteString(0);
+    list.DeleteString(0);
+    QCOMPARE(list.HorizontalExtent(), 0);
+
+    list.InsertString(0, Line(100));
+    list.ResetContent();
+    QCOMPARE(list.GetCount(), 0);
+    QCOMPARE(list.HorizontalExtent(), 0);
+}
+
+void TestExtentListBox::dirListsMatchingNames()
+{
+    ScopedTemporaryCurrentDir dir;
+    WriteFileBytes(dir.FilePath("a.txt"), "");
+    WriteFileBytes(dir.FilePath("a-much-longer-name.txt"), "");
+    WriteFileBytes(dir.FilePath("b.log"), "");
+    QVERIFY(QDir(dir.Path()).mkdir("sub"));
+
+    CExtentListBox list;
+    QCOMPARE(list.Dir(CExtentListBox::DDL_READWRITE, "*.txt"), 1);
+    QCOMPARE(list.GetText(0), QByteArray("a-much-longer-name.txt"));
+    QCOMPARE(list.GetText(1), QByteArray("a.txt"));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth("a-much-longer-name.txt"));
+
+    list.ResetContent();
+    list.Dir(CExtentListBox::DDL_DIRECTORY | CExtentListBox::DDL_EXCLUSIVE, "*");
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.GetText(0), QByteArray("[..]"));
+    QCOMPARE(list.GetText(1), QByteArray("[sub]"));
+    QCOMPARE(list.Dir(CExtentListBox::DDL_READWRITE, "*.none"), CExtentListBox::LB_ERR);
+}
+
+void TestExtentListBox::linesKeepTheirBytesNewestFirst()
+{
+    CExtentListBox list;
+    const QByteArray invalid("127.0.0.1:9 A\xFF" "B\r\n", 17);
+    list.InsertString(0, "127.0.0.1:9 first\r\n");
+    list.InsertString(0, ToGbk(u"127.0.0.1:9 你好\r\n"));
+    list.InsertString(0, invalid);
+    QAbstractItemModel *model = list.model();
+    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(model->index(0, 0).data().toString(), QString("127.0.0.1:9 A\uFFFDB\r\n"));
+    QCOMPARE(model->index(1, 0).data().toString(), QString("127.0.0.1:9 你好\r\n"));
+    QCOMPARE(model->index(2, 0).data().toString(), QString("127.0.0.1:9 first\r\n"));
+    QCOMPARE(list.GetText(0), invalid);  // the stored line is the bytes as received
+}
+
+void TestExtentListBox::scrollRangeFollowsExtent()
+{
+    CExtentListBox list;
+    list.resize(200, 150);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.InsertString(0, Line(200));
+    QTRY_COMPARE(list.horizontalScrollBar()->maximum(), list.HorizontalExtent() - list.viewport()->width());
+    QVERIFY(list.horizontalScrollBar()->maximum() > 0);
+    for (int i = 0; i < 500; ++i)
+        list.InsertString(0, Line(5));
+    QTRY_VERIFY(list.verticalScrollBar()->maximum() > 400);
+    list.grab();  // paints only what is visible, whatever the count
+    list.ResetContent();
+    QTRY_COMPARE(list.horizontalScrollBar()->maximum(), 0);
+    QTRY_COMPARE(list.verticalScrollBar()->maximum(), 0);
+}
+
+void TestExtentListBox::clickSelectsTheRowUnderTheMouse()
+{
+    CExtentListBox list;
+    list.resize(300, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    for (int i = 0; i < 5; ++i)
+        list.InsertString(-1, QByteArray("row ") + QByteArray::number(i));
+    QCOMPARE(list.GetCurSel(), -1);
+    const int rowHeight = list.RowHeight();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(10, rowHeight * 3 + rowHeight / 2));
+    QCOMPARE(list.GetCurSel(), 3);
+    list.SetCurSel(1);
+    QCOMPARE(list.GetCurSel(), 1);
+    list.SetCurSel(-1);
+    QCOMPARE(list.GetCurSel(), -1);
+}
+
+QTEST_MAIN(TestExtentListBox)
+#include "test_extent_list_box.moc"

@@ -1,0 +1,186 @@
+// Send text to wire bytes and received bytes to display lines.
+#include <QtTest>
+
+#include "common/payload_codec.h"
+#include "platform/gbk.h"
+
+using namespace PayloadCodec;
+
+namespace {
+
+QByteArray Repeat(const char *pair, int times)
+{
+    return QByteArray(pair).repeated(times);
+}
+
+} // namespace
+
+class TestPayloadCodec : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textModeSend_data();
+    void textModeSend();
+    void hexModeSend_data();
+    void hexModeSend();
+    void hexToken_data();
+    void hexToken();
+    void receivedLine_data();
+    void receivedLine();
+    void hexDisplayOfEveryByteValue();
+};
+
+void TestPayloadCodec::textModeSend_data()
+{
+    QTest::addColumn<QByteArray>("sendText");
+    QTest::addColumn<QByteArray>("prepared");
+
+    QTest::newRow("spaces inside") << QByteArray("a b") << QByteArray("ab");
+    QTest::newRow("words") << QByteArray(" hello  world ") << QByteArray("helloworld");
+    QTest::newRow("blanks only") << QByteArray("   ") << QByteArray();
+    QTest::newRow("chinese") << ToGbk(u"你 好") << ToGbk(u"你好");
+    // 丄 is 81 41: its trail byte is the letter A and must stay paired with its lead byte.
+    QTest::newRow("trail byte looks ascii") << ToGbk(u" 丄 A 你") << ToGbk(u"丄A你");
+}
+
+void TestPayloadCodec::textModeSend()
+{
+    QFETCH(QByteArray, sendText);
+    QFETCH(QByteArray, prepared);
+
+    QByteArray text = sendText;
+    PrepareSendText(text);
+    QCOMPARE(text, prepared);
+    QCOMPARE(FromGbk(text), FromGbk(sendText).remove(QLatin1Char(' ')));
+    QCOMPARE(TextModePayload(text), prepared + QByteArray(1, '\0'));
+}
+
+void TestPayloadCodec::hexModeSend_data()
+{
+    QTest::addColumn<QByteArray>("sendText");
+    QTest::addColumn<HexFailure>("failure");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QByteArray none;
+    QTest::newRow("spaced mixed case") << QByteArray("01 02 0a FF") << HexFailure::None
+                                       << QByteArray::fromHex("01020AFF");
+    QTest::newRow("blanks only") << QByteArray("  ") << HexFailure::None << none;
+    QTest::newRow("127 bytes") << Repeat("aB", 127) << HexFailure::None << Repeat("\xAB", 127);
+    QTest::newRow("odd") << QByteArray("1 2 3") << HexFailure::OddLength << none;
+    QTest::newRow("128 bytes") << Repeat("00", 128) << HexFailure::TooLong << none;
+    QTest::newRow("odd before too long") << Repeat("00", 128) + "0" << HexFailure::OddLength << none;
+    QTest::newRow("0x prefix") << QByteArray("0x12") << HexFailure::BadToken << none;
+    QTest::newRow("not a digit") << QByteArray("GG") << HexFailure::BadToken << none;
+    QTest::newRow("first bad stops") << QByteArray("G0 01 02") << HexFailure::BadToken << none;
+    QTest::newRow("last bad") << QByteArray("01 02 0G") << HexFailure::BadToken << none;
+    QTest::newRow("chinese") << ToGbk(u"你好") << HexFailure::BadToken << none;
+    QTest::newRow("trail byte is A") << ToGbk(u"0丄0") << HexFailure::BadToken << none;
+}
+
+void TestPayloadCodec::hexModeSend()
+{
+    QFETCH(QByteArray, sendText);
+    QFETCH(HexFailure, failure);
+    QFETCH(QByteArray, bytes);
+
+    QByteArray text = sendText;
+    PrepareSendText(text);
+    std::array<char, kHexBufferSize> buffer;
+    buffer.fill('\x55');  // what a previous send left behind
+    int byteCount = -1;
+    const HexFailure result = EncodeHex(text, buffer, byteCount);
+
+    static const QHash<HexFailure, QString> messages = {
+        {HexFailure::None, QString()},
+        {HexFailure::OddLength, "输入格式不符合要求!"},
+        {HexFailure::TooLong, "您一次要发送的字节太长!"},
+        {HexFailure::BadToken, "输入的16进制格式错误!"},
+    };
+    QCOMPARE(FailureMessage(result), messages.value(failure));
+    QVERIFY(result == failure);
+    QCOMPARE(QByteArray(buffer.data(), byteCount), bytes);
+    if (result == HexFailure::None) {
+        // The rest of the buffer is zeroed, never stale bytes of an earlier send.
+        QCOMPARE(QByteArray(buffer.data() + byteCount, kHexBufferSize - byteCount),
+                 QByteArray(kHexBufferSize - byteCount, '\0'));
+    }
+}
+
+void TestPayloadCodec::hexToken_data()
+{
+    QTest::addColumn<QByteArray>("token");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("0") << QByteArray("0") << true << 0;
+    QTest::newRow("9") << QByteArray("9") << true << 9;
+    QTest::newRow("a") << QByteArray("a") << true << 10;
+    QTest::newRow("F") << QByteArray("F") << true << 15;
+    QTest::newRow("ff") << QByteArray("ff") << true << 255;
+    QTest::newRow("spaced") << QByteArray("F F") << true << 255;
+    QTest::newRow("empty") << QByteArray() << true << 0;
+    QTest::newRow("wraps") << QByteArray("123") << true << 0x23;
+    QTest::newRow("g") << QByteArray("g") << false << 0;
+    QTest::newRow("colon after 9") << QByteArray("9:") << false << 0;
+    QTest::newRow("at before A") << QByteArray("@") << false << 0;
+    QTest::newRow("double byte") << ToGbk(u"丄") << false << 0;
+}
+
+void TestPayloadCodec::hexToken()
+{
+    QFETCH(QByteArray, token);
+    QFETCH(bool, ok);
+    QFETCH(int, value);
+
+    quint8 out = 0x5A;
+    QCOMPARE(HexTokenToByte(token, out), ok);
+    QCOMPARE(int(out), ok ? value : 0x5A);  // untouched on failure
+}
+
+void TestPayloadCodec::receivedLine_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<bool>("hexDisplay");
+    QTest::addColumn<QByteArray>("line");
+
+    const QByteArray peer = "192.168.1.20:3012";
+    QTest::newRow("hello hex") << QByteArray("hello") << true << peer + " 68 65 6C 6C 6F \r\n";
+    QTest::newRow("hello text") << QByteArray("hello") << false << peer + " hello\r\n";
+    const QByteArray withNul = QByteArray::fromHex("4142004344");
+    QTest::newRow("nul hex") << withNul << true << peer + " 41 42 00 43 44 \r\n";
+    QTest::newRow("nul text") << withNul << false << peer + " AB\r\n";
+    QTest::newRow("leading nul") << QByteArray("\0AB", 3) << false << peer + " \r\n";
+    QTest::newRow("empty hex") << QByteArray() << true << peer + " \r\n";
+    QTest::newRow("empty text") << QByteArray() << false << peer + " \r\n";
+    QTest::newRow("chinese text") << ToGbk(u"你好") << false << peer + " " + ToGbk(u"你好") + "\r\n";
+    QTest::newRow("invalid gbk kept") << QByteArray("\xFF\x81") << false << peer + " \xFF\x81\r\n";
+}
+
+void TestPayloadCodec::receivedLine()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(bool, hexDisplay);
+    QFETCH(QByteArray, line);
+
+    const QByteArray peer = "192.168.1.20:3012";
+    // The block sits in a larger read buffer: nothing past its count may show.
+    const QByteArray readBuffer = block + "tail";
+    const QByteArrayView view(readBuffer.constData(), block.size());
+    QCOMPARE(FormatReceived(view, hexDisplay, peer), line);
+    QCOMPARE(DataText(view, hexDisplay), line.sliced(peer.size() + 1).chopped(2));
+}
+
+void TestPayloadCodec::hexDisplayOfEveryByteValue()
+{
+    QByteArray block;
+    QByteArray expected;
+    for (int value = 0; value < 256; ++value) {
+        block.append(char(value));
+        expected.append(QString::asprintf("%02X ", value).toLatin1());
+    }
+    QCOMPARE(DataText(block, true), expected);
+}
+
+QTEST_GUILESS_MAIN(TestPayloadCodec)
+#include "test_payload_codec.moc"
