@@ -14,6 +14,7 @@
 #include "platform/window_timers.h"
 #include "tcpserver/tcp_server_page.h"
 #include "udpserver/udp_server_page.h"
+#include "ui/ip_info_dlg.h"
 #include "ui/log_page.h"
 #include "ui/page_tab_ctrl.h"
 #include "ui/part_status_bar.h"
@@ -117,7 +118,7 @@ QAction *CMainDlg::AddCommand(QMenu *menu, const QString &caption, int commandId
 void CMainDlg::CreateMenu()
 {
     QMenu *functions = m_menuBar->addMenu(QStringLiteral("功能"));
-    AddCommand(functions, QStringLiteral("IP信息"), 32773);
+    connect(AddCommand(functions, QStringLiteral("IP信息"), 32773), &QAction::triggered, this, &CMainDlg::OnIpInfo);
     functions->addSeparator();
     const struct { const char *caption; int command; int page; } pageCommands[] = {
         {"TCP Server", 32774, 0}, {"UDP Server", 32775, 1}, {"TCP/UDP Client", 32784, 2},
@@ -173,6 +174,12 @@ void CMainDlg::StartSystemLog()
     if (answer == QMessageBox::Yes)
         SystemLog::EnableLogFile(startText);
     SystemLog::Append(startText + QStringLiteral(" Velvane V1.03 启动成功\r\n"));
+}
+
+void CMainDlg::OnIpInfo()
+{
+    CIpInfoDlg dlg(this);
+    dlg.exec();
 }
 
 void CMainDlg::OnTimer(int)

@@ -51,6 +51,7 @@ private:
     void CreateMenu();
     void CreateStatusBar();
     void StartSystemLog();
+    void OnIpInfo();
     QAction *AddCommand(class QMenu *menu, const QString &caption, int commandId);
 
     CPageTabCtrl *m_tabPages;
