@@ -39,3 +39,8 @@ QByteArray LineListBox::GetText(int index) const
 {
     return index >= 0 && index < m_lines->Count() ? m_lines->Line(index) : QByteArray();
 }
+
+void LineListBox::ResetLines(std::deque<QByteArray> lines)
+{
+    m_lines->SetLines(std::move(lines));
+}

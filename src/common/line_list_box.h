@@ -2,6 +2,8 @@
 
 #include "common/line_list_view.h"
 
+#include <deque>
+
 class LineListModel;
 
 // A list box of text lines with the classic list box calls. Lines are GBK bytes; the
@@ -20,6 +22,9 @@ public:
     virtual int InsertString(int index, const QByteArray &line);
     virtual int DeleteString(int index);
     virtual void ResetContent();
+
+    // Empties the list and fills it with lines, as one change.
+    void ResetLines(std::deque<QByteArray> lines);
 
     int GetCount() const;
     QByteArray GetText(int index) const;

@@ -52,3 +52,10 @@ void LineListModel::Clear()
     std::deque<QByteArray>().swap(m_lines);
     endResetModel();
 }
+
+void LineListModel::SetLines(std::deque<QByteArray> lines)
+{
+    beginResetModel();
+    m_lines.swap(lines);
+    endResetModel();
+}

@@ -24,6 +24,8 @@ public:
     int InsertLine(int row, const QByteArray &line);
     bool RemoveLine(int row);
     void Clear();
+    // Replaces every line at once: one reset instead of a signal per line.
+    void SetLines(std::deque<QByteArray> lines);
 
 private:
     std::deque<QByteArray> m_lines;

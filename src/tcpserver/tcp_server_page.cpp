@@ -1,6 +1,522 @@
 #include "tcpserver/tcp_server_page.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+
+#include <arpa/inet.h>
+#include <climits>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/globals.h"
+#include "common/extent_list_box.h"
+#include "common/payload_codec.h"
+#include "platform/gbk.h"
+#include "platform/message_box.h"
+#include "platform/socket_events.h"
+#include "platform/window_timers.h"
+#include "tcpserver/accept_worker.h"
+#include "tcpserver/client_session.h"
+#include "ui/ip_info_dlg.h"
+#include "ui/system_log.h"
+
+namespace {
+
+const QString kCaption = QStringLiteral("TCP Server提示");
+const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
+constexpr int kReadSize = 256;
+
+// Reads a box as a signed number, 0 when it is not one.
+int ReadNumber(const QLineEdit *edit)
+{
+    bool ok = false;
+    const int value = edit->text().trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+// The id of a client list line "a.b.c.d:port-id": the whole number after the first hyphen,
+// so that 10000 is never read as 1000.
+int IdOfClientLine(const QByteArray &line)
+{
+    const qsizetype hyphen = line.indexOf('-');
+    if (hyphen < 0)
+        return -1;
+    bool ok = false;
+    const int id = line.mid(hyphen + 1).toInt(&ok);
+    return ok ? id : -1;
+}
+
+QByteArray PeerTextFromSocket(int socket)
+{
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    ::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length);
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    return QByteArray(address) + ':' + QByteArray::number(ntohs(peer.sin_port));
+}
+
+} // namespace
+
 CTcpServerPage::CTcpServerPage(QWidget *parent)
     : CDialogPage(kTemplateId, parent)
+    , m_log(QStringLiteral("logtcp.txt"), kCaption, g_bTcpTrafficLog)
+    , m_socketEvents(new SocketEventRegistry(this))
+    , m_timers(new WindowTimers(this))
 {
+    connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CTcpServerPage::OnSocketEvent);
+    connect(m_timers, &WindowTimers::Timeout, this, &CTcpServerPage::OnTimer);
+}
+
+CTcpServerPage::~CTcpServerPage()
+{
+    // The window goes while listening: end the worker first, then every socket, silently.
+    if (m_pAcceptThread)
+        m_pAcceptThread->Stop();
+    for (ClientSession *session = g_pSessionHead; session; session = session->next)
+        CloseSessionSocket(session->socket);
+    Sessions::Clear();
+    if (m_listenSocket >= 0)
+        ::close(m_listenSocket);
+}
+
+void CTcpServerPage::CreateControls()
+{
+    AddGroup(QStringLiteral("TCP服务设置"), 2, 2, 351, 132);
+    AddGroup(QStringLiteral("选项"), 6, 11, 150, 60);
+    AddLabel(QStringLiteral("主机:"), 10, 22, 22, 10);
+    m_comboHost = Place(new QComboBox, 1007, 34, 20, 72, 13);
+    auto *ipInfo = AddButton(1008, QStringLiteral("IP信息"), 110, 20, 40, 14);
+    AddLabel(QStringLiteral("TCP端口:"), 10, 39, 32, 10);
+    m_editPort = AddEdit(1006, 44, 37, 40, 12);
+    m_btnListen = AddButton(1004, QStringLiteral("侦 听"), 10, 53, 40, 14);
+    auto *stop = AddButton(1005, QStringLiteral("停 止"), 56, 53, 40, 14);
+
+    AddGroup(QStringLiteral("客户端"), 160, 11, 189, 60);
+    m_listClients = Place(new LineListBox, 1010, 164, 21, 122, 46);
+    m_listClients->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *disconnectButton = AddButton(1009, QStringLiteral("断 开"), 292, 21, 40, 14);
+    AddIcon(QStringLiteral(":/icons/143.png"), 300, 44);
+
+    AddLabel(QStringLiteral("数据发送区:"), 8, 76, 50, 10);
+    m_editSend = AddEdit(1039, 8, 87, 240, 13);
+    auto *send = AddButton(1042, QStringLiteral("发  送"), 254, 86, 45, 15);
+    m_checkTimedSend = AddCheckBox(1038, QStringLiteral("定时发送"), 8, 104, 46, 10);
+    m_editInterval = AddEdit(1040, 56, 103, 36, 12);
+    m_editInterval->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), m_editInterval));
+    AddLabel(QStringLiteral("ms"), 94, 105, 12, 10);
+    m_checkHexSend = AddCheckBox(1041, QStringLiteral("16进制发送"), 110, 104, 56, 10);
+    m_checkSendAll = AddCheckBox(1065, QStringLiteral("是否群发"), 170, 104, 46, 10);
+    m_pAutoReply = AddCheckBox(1062, QStringLiteral("自动回复"), 8, 119, 46, 10);
+    m_pReplyData = AddRadioButton(1063, QStringLiteral("数据回复"), 56, 119, 46, 10);
+    m_pReplyEcho = AddRadioButton(1064, QStringLiteral("透明回复"), 104, 119, 46, 10);
+    AddLabel(QStringLiteral("TX:"), 156, 120, 14, 10);
+    m_editTx = AddEdit(1011, 170, 118, 54, 12);
+    AddLabel(QStringLiteral("RX:"), 228, 120, 14, 10);
+    m_editRx = AddEdit(1012, 242, 118, 54, 12);
+    for (QLineEdit *count : {m_editTx, m_editRx}) {
+        count->setReadOnly(true);
+        count->setAlignment(Qt::AlignCenter);
+    }
+    auto *clearCounters = AddButton(1013, QStringLiteral("计数清零"), 300, 117, 46, 14);
+
+    AddLabel(QStringLiteral("数据显示区:"), 4, 139, 50, 10);
+    m_checkHexDisplay = AddCheckBox(1022, QStringLiteral("16进制显示"), 58, 138, 56, 10);
+    auto *clearData = AddButton(1054, QStringLiteral("清空数据"), 118, 136, 46, 14);
+    AddLabel(QStringLiteral("/*收发数据保存在当前目录下的logtcp.txt中*/"), 170, 139, 183, 10);
+    m_listData = Place(new CExtentListBox, 1050, 2, 152, 351, 86);
+
+    SetDefaultButton(send);
+    connect(m_btnListen, &QPushButton::clicked, this, &CTcpServerPage::OnListen);
+    connect(stop, &QPushButton::clicked, this, &CTcpServerPage::OnStop);
+    connect(ipInfo, &QPushButton::clicked, this, &CTcpServerPage::OnIpInfo);
+    connect(disconnectButton, &QPushButton::clicked, this, &CTcpServerPage::OnDisconnect);
+    connect(send, &QPushButton::clicked, this, &CTcpServerPage::OnSend);
+    connect(m_checkTimedSend, &QCheckBox::clicked, this, &CTcpServerPage::OnTimedSend);
+    connect(m_pAutoReply, &QCheckBox::clicked, this, &CTcpServerPage::OnAutoReply);
+    connect(clearCounters, &QPushButton::clicked, this, &CTcpServerPage::OnClearCounters);
+    connect(clearData, &QPushButton::clicked, this, &CTcpServerPage::OnClearData);
+}
+
+void CTcpServerPage::OnInitDialog()
+{
+    CreateControls();
+    if (g_pHostEntry) {
+        for (const QString &address : g_pHostEntry->addresses)
+            m_comboHost->addItem(address);
+        m_comboHost->model()->sort(0);  // the host box sorts its items
+    }
+    m_comboHost->setCurrentIndex(0);
+    m_editPort->setText(QStringLiteral("6800"));
+    ShowCounts();
+    m_editInterval->setText(QStringLiteral("1000"));
+    m_replyMode = 0;
+    m_pReplyData->setChecked(true);
+    for (QWidget *control : std::initializer_list<QWidget *>{m_pAutoReply, m_pReplyData, m_pReplyEcho})
+        control->setEnabled(false);
+}
+
+bool CTcpServerPage::IsTimedSending() const
+{
+    return m_timers->IsRunning(kRepeatTimerId);
+}
+
+void CTcpServerPage::OnListen()
+{
+    const QString host = m_comboHost->currentText();
+    const int port = ReadNumber(m_editPort);
+    if (port == 0 || host.isEmpty())
+        return;
+
+    const int listenSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // As on the system the tool was made for, connections left in TIME_WAIT by an earlier
+    // Stop do not keep a new Listen from binding; a live listener still does.
+    const int reuse = 1;
+    if (listenSocket >= 0)
+        ::setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<quint16>(port));  // a port above 65535 binds modulo 65536
+    local.sin_addr.s_addr = ::inet_addr(host.toLatin1().constData());
+    if (listenSocket < 0 || ::bind(listenSocket, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        if (listenSocket >= 0)
+            ::close(listenSocket);
+        PageMessageBox(this, kCaption, QStringLiteral("绑定失败"));
+        return;
+    }
+    ::listen(listenSocket, 8);
+    if (m_listenSocket >= 0)
+        ::close(m_listenSocket);
+    m_listenSocket = listenSocket;
+
+    m_comboHost->setEnabled(false);
+    m_editPort->setEnabled(false);
+    m_btnListen->setEnabled(false);
+    m_log.StartLog(this);
+
+    SystemLog::Append(g_strDateTime + QStringLiteral(" TCP开始监听") + host + QLatin1Char(':') + QString::number(port)
+                      + QStringLiteral(" 等待客户端连接\r\n"));
+
+    const quint64 period = ++m_listenPeriod;
+    m_pAcceptThread = std::make_unique<AcceptWorker>(m_listenSocket, [this, period](int socket, const QByteArray &peer, int id) {
+        // Runs on the worker: only hands the socket over, never waits for the GUI thread.
+        QMetaObject::invokeMethod(this, [this, socket, peer, id, period] { OnAccepted(socket, peer, id, period); },
+                                  Qt::QueuedConnection);
+    });
+    m_pAcceptThread->Start();
+}
+
+void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id, quint64 period)
+{
+    if (period != m_listenPeriod || !m_pAcceptThread) {
+        ::close(socket);  // accepted just before Stop
+        return;
+    }
+    Sessions::Append(socket, id, peerText);
+    m_socketEvents->Register(socket, FD_READ | FD_CLOSE);
+    SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText) + QStringLiteral("连接到本机\r\n"));
+    RefreshClientList();
+}
+
+void CTcpServerPage::RefreshClientList()
+{
+    const bool anySession = !Sessions::IsEmpty();
+    if (!anySession)
+        m_pAutoReply->setChecked(false);
+    for (QWidget *control : std::initializer_list<QWidget *>{m_pAutoReply, m_pReplyData, m_pReplyEcho})
+        control->setEnabled(anySession);
+
+    std::deque<QByteArray> lines;
+    for (const ClientSession *session = g_pSessionHead; session; session = session->next)
+        lines.push_back(session->peerText + '-' + QByteArray::number(session->id));
+    m_listClients->ResetLines(std::move(lines));
+}
+
+void CTcpServerPage::CloseSessionSocket(int socket)
+{
+    m_socketEvents->Unregister(socket);
+    ::close(socket);
+}
+
+void CTcpServerPage::RemoveSession(int socket)
+{
+    if (Sessions::IsEmpty()) {
+        RefreshClientList();
+        return;
+    }
+    if (Sessions::Remove(socket))
+        RefreshClientList();
+}
+
+void CTcpServerPage::OnDisconnect()
+{
+    const int selected = m_listClients->GetCurSel();
+    if (selected < 0) {
+        AppMessageBox(QStringLiteral("请选择需要断开的客户端!"));
+        return;
+    }
+    const ClientSession *session = nullptr;
+    const int id = IdOfClientLine(m_listClients->GetText(selected));
+    for (const ClientSession *candidate = g_pSessionHead; candidate; candidate = candidate->next) {
+        if (candidate->id == id) {
+            session = candidate;
+            break;
+        }
+    }
+    if (!session)
+        return;
+    const int socket = session->socket;
+    CloseSessionSocket(socket);
+    Sessions::Remove(socket);
+    RefreshClientList();
+}
+
+void CTcpServerPage::OnStop()
+{
+    if (m_pAcceptThread) {
+        m_pAcceptThread->Stop();
+        m_pAcceptThread.reset();
+    }
+    g_bAcceptRunning = 0;
+    m_comboHost->setEnabled(true);
+    m_editPort->setEnabled(true);
+    m_btnListen->setEnabled(true);
+    if (m_listenSocket >= 0) {
+        ::close(m_listenSocket);
+        m_listenSocket = -1;
+    }
+    for (ClientSession *session = g_pSessionHead; session; session = session->next)
+        CloseSessionSocket(session->socket);
+    Sessions::Clear();
+    RefreshClientList();
+    m_checkHexSend->setEnabled(true);
+    SystemLog::Append(g_strDateTime + QStringLiteral(" TCP停止监听") + m_comboHost->currentText() + QLatin1Char(':')
+                      + QString::number(ReadNumber(m_editPort)) + QStringLiteral(" 关闭线程\r\n"));
+    m_log.StopLog();
+}
+
+void CTcpServerPage::OnIpInfo()
+{
+    CIpInfoDlg dialog(window());
+    dialog.exec();
+}
+
+QByteArray CTcpServerPage::PeerTextOf(int socket) const
+{
+    const ClientSession *session = Sessions::FindBySocket(socket);
+    return session ? session->peerText : PeerTextFromSocket(socket);
+}
+
+void CTcpServerPage::OnSocketEvent(int socket, int event)
+{
+    if (event == FD_READ) {
+        ReceiveBlock(socket);
+        return;
+    }
+    if (event != FD_CLOSE)
+        return;
+    SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(PeerTextOf(socket))
+                      + QStringLiteral("断开与服务器的连接\r\n"));
+    CloseSessionSocket(socket);
+    RemoveSession(socket);
+}
+
+void CTcpServerPage::ReceiveBlock(int socket)
+{
+    const QByteArray peer = PeerTextOf(socket);
+    SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
+
+    std::fill_n(m_recvBuffer.begin(), kReadSize, 0);
+    const ssize_t received = ::recv(socket, m_recvBuffer.data(), kReadSize, 0);
+    const QByteArrayView block(m_recvBuffer.data(), received > 0 ? received : 0);
+
+    const QByteArray line = PayloadCodec::FormatReceived(block, m_checkHexDisplay->isChecked(), peer);
+    m_listData->InsertString(0, line);
+    m_log.WriteLine(TrafficLog::kReceivedTag + line);
+    m_rxCount += block.size();
+    ShowCounts();
+
+    m_replyMode = m_pReplyEcho->isChecked() ? 1 : 0;
+    if (!m_pAutoReply->isChecked())
+        return;
+    if (m_replyMode == 0)
+        ReplyWithData(socket);
+    else
+        ReplyTransparent(socket, block);
+}
+
+QByteArray CTcpServerPage::SendBoxText() const
+{
+    return ToGbk(m_editSend->text());
+}
+
+bool CTcpServerPage::SendBytes(int socket, const char *data, qsizetype size)
+{
+    return ::send(socket, data, static_cast<size_t>(size), MSG_NOSIGNAL) == size;
+}
+
+void CTcpServerPage::CountAndLogSent(qint64 bytes, const QByteArray &loggedText)
+{
+    AddTx(bytes);
+    m_log.WriteLine(TrafficLog::kSentTag + loggedText + "\r\n");
+}
+
+void CTcpServerPage::ReplyWithData(int socket)
+{
+    QByteArray text = SendBoxText();
+    if (text.isEmpty()) {
+        SendBytes(socket, kOwnReply.constData(), kOwnReply.size() + 1);  // with its NUL byte
+        CountAndLogSent(kOwnReply.size(), kOwnReply);
+        return;
+    }
+    PayloadCodec::PrepareSendText(text);
+    if (!m_checkHexSend->isChecked()) {
+        SendBytes(socket, text.constData(), text.size() + 1);
+        CountAndLogSent(text.size(), text);
+        return;
+    }
+    std::array<char, PayloadCodec::kHexBufferSize> buffer;
+    int byteCount = 0;
+    const PayloadCodec::HexFailure failure = PayloadCodec::EncodeHex(text, buffer, byteCount);
+    if (failure != PayloadCodec::HexFailure::None) {
+        if (m_replyBoxOpen)
+            return;  // a flood of blocks must not pile up boxes
+        m_replyBoxOpen = true;
+        AppMessageBox(PayloadCodec::FailureMessage(failure));
+        m_replyBoxOpen = false;
+        return;
+    }
+    SendBytes(socket, buffer.data(), byteCount);
+    CountAndLogSent(byteCount, text);
+}
+
+void CTcpServerPage::ReplyTransparent(int socket, QByteArrayView block)
+{
+    if (!SendBytes(socket, block.data(), block.size()))
+        return;
+    CountAndLogSent(block.size(), PayloadCodec::DataText(block, false));
+}
+
+void CTcpServerPage::StopTimedSending()
+{
+    m_checkTimedSend->setChecked(false);
+    m_timers->KillTimer(kRepeatTimerId);
+}
+
+CTcpServerPage::SendResult CTcpServerPage::SendToSession(int id, QByteArray prepared, bool sendToAll)
+{
+    const ClientSession *session = Sessions::FindById(id);
+    if (!session) {
+        StopTimedSending();
+        AppMessageBox(QStringLiteral("套接字为空,无法发送!"));
+        return sendToAll ? SendResult::NextClient : SendResult::EndSend;
+    }
+    const int socket = session->socket;
+    if (!m_checkHexSend->isChecked()) {
+        SendBytes(socket, prepared.constData(), prepared.size() + 1);
+        CountAndLogSent(prepared.size(), prepared);
+        return SendResult::Sent;
+    }
+    std::array<char, PayloadCodec::kHexBufferSize> buffer;
+    int byteCount = 0;
+    const PayloadCodec::HexFailure failure = PayloadCodec::EncodeHex(prepared, buffer, byteCount);
+    if (failure != PayloadCodec::HexFailure::None) {
+        StopTimedSending();
+        AppMessageBox(PayloadCodec::FailureMessage(failure));
+        const bool goOn = sendToAll && failure != PayloadCodec::HexFailure::BadToken;
+        return goOn ? SendResult::NextClient : SendResult::EndSend;
+    }
+    SendBytes(socket, buffer.data(), byteCount);
+    CountAndLogSent(byteCount, prepared);
+    return SendResult::Sent;
+}
+
+void CTcpServerPage::OnSend()
+{
+    QByteArray text = SendBoxText();
+    if (text.isEmpty()) {
+        StopTimedSending();
+        AppMessageBox(QStringLiteral("发送内容不能为空!"));
+        return;
+    }
+    PayloadCodec::PrepareSendText(text);
+
+    if (m_checkSendAll->isChecked()) {
+        if (m_listClients->GetCount() == 0) {
+            StopTimedSending();
+            AppMessageBox(QStringLiteral("当前没有在线客户端!"));
+            return;
+        }
+        // The ids are taken first: boxes shown on the way let clients come and go meanwhile.
+        QList<int> ids;
+        for (int row = 0; row < m_listClients->GetCount(); ++row)
+            ids.append(IdOfClientLine(m_listClients->GetText(row)));
+        for (const int id : ids) {
+            if (SendToSession(id, text, true) == SendResult::EndSend)
+                return;
+        }
+        return;
+    }
+
+    const int selected = m_listClients->GetCurSel();
+    if (selected < 0) {
+        StopTimedSending();
+        AppMessageBox(QStringLiteral("请选择要发送的目的地!"));
+        return;
+    }
+    SendToSession(IdOfClientLine(m_listClients->GetText(selected)), text, false);
+}
+
+void CTcpServerPage::OnTimer(int id)
+{
+    if (id == kRepeatTimerId)
+        OnSend();
+}
+
+void CTcpServerPage::OnTimedSend()
+{
+    if (!m_checkTimedSend->isChecked()) {
+        m_timers->KillTimer(kRepeatTimerId);
+        return;
+    }
+    const auto interval = static_cast<unsigned>(ReadNumber(m_editInterval));
+    if (interval > 499)
+        m_timers->SetTimer(kRepeatTimerId, static_cast<int>(std::min<unsigned>(interval, INT_MAX)));
+    else
+        AppMessageBox(QStringLiteral("发送时间间隔太短!"));
+}
+
+void CTcpServerPage::OnAutoReply()
+{
+    m_checkHexSend->setEnabled(!m_pAutoReply->isChecked());
+}
+
+void CTcpServerPage::AddTx(qint64 bytes)
+{
+    m_txCount += bytes;
+    ShowCounts();
+}
+
+void CTcpServerPage::ShowCounts()
+{
+    m_editTx->setText(QString::number(m_txCount));
+    m_editRx->setText(QString::number(m_rxCount));
+}
+
+void CTcpServerPage::OnClearCounters()
+{
+    m_rxCount = 0;
+    m_txCount = 0;
+    ShowCounts();
+}
+
+void CTcpServerPage::OnClearData()
+{
+    m_listData->ResetContent();
 }

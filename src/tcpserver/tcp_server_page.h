@@ -1,14 +1,108 @@
 #pragma once
 
+#include <QByteArray>
+
+#include <array>
+#include <memory>
+
+#include "common/traffic_log.h"
 #include "ui/dialog_page.h"
 
-// The TCP server page.
+class AcceptWorker;
+class CExtentListBox;
+class LineListBox;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class SocketEventRegistry;
+class WindowTimers;
+struct ClientSession;
+
+// The TCP server page: listens on a local address, lists the accepted clients, shows what
+// they send, sends to one or all of them, on a timer too, and can answer every block.
 class CTcpServerPage : public CDialogPage
 {
     Q_OBJECT
 
 public:
     static constexpr unsigned kTemplateId = 133;
+    static constexpr int kRepeatTimerId = 2;
 
     explicit CTcpServerPage(QWidget *parent = nullptr);
+    ~CTcpServerPage() override;
+
+    void OnInitDialog() override;
+
+    void OnListen();
+    void OnStop();
+    void OnIpInfo();
+    void OnDisconnect();
+    void OnSocketEvent(int socket, int event);
+    void OnSend();
+    void OnTimer(int id);
+    void OnTimedSend();
+    void OnAutoReply();
+    void OnClearCounters();
+    void OnClearData();
+
+    bool IsListening() const { return m_listenSocket >= 0; }
+    qint64 RxCount() const { return m_rxCount; }
+    qint64 TxCount() const { return m_txCount; }
+    CExtentListBox *DataList() const { return m_listData; }
+    LineListBox *ClientList() const { return m_listClients; }
+    bool IsTimedSending() const;
+
+private:
+    enum class SendResult { Sent, NextClient, EndSend };
+
+    void CreateControls();
+    void OnAccepted(int socket, const QByteArray &peerText, int id, quint64 period);
+    void RefreshClientList();
+    void RemoveSession(int socket);
+    void CloseSessionSocket(int socket);
+    void ReceiveBlock(int socket);
+    void ReplyWithData(int socket);
+    void ReplyTransparent(int socket, QByteArrayView block);
+    SendResult SendToSession(int id, QByteArray prepared, bool sendToAll);
+    void StopTimedSending();
+    void ShowCounts();
+    void AddTx(qint64 bytes);
+    QByteArray PeerTextOf(int socket) const;
+    QByteArray SendBoxText() const;
+    void CountAndLogSent(qint64 bytes, const QByteArray &loggedText);
+    bool SendBytes(int socket, const char *data, qsizetype size);
+
+    CExtentListBox *m_listData = nullptr;
+    LineListBox *m_listClients = nullptr;
+    QPushButton *m_btnListen = nullptr;
+    QLineEdit *m_editPort = nullptr;
+    QComboBox *m_comboHost = nullptr;
+    int m_replyMode = -1;
+    TrafficLog m_log;
+    QCheckBox *m_pAutoReply = nullptr;
+    QRadioButton *m_pReplyData = nullptr;
+    QRadioButton *m_pReplyEcho = nullptr;
+    std::array<char, 512> m_recvBuffer{};
+    qint64 m_rxCount = 0;
+    qint64 m_txCount = 0;
+    std::unique_ptr<AcceptWorker> m_pAcceptThread;
+    int m_listenSocket = -1;
+
+    QLineEdit *m_editSend = nullptr;
+    QCheckBox *m_checkTimedSend = nullptr;
+    QLineEdit *m_editInterval = nullptr;
+    QCheckBox *m_checkHexSend = nullptr;
+    QCheckBox *m_checkSendAll = nullptr;
+    QCheckBox *m_checkHexDisplay = nullptr;
+    QLineEdit *m_editTx = nullptr;
+    QLineEdit *m_editRx = nullptr;
+
+    SocketEventRegistry *m_socketEvents;
+    WindowTimers *m_timers;
+    // Accepts handed over after a Stop belong to an ended listening period and are closed.
+    quint64 m_listenPeriod = 0;
+    // A failing data reply shows its box once while that box is open, not once per block.
+    bool m_replyBoxOpen = false;
 };

@@ -2,7 +2,12 @@
 
 #include <QWidget>
 
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
+class QRadioButton;
 
 // A page of the main window's tab control, built from a numbered dialog template.
 // Its controls are found by their dialog id; Enter inside the page presses its default button.
@@ -25,7 +30,27 @@ public:
 protected:
     void SetDefaultButton(QPushButton *button) { m_defaultButton = button; }
 
+    // Controls placed in dialog units, carrying their dialog id (0: none).
+    QPushButton *AddButton(int id, const QString &caption, int x, int y, int width, int height);
+    QCheckBox *AddCheckBox(int id, const QString &caption, int x, int y, int width, int height);
+    QRadioButton *AddRadioButton(int id, const QString &caption, int x, int y, int width, int height);
+    QLineEdit *AddEdit(int id, int x, int y, int width, int height);
+    QLabel *AddLabel(const QString &text, int x, int y, int width, int height);
+    QLabel *AddIcon(const QString &resource, int x, int y);
+    QGroupBox *AddGroup(const QString &title, int x, int y, int width, int height);
+    template <typename Control>
+    Control *Place(Control *control, int id, int x, int y, int width, int height);
+
 private:
+    void PlaceWidget(QWidget *control, int id, int x, int y, int width, int height);
+
     unsigned m_templateId;
     QPushButton *m_defaultButton = nullptr;
 };
+
+template <typename Control>
+Control *CDialogPage::Place(Control *control, int id, int x, int y, int width, int height)
+{
+    PlaceWidget(control, id, x, y, width, height);
+    return control;
+}
