@@ -9,9 +9,9 @@
 
 #include "app/globals.h"
 
-AcceptWorker::AcceptWorker(int listenSocket, AcceptedHandler onAccepted)
+AcceptWorker::AcceptWorker(int listenSocket, std::function<void()> onQueued)
     : m_listenSocket(listenSocket)
-    , m_onAccepted(std::move(onAccepted))
+    , m_onQueued(std::move(onQueued))
 {
 }
 
@@ -31,6 +31,25 @@ void AcceptWorker::Stop()
     g_bAcceptRunning = 0;
     if (m_thread.joinable())
         m_thread.join();
+}
+
+std::vector<AcceptWorker::AcceptedClient> AcceptWorker::TakeAccepted()
+{
+    std::lock_guard lock(m_queueMutex);
+    return std::exchange(m_queue, {});
+}
+
+void AcceptWorker::Queue(AcceptedClient client)
+{
+    bool wasEmpty = false;
+    {
+        std::lock_guard lock(m_queueMutex);
+        wasEmpty = m_queue.empty();
+        m_queue.push_back(std::move(client));
+    }
+    // One wake-up per batch: the GUI thread takes everything queued so far.
+    if (wasEmpty)
+        m_onQueued();
 }
 
 void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
@@ -56,6 +75,6 @@ void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
         char address[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
         const QByteArray peerText = QByteArray(address) + ':' + QByteArray::number(ntohs(peer.sin_port));
-        worker->m_onAccepted(socket, peerText, nextId++);
+        worker->Queue({socket, peerText, nextId++});
     }
 }

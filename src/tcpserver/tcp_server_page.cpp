@@ -77,8 +77,7 @@ CTcpServerPage::CTcpServerPage(QWidget *parent)
 CTcpServerPage::~CTcpServerPage()
 {
     // The window goes while listening: end the worker first, then every socket, silently.
-    if (m_pAcceptThread)
-        m_pAcceptThread->Stop();
+    EndAcceptWorker();
     for (ClientSession *session = g_pSessionHead; session; session = session->next)
         CloseSessionSocket(session->socket);
     Sessions::Clear();
@@ -93,8 +92,8 @@ void CTcpServerPage::CreateControls()
     AddLabel(QStringLiteral("主机:"), 10, 22, 22, 10);
     m_comboHost = Place(new QComboBox, 1007, 34, 20, 72, 13);
     auto *ipInfo = AddButton(1008, QStringLiteral("IP信息"), 110, 20, 40, 14);
-    AddLabel(QStringLiteral("TCP端口:"), 10, 39, 32, 10);
-    m_editPort = AddEdit(1006, 44, 37, 40, 12);
+    AddLabel(QStringLiteral("TCP端口:"), 10, 39, 38, 10);
+    m_editPort = AddEdit(1006, 50, 37, 40, 12);
     m_btnListen = AddButton(1004, QStringLiteral("侦 听"), 10, 53, 40, 14);
     auto *stop = AddButton(1005, QStringLiteral("停 止"), 56, 53, 40, 14);
 
@@ -203,21 +202,34 @@ void CTcpServerPage::OnListen()
     SystemLog::Append(g_strDateTime + QStringLiteral(" TCP开始监听") + host + QLatin1Char(':') + QString::number(port)
                       + QStringLiteral(" 等待客户端连接\r\n"));
 
-    const quint64 period = ++m_listenPeriod;
-    m_pAcceptThread = std::make_unique<AcceptWorker>(m_listenSocket, [this, period](int socket, const QByteArray &peer, int id) {
-        // Runs on the worker: only hands the socket over, never waits for the GUI thread.
-        QMetaObject::invokeMethod(this, [this, socket, peer, id, period] { OnAccepted(socket, peer, id, period); },
-                                  Qt::QueuedConnection);
+    m_pAcceptThread = std::make_unique<AcceptWorker>(m_listenSocket, [this] {
+        // Runs on the worker: a queued call, never a wait for the GUI thread.
+        QMetaObject::invokeMethod(this, &CTcpServerPage::OnAcceptedClients, Qt::QueuedConnection);
     });
     m_pAcceptThread->Start();
 }
 
-void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id, quint64 period)
+void CTcpServerPage::EndAcceptWorker()
 {
-    if (period != m_listenPeriod || !m_pAcceptThread) {
-        ::close(socket);  // accepted just before Stop
+    if (!m_pAcceptThread)
         return;
-    }
+    m_pAcceptThread->Stop();
+    // Accepted but never taken in: nobody else will close them.
+    for (const AcceptWorker::AcceptedClient &client : m_pAcceptThread->TakeAccepted())
+        ::close(client.socket);
+    m_pAcceptThread.reset();
+}
+
+void CTcpServerPage::OnAcceptedClients()
+{
+    if (!m_pAcceptThread)
+        return;  // a wake-up from a worker that Stop has ended
+    for (const AcceptWorker::AcceptedClient &client : m_pAcceptThread->TakeAccepted())
+        OnAccepted(client.socket, client.peerText, client.id);
+}
+
+void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id)
+{
     Sessions::Append(socket, id, peerText);
     m_socketEvents->Register(socket, FD_READ | FD_CLOSE);
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText) + QStringLiteral("连接到本机\r\n"));
@@ -261,14 +273,7 @@ void CTcpServerPage::OnDisconnect()
         AppMessageBox(QStringLiteral("请选择需要断开的客户端!"));
         return;
     }
-    const ClientSession *session = nullptr;
-    const int id = IdOfClientLine(m_listClients->GetText(selected));
-    for (const ClientSession *candidate = g_pSessionHead; candidate; candidate = candidate->next) {
-        if (candidate->id == id) {
-            session = candidate;
-            break;
-        }
-    }
+    const ClientSession *session = Sessions::FindById(IdOfClientLine(m_listClients->GetText(selected)));
     if (!session)
         return;
     const int socket = session->socket;
@@ -279,10 +284,7 @@ void CTcpServerPage::OnDisconnect()
 
 void CTcpServerPage::OnStop()
 {
-    if (m_pAcceptThread) {
-        m_pAcceptThread->Stop();
-        m_pAcceptThread.reset();
-    }
+    EndAcceptWorker();
     g_bAcceptRunning = 0;
     m_comboHost->setEnabled(true);
     m_editPort->setEnabled(true);

@@ -58,7 +58,9 @@ private:
     enum class SendResult { Sent, NextClient, EndSend };
 
     void CreateControls();
-    void OnAccepted(int socket, const QByteArray &peerText, int id, quint64 period);
+    void OnAcceptedClients();
+    void OnAccepted(int socket, const QByteArray &peerText, int id);
+    void EndAcceptWorker();
     void RefreshClientList();
     void RemoveSession(int socket);
     void CloseSessionSocket(int socket);
@@ -101,8 +103,6 @@ private:
 
     SocketEventRegistry *m_socketEvents;
     WindowTimers *m_timers;
-    // Accepts handed over after a Stop belong to an ended listening period and are closed.
-    quint64 m_listenPeriod = 0;
     // A failing data reply shows its box once while that box is open, not once per block.
     bool m_replyBoxOpen = false;
 };
