@@ -1,6 +1,7 @@
 #include "tcpserver/tcp_server_page.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <arpa/inet.h>
 #include <climits>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,6 +33,16 @@ namespace {
 const QString kCaption = QStringLiteral("TCP Server提示");
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
 constexpr int kReadSize = 256;
+// A flood is read block after block for up to one slice before the window repaints:
+// painting once per block would cost far more than handling it.
+constexpr int kReceiveSliceMs = 16;
+constexpr int kMaxBlocksPerSlice = 4096;
+
+bool DataWaiting(int socket)
+{
+    int waiting = 0;
+    return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
+}
 
 // Reads a box as a signed number, 0 when it is not one.
 int ReadNumber(const QLineEdit *edit)
@@ -189,7 +201,9 @@ void CTcpServerPage::OnListen()
         PageMessageBox(this, kCaption, QStringLiteral("绑定失败"));
         return;
     }
-    ::listen(listenSocket, 8);
+    // A backlog of 8 refuses a burst on Windows, but on Linux the overflowing clients believe
+    // they are connected while the server never sees them: take the system's largest queue.
+    ::listen(listenSocket, SOMAXCONN);
     if (m_listenSocket >= 0)
         ::close(m_listenSocket);
     m_listenSocket = listenSocket;
@@ -318,7 +332,7 @@ QByteArray CTcpServerPage::PeerTextOf(int socket) const
 void CTcpServerPage::OnSocketEvent(int socket, int event)
 {
     if (event == FD_READ) {
-        ReceiveBlock(socket);
+        ReceiveBlocks(socket);
         return;
     }
     if (event != FD_CLOSE)
@@ -329,7 +343,20 @@ void CTcpServerPage::OnSocketEvent(int socket, int event)
     RemoveSession(socket);
 }
 
-void CTcpServerPage::ReceiveBlock(int socket)
+void CTcpServerPage::ReceiveBlocks(int socket)
+{
+    QElapsedTimer slice;
+    slice.start();
+    for (int blocks = 0; blocks < kMaxBlocksPerSlice; ++blocks) {
+        // After a box the socket may have been closed meanwhile: the next notification decides.
+        if (!ReceiveBlock(socket) || slice.elapsed() >= kReceiveSliceMs || !DataWaiting(socket))
+            return;
+    }
+}
+
+// Handles one read of at most 256 bytes; false when nothing more should be read now
+// (nothing was read, or a box was shown).
+bool CTcpServerPage::ReceiveBlock(int socket)
 {
     const QByteArray peer = PeerTextOf(socket);
     SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
@@ -342,15 +369,18 @@ void CTcpServerPage::ReceiveBlock(int socket)
     m_listData->InsertString(0, line);
     m_log.WriteLine(TrafficLog::kReceivedTag + line);
     m_rxCount += block.size();
-    ShowCounts();
+    ShowRx();
 
     m_replyMode = m_pReplyEcho->isChecked() ? 1 : 0;
-    if (!m_pAutoReply->isChecked())
-        return;
-    if (m_replyMode == 0)
-        ReplyWithData(socket);
-    else
-        ReplyTransparent(socket, block);
+    if (m_pAutoReply->isChecked()) {
+        if (m_replyMode == 0) {
+            if (!ReplyWithData(socket))
+                return false;
+        } else {
+            ReplyTransparent(socket, block);
+        }
+    }
+    return !block.isEmpty();
 }
 
 QByteArray CTcpServerPage::SendBoxText() const
@@ -369,33 +399,35 @@ void CTcpServerPage::CountAndLogSent(qint64 bytes, const QByteArray &loggedText)
     m_log.WriteLine(TrafficLog::kSentTag + loggedText + "\r\n");
 }
 
-void CTcpServerPage::ReplyWithData(int socket)
+// False when the reply failed with a box (the handler then ends).
+bool CTcpServerPage::ReplyWithData(int socket)
 {
     QByteArray text = SendBoxText();
     if (text.isEmpty()) {
         SendBytes(socket, kOwnReply.constData(), kOwnReply.size() + 1);  // with its NUL byte
         CountAndLogSent(kOwnReply.size(), kOwnReply);
-        return;
+        return true;
     }
     PayloadCodec::PrepareSendText(text);
     if (!m_checkHexSend->isChecked()) {
         SendBytes(socket, text.constData(), text.size() + 1);
         CountAndLogSent(text.size(), text);
-        return;
+        return true;
     }
     std::array<char, PayloadCodec::kHexBufferSize> buffer;
     int byteCount = 0;
     const PayloadCodec::HexFailure failure = PayloadCodec::EncodeHex(text, buffer, byteCount);
     if (failure != PayloadCodec::HexFailure::None) {
         if (m_replyBoxOpen)
-            return;  // a flood of blocks must not pile up boxes
+            return false;  // a flood of blocks must not pile up boxes
         m_replyBoxOpen = true;
         AppMessageBox(PayloadCodec::FailureMessage(failure));
         m_replyBoxOpen = false;
-        return;
+        return false;
     }
     SendBytes(socket, buffer.data(), byteCount);
     CountAndLogSent(byteCount, text);
+    return true;
 }
 
 void CTcpServerPage::ReplyTransparent(int socket, QByteArrayView block)
@@ -502,13 +534,23 @@ void CTcpServerPage::OnAutoReply()
 void CTcpServerPage::AddTx(qint64 bytes)
 {
     m_txCount += bytes;
-    ShowCounts();
+    ShowTx();
+}
+
+void CTcpServerPage::ShowTx()
+{
+    m_editTx->setText(QString::number(m_txCount));
+}
+
+void CTcpServerPage::ShowRx()
+{
+    m_editRx->setText(QString::number(m_rxCount));
 }
 
 void CTcpServerPage::ShowCounts()
 {
-    m_editTx->setText(QString::number(m_txCount));
-    m_editRx->setText(QString::number(m_rxCount));
+    ShowTx();
+    ShowRx();
 }
 
 void CTcpServerPage::OnClearCounters()

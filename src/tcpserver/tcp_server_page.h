@@ -64,12 +64,15 @@ private:
     void RefreshClientList();
     void RemoveSession(int socket);
     void CloseSessionSocket(int socket);
-    void ReceiveBlock(int socket);
-    void ReplyWithData(int socket);
+    void ReceiveBlocks(int socket);
+    bool ReceiveBlock(int socket);
+    bool ReplyWithData(int socket);
     void ReplyTransparent(int socket, QByteArrayView block);
     SendResult SendToSession(int id, QByteArray prepared, bool sendToAll);
     void StopTimedSending();
     void ShowCounts();
+    void ShowRx();
+    void ShowTx();
     void AddTx(qint64 bytes);
     QByteArray PeerTextOf(int socket) const;
     QByteArray SendBoxText() const;
