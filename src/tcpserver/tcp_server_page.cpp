@@ -182,7 +182,7 @@ void CTcpServerPage::OnListen()
 {
     const QString host = m_comboHost->currentText();
     const int port = ReadNumber(m_editPort);
-    if (port == 0 || host.isEmpty())
+    if (port == 0 || host.isEmpty() || IsListening())
         return;
 
     const int listenSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -204,8 +204,6 @@ void CTcpServerPage::OnListen()
     // A backlog of 8 refuses a burst on Windows, but on Linux the overflowing clients believe
     // they are connected while the server never sees them: take the system's largest queue.
     ::listen(listenSocket, SOMAXCONN);
-    if (m_listenSocket >= 0)
-        ::close(m_listenSocket);
     m_listenSocket = listenSocket;
 
     m_comboHost->setEnabled(false);
