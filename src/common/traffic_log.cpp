@@ -3,21 +3,16 @@
 #include <QMessageBox>
 
 #include "app/globals.h"
+#include "common/log_file.h"
 #include "platform/gbk.h"
 #include "platform/message_box.h"
 #include "ui/system_log.h"
 
 namespace {
 
-const QByteArray kFiveEmptyLines = "\r\n\r\n\r\n\r\n\r\n";
 const QByteArray kSeparator = "*---------------------------------------------------*\r\n";
 const QByteArray kTcpClientBanner = "*-----------------------TCP CLIENT---------------------*\r\n";
 const QByteArray kUdpClientBanner = "*----------------------UDP CLIENT----------------------*\r\n";
-
-bool WriteAll(QFile &file, const QByteArray &bytes)
-{
-    return file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -54,31 +49,15 @@ bool TrafficLog::WriteHeader(Header header)
     const QByteArray banner = header == Header::TcpClient ? kTcpClientBanner
                               : header == Header::UdpClient ? kUdpClientBanner
                                                             : kSeparator;
-    const QByteArray dateTimeLine = ToGbk(g_strDateTime) + "\r\n";
-    bool written = false;
-    m_logFile.setFileName(m_logPath);
-    if (m_logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        written = (header == Header::UdpClient || WriteAll(m_logFile, kFiveEmptyLines))
-                  && WriteAll(m_logFile, dateTimeLine) && WriteAll(m_logFile, banner);
-        m_logFile.close();
-    } else if (!QFile::exists(m_logPath) && m_logFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        written = WriteAll(m_logFile, dateTimeLine) && WriteAll(m_logFile, banner);
-        m_logFile.close();
-    }
-    return written;
+    return LogFile::WriteSectionHeader(m_logFile, m_logPath, ToGbk(g_strDateTime) + "\r\n" + banner,
+                                       header != Header::UdpClient);
 }
 
 void TrafficLog::WriteLine(const QByteArray &line)
 {
     if (!m_flag)
         return;
-    m_logFile.setFileName(m_logPath);
-    bool written = false;
-    if (m_logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        written = WriteAll(m_logFile, line) && m_logFile.flush();
-        m_logFile.close();
-    }
-    if (written) {
+    if (LogFile::AppendToExisting(m_logFile, m_logPath, line)) {
         m_failureReported = false;
     } else if (!m_failureReported) {
         m_failureReported = true;

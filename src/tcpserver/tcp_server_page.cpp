@@ -297,7 +297,6 @@ void CTcpServerPage::OnDisconnect()
 void CTcpServerPage::OnStop()
 {
     EndAcceptWorker();
-    g_bAcceptRunning = 0;
     m_comboHost->setEnabled(true);
     m_editPort->setEnabled(true);
     m_btnListen->setEnabled(true);

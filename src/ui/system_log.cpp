@@ -6,6 +6,7 @@
 
 #include "app/globals.h"
 #include "common/line_list_box.h"
+#include "common/log_file.h"
 #include "platform/gbk.h"
 #include "platform/message_box.h"
 
@@ -13,26 +14,10 @@ namespace SystemLog {
 
 namespace {
 
-const QByteArray kFiveEmptyLines = "\r\n\r\n\r\n\r\n\r\n";
 const QString kBanner = QStringLiteral("*-------------------Velvane日志------------------*\r\n");
 
 // A file that stops taking lines is said once, not once per line, until it works again.
 bool s_fileFailureReported = false;
-
-bool WriteAll(QFile &file, const QByteArray &bytes)
-{
-    return file.write(bytes) == bytes.size();
-}
-
-bool AppendToLogFile(const QByteArray &bytes)
-{
-    g_systemLogFile.setFileName(g_strSystemLogPath);
-    if (!g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
-        return false;
-    const bool written = WriteAll(g_systemLogFile, bytes) && g_systemLogFile.flush();
-    g_systemLogFile.close();
-    return written;
-}
 
 void InsertListLine(const QByteArray &line)
 {
@@ -45,7 +30,7 @@ void AppendOnGuiThread(const QString &listText, const QString &fileText)
     InsertListLine(ToGbk(listText));
     if (!g_bSystemLogFile)
         return;
-    if (AppendToLogFile(ToGbk(fileText))) {
+    if (LogFile::AppendToExisting(g_systemLogFile, g_strSystemLogPath, ToGbk(fileText))) {
         s_fileFailureReported = false;
         return;
     }
@@ -83,17 +68,7 @@ bool EnableLogFile(const QString &startText)
     g_strSystemLogPath = PathInCurrentDirectory(QStringLiteral("log.txt"));
     const QByteArray header = ToGbk(startText + QStringLiteral("\r\n") + kBanner);
 
-    bool written = false;
-    g_systemLogFile.setFileName(g_strSystemLogPath);
-    if (g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly)) {
-        written = WriteAll(g_systemLogFile, kFiveEmptyLines) && WriteAll(g_systemLogFile, header);
-        g_systemLogFile.close();
-    } else if (!QFile::exists(g_strSystemLogPath)
-               && g_systemLogFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        written = WriteAll(g_systemLogFile, header);
-        g_systemLogFile.close();
-    }
-    if (!written) {
+    if (!LogFile::WriteSectionHeader(g_systemLogFile, g_strSystemLogPath, header)) {
         AppMessageBox(QStringLiteral("无法写入系统日志文件log.txt，本次运行不保存日志!"));
         return false;
     }
