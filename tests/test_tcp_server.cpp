@@ -507,7 +507,7 @@ void TestTcpServer::receiveTextHexAndZeroByte()
     QVERIFY(f.WaitRx(5));
     QCOMPARE(f.DataLine(0), peer + " hello\r\n");
     QCOMPARE(f.LogTop(), ToGbk(" 接收来自" + client->PeerText() + "的数据\r\n"));
-    QCOMPARE(f.Text(kRx), QString("5"));
+    QTRY_COMPARE(f.Text(kRx), QString("5"));
 
     f.Click(kHexDisplay);
     QVERIFY(client->Send("hello"));
@@ -524,7 +524,7 @@ void TestTcpServer::receiveTextHexAndZeroByte()
     QCOMPARE(f.DataLine(0), peer + " AB\r\n");  // text stops at the zero byte, RX counts all
     QCOMPARE(f.page->DataList()->GetCount(), 4);
     QCOMPARE(f.DataLine(3), peer + " hello\r\n");
-    QCOMPARE(f.Text(kRx), QString("20"));
+    QTRY_COMPARE(f.Text(kRx), QString("20"));
 }
 
 void TestTcpServer::burstArrivesInBlocksAndClearData()
@@ -553,7 +553,7 @@ void TestTcpServer::burstArrivesInBlocksAndClearData()
     }
     QCOMPARE(joined, burst);
     QCOMPARE(f.log.GetCount() - logBefore, blocks);  // one system log line per block
-    QCOMPARE(f.Text(kRx), QString("600"));
+    QTRY_COMPARE(f.Text(kRx), QString("600"));
 
     QVERIFY(f.page->DataList()->HorizontalExtent() > 0);
     f.Click(kClearData);
@@ -604,7 +604,7 @@ void TestTcpServer::sendTextAndHexToOneAndAll()
     f.Click(kSend);
     QCOMPARE(b->Read(3), QByteArray("ab\0", 3));  // spaces removed, one NUL added
     QCOMPARE(f.page->TxCount(), 2);
-    QCOMPARE(f.Text(kTx), QString("2"));
+    QTRY_COMPARE(f.Text(kTx), QString("2"));
     QCOMPARE(a->Read(1, 100), QByteArray());
 
     f.Type(kSendBox, "你好");
@@ -727,7 +727,7 @@ void TestTcpServer::replyModes()
         QVERIFY(talker->Send(block));
         QCOMPARE(talker->Read(reply.size()), reply);
         QCOMPARE(f.page->TxCount(), round * txPerBlock);
-        QCOMPARE(f.Text(kTx), QString::number(round * txPerBlock));
+        QTRY_COMPARE(f.Text(kTx), QString::number(round * txPerBlock));
     }
     QCOMPARE(bystander->Read(1, 50), QByteArray());  // only the sender is answered
     QCOMPARE(f.boxes.Count(), 1);
@@ -844,8 +844,8 @@ void TestTcpServer::countersAreSixtyFourBitAndCleared()
     static_assert(std::is_same_v<decltype(std::declval<CTcpServerPage>().RxCount()), qint64>);
     static_assert(std::is_same_v<decltype(std::declval<CTcpServerPage>().TxCount()), qint64>);
     PageFixture f;
-    QCOMPARE(f.Text(kTx), QString("0"));
-    QCOMPARE(f.Text(kRx), QString("0"));
+    QTRY_COMPARE(f.Text(kTx), QString("0"));
+    QTRY_COMPARE(f.Text(kRx), QString("0"));
     f.Listen();
     LoopbackClient *client = f.Connect();
     QVERIFY(client);
@@ -857,14 +857,14 @@ void TestTcpServer::countersAreSixtyFourBitAndCleared()
 
     f.Click(kStop);  // Stop and Listen leave the counts alone
     f.Listen();
-    QCOMPARE(f.Text(kRx), QString("8"));
-    QCOMPARE(f.Text(kTx), QString("3"));
+    QTRY_COMPARE(f.Text(kRx), QString("8"));
+    QTRY_COMPARE(f.Text(kTx), QString("3"));
 
     f.Click(kClearCounters);
     QCOMPARE(f.page->RxCount(), 0);
     QCOMPARE(f.page->TxCount(), 0);
-    QCOMPARE(f.Text(kRx), QString("0"));
-    QCOMPARE(f.Text(kTx), QString("0"));
+    QTRY_COMPARE(f.Text(kRx), QString("0"));
+    QTRY_COMPARE(f.Text(kTx), QString("0"));
 }
 
 void TestTcpServer::trafficLogOfWholeExchange()

@@ -36,6 +36,7 @@ int CMainApp::InitInstance()
     // Window titles stay exactly as given: the name is not set as the display name, which
     // some platforms append to every title.
     QCoreApplication::setApplicationName(kAppDisplayName);
+    RaiseDescriptorLimit();
 
     if (!m_startNetwork()) {
         AppMessageBox(QStringLiteral("网络版本校验不匹配，启动失败!"));

@@ -12,6 +12,35 @@ CExtentListBox::CExtentListBox(QWidget *parent)
     , m_advances(0x10000, -1)
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(Lines(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { OnLinesInserted(first, last); });
+    connect(Lines(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) { OnLinesAboutToBeRemoved(first, last); });
+    connect(Lines(), &QAbstractItemModel::modelReset, this, &CExtentListBox::MeasureAllLines);
+    SetMaxLines(kKeptLines);
+}
+
+int CExtentListBox::LineWidth(const QByteArray &line) const
+{
+    return line.isEmpty() ? 0 : MeasuredWidth(line) + fontMetrics().averageCharWidth();
+}
+
+void CExtentListBox::OnLinesInserted(int first, int last)
+{
+    for (int row = first; row <= last; ++row)
+        m_widths.Insert(row, LineWidth(Lines()->Line(row)));
+}
+
+void CExtentListBox::OnLinesAboutToBeRemoved(int first, int last)
+{
+    m_widths.Remove(first, last);
+}
+
+void CExtentListBox::MeasureAllLines()
+{
+    m_widths.Clear();
+    for (int row = 0; row < GetCount(); ++row)
+        m_widths.Insert(row, LineWidth(Lines()->Line(row)));
 }
 
 void CExtentListBox::GrowExtent(int width)
@@ -29,9 +58,16 @@ int CExtentListBox::AddString(const QByteArray &line)
 
 int CExtentListBox::InsertString(int index, const QByteArray &line)
 {
+    const int countBefore = GetCount();
     const int result = LineListBox::InsertString(index, line);
-    if (result != LB_ERR)
-        GrowExtent(TextWidth(line));
+    if (result == LB_ERR)
+        return result;
+    // Measured once, as it came in; an empty line still widens by one average character.
+    const int width = line.isEmpty() ? fontMetrics().averageCharWidth() : m_widths.At(result);
+    if (GetCount() == countBefore)
+        SetHorizontalExtent(std::max(WidestLineWidth(), width));  // the oldest line left
+    else
+        GrowExtent(width);
     return result;
 }
 
@@ -100,20 +136,14 @@ int CExtentListBox::TextWidth(const QByteArray &line) const
 
 int CExtentListBox::WidestLineWidth() const
 {
-    const int averageWidth = fontMetrics().averageCharWidth();
-    int widest = 0;
-    for (int index = 0; index < GetCount(); ++index) {
-        const QByteArray &line = Lines()->Line(index);
-        if (line.isEmpty())
-            continue;
-        widest = std::max(widest, MeasuredWidth(line) + averageWidth);
-    }
-    return widest;
+    return m_widths.Widest();
 }
 
 void CExtentListBox::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         std::fill(m_advances.begin(), m_advances.end(), qint16(-1));
+        MeasureAllLines();
+    }
     LineListBox::changeEvent(event);
 }

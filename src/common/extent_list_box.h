@@ -1,12 +1,14 @@
 #pragma once
 
 #include "common/line_list_box.h"
+#include "common/line_width_index.h"
 
 #include <vector>
 
 // The display list of the traffic pages. It keeps its horizontal extent at least as wide as
-// its widest line, so long received lines can be scrolled into view. Inserting measures only
-// the new line; deleting (and Dir) measure every line.
+// its widest line, so long received lines can be scrolled into view. Each line is measured
+// once, when it comes in; the widest line is then known without a scan, so the list can
+// keep only its newest lines and let the extent follow the ones that remain.
 class CExtentListBox : public LineListBox
 {
     Q_OBJECT
@@ -38,6 +40,13 @@ protected:
 private:
     void GrowExtent(int width);
     int MeasuredWidth(const QByteArray &line) const;
+    // The width a line counts with toward the widest line: empty lines count as none.
+    int LineWidth(const QByteArray &line) const;
+    void OnLinesInserted(int first, int last);
+    void OnLinesAboutToBeRemoved(int first, int last);
+    void MeasureAllLines();
+
+    LineWidthIndex m_widths;
 
     // Advance of every character met so far in the current font; -1 = not measured yet.
     mutable std::vector<qint16> m_advances;

@@ -44,3 +44,13 @@ void LineListBox::ResetLines(std::deque<QByteArray> lines)
 {
     m_lines->SetLines(std::move(lines));
 }
+
+void LineListBox::SetMaxLines(int maxLines)
+{
+    m_lines->SetMaxLines(maxLines);
+}
+
+int LineListBox::MaxLines() const
+{
+    return m_lines->MaxLines();
+}

@@ -16,7 +16,16 @@ public:
     static constexpr int LB_ERR = -1;
     static constexpr int LB_ERRSPACE = -2;
 
+    // How many lines the display lists and the system log keep: the newest ones. The log
+    // files keep everything; a list that grew without end would end in the out-of-memory
+    // killer under a flood left running.
+    static constexpr int kKeptLines = 100000;
+
     explicit LineListBox(QWidget *parent = nullptr);
+
+    // At most maxLines lines (0: no bound); inserting at the top beyond it drops the bottom line.
+    void SetMaxLines(int maxLines);
+    int MaxLines() const;
 
     virtual int AddString(const QByteArray &line);
     virtual int InsertString(int index, const QByteArray &line);

@@ -2,6 +2,8 @@
 
 #include "platform/gbk.h"
 
+#include <algorithm>
+
 LineListModel::LineListModel(QObject *parent)
     : QAbstractListModel(parent)
 {
@@ -33,7 +35,35 @@ int LineListModel::InsertLine(int row, const QByteArray &line)
     else
         m_lines.insert(m_lines.begin() + row, line);
     endInsertRows();
+    if (m_maxLines > 0 && Count() > m_maxLines) {
+        const bool fromBottom = row == 0 || row < Count() - 1;
+        TrimTo(m_maxLines, fromBottom);
+        if (!fromBottom)
+            row -= 1;
+    }
     return row;
+}
+
+void LineListModel::SetMaxLines(int maxLines)
+{
+    m_maxLines = std::max(0, maxLines);
+    if (m_maxLines > 0 && Count() > m_maxLines)
+        TrimTo(m_maxLines, true);
+}
+
+void LineListModel::TrimTo(int maxLines, bool fromBottom)
+{
+    const int extra = Count() - maxLines;
+    if (extra <= 0)
+        return;
+    if (fromBottom) {
+        beginRemoveRows(QModelIndex(), maxLines, Count() - 1);
+        m_lines.erase(m_lines.end() - extra, m_lines.end());
+    } else {
+        beginRemoveRows(QModelIndex(), 0, extra - 1);
+        m_lines.erase(m_lines.begin(), m_lines.begin() + extra);
+    }
+    endRemoveRows();
 }
 
 bool LineListModel::RemoveLine(int row)
@@ -55,6 +85,8 @@ void LineListModel::Clear()
 
 void LineListModel::SetLines(std::deque<QByteArray> lines)
 {
+    if (m_maxLines > 0 && lines.size() > static_cast<size_t>(m_maxLines))
+        lines.resize(static_cast<size_t>(m_maxLines));
     beginResetModel();
     m_lines.swap(lines);
     endResetModel();

@@ -20,6 +20,11 @@ public:
     int Count() const { return static_cast<int>(m_lines.size()); }
     const QByteArray &Line(int row) const { return m_lines[static_cast<size_t>(row)]; }
 
+    // At most this many lines (0: no bound). Beyond it, inserting removes the line at the
+    // other end: the oldest one, at the bottom of a list that grows at the top.
+    void SetMaxLines(int maxLines);
+    int MaxLines() const { return m_maxLines; }
+
     // Inserts before row (-1 or Count() appends); returns the row, or -1 for a bad row.
     int InsertLine(int row, const QByteArray &line);
     bool RemoveLine(int row);
@@ -28,5 +33,8 @@ public:
     void SetLines(std::deque<QByteArray> lines);
 
 private:
+    void TrimTo(int maxLines, bool fromBottom);
+
     std::deque<QByteArray> m_lines;
+    int m_maxLines = 0;
 };

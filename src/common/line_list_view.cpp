@@ -8,6 +8,7 @@
 
 LineListView::LineListView(QWidget *parent)
     : QAbstractItemView(parent)
+    , m_refresh([this] { RefreshAfterChange(); }, this)
 {
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectRows);
@@ -79,7 +80,6 @@ void LineListView::SetHorizontalExtent(int pixels)
         return;
     m_horizontalExtent = std::max(0, pixels);
     ScheduleGeometryUpdate();
-    viewport()->update();
 }
 
 QRect LineListView::visualRect(const QModelIndex &index) const
@@ -220,15 +220,17 @@ void LineListView::paintEvent(QPaintEvent *event)
 
 void LineListView::ScheduleGeometryUpdate()
 {
-    if (m_geometryUpdatePending)
-        return;
-    m_geometryUpdatePending = true;
-    QMetaObject::invokeMethod(this, &LineListView::updateGeometries, Qt::QueuedConnection);
+    m_refresh.Request();
+}
+
+void LineListView::RefreshAfterChange()
+{
+    updateGeometries();
+    viewport()->update();
 }
 
 void LineListView::updateGeometries()
 {
-    m_geometryUpdatePending = false;
     const int count = RowCount();
     const int visible = VisibleRows();
     QScrollBar *vertical = verticalScrollBar();
@@ -252,11 +254,10 @@ void LineListView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
     ScheduleGeometryUpdate();
-    viewport()->update();
 }
 
 void LineListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
 {
     QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
-    viewport()->update();
+    ScheduleGeometryUpdate();
 }

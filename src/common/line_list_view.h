@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 
+#include "common/paced_action.h"
+
 // A list box view: one row per line, all rows the same height, only the visible rows
 // painted. Its cost does not grow with the number of lines, unlike the item layouts of
 // QListView. The horizontal scroll range is the horizontal extent set by the owner (0 = none).
@@ -40,12 +42,14 @@ protected:
     void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
 
 private:
-    // Scroll bar ranges are applied once per event loop pass, not once per inserted line:
-    // every range change costs the scroll area a queued relayout.
+    // Scroll bar ranges and the repaint after lines came or went, at most about 60 times a
+    // second: every range change costs the scroll area a relayout, every repaint a paint of
+    // the visible rows, and a flood brings thousands of lines a second.
     void ScheduleGeometryUpdate();
+    void RefreshAfterChange();
     int RowCount() const;
     int VisibleRows() const;
 
     int m_horizontalExtent = 0;
-    bool m_geometryUpdatePending = false;
+    PacedAction m_refresh;
 };

@@ -34,6 +34,22 @@ bool SocketEventRegistry::IsRegistered(int socket) const
     return m_notifiers.count(socket) != 0;
 }
 
+void SocketEventRegistry::SetReadPaused(int socket, bool paused)
+{
+    const auto found = m_notifiers.find(socket);
+    if (found == m_notifiers.end())
+        return;
+    Registration &registration = found->second;
+    registration.paused = paused;
+    registration.notifier->setEnabled(!paused && !registration.closeSaid);
+}
+
+bool SocketEventRegistry::IsReadPaused(int socket) const
+{
+    const auto found = m_notifiers.find(socket);
+    return found != m_notifiers.end() && found->second.paused;
+}
+
 void SocketEventRegistry::OnActivated(QSocketDescriptor descriptor)
 {
     const int socket = static_cast<int>(descriptor);
@@ -56,6 +72,7 @@ void SocketEventRegistry::OnActivated(QSocketDescriptor descriptor)
     if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return;
     // Closed or reset: said once, then the socket stays quiet until it is unregistered.
+    found->second.closeSaid = true;
     found->second.notifier->setEnabled(false);
     emit SocketEvent(socket, FD_CLOSE);
 }

@@ -25,6 +25,10 @@ public:
     // Stops the notifications of the socket; call it before closing the socket.
     void Unregister(int socket);
     bool IsRegistered(int socket) const;
+    // While paused, a socket's data waits in the kernel (TCP then slows its peer down) and
+    // no event is said for it; resuming says what happened meanwhile.
+    void SetReadPaused(int socket, bool paused);
+    bool IsReadPaused(int socket) const;
     int Count() const { return static_cast<int>(m_notifiers.size()); }
 
 signals:
@@ -35,6 +39,8 @@ private:
     {
         std::unique_ptr<QSocketNotifier> notifier;
         int events = 0;
+        bool paused = false;
+        bool closeSaid = false;
     };
 
     void OnActivated(QSocketDescriptor socket);

@@ -2,16 +2,47 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "app/globals.h"
 
-AcceptWorker::AcceptWorker(int listenSocket, std::function<void()> onQueued)
+namespace {
+
+constexpr int kIdleWaitMs = 100;
+
+long DescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 1L << 20;
+    return static_cast<long>(limit.rlim_cur);
+}
+
+// Descriptors the process holds now (only counted while paused: it reads a directory).
+long OpenDescriptors()
+{
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    long count = 0;
+    while (const dirent *entry = ::readdir(dir))
+        count += entry->d_name[0] != '.';
+    ::closedir(dir);
+    return count - 1;  // the directory's own
+}
+
+} // namespace
+
+AcceptWorker::AcceptWorker(int listenSocket, std::function<void()> onQueued, std::function<void(bool)> onPaused)
     : m_listenSocket(listenSocket)
     , m_onQueued(std::move(onQueued))
+    , m_onPaused(std::move(onPaused))
 {
 }
 
@@ -23,20 +54,27 @@ AcceptWorker::~AcceptWorker()
 void AcceptWorker::Start()
 {
     g_bAcceptRunning = 1;
+    m_descriptorLimit = DescriptorLimit();
     m_thread = std::thread(AcceptThreadProc, this);
 }
 
 void AcceptWorker::Stop()
 {
     g_bAcceptRunning = 0;
+    m_taken.notify_all();
     if (m_thread.joinable())
         m_thread.join();
 }
 
 std::vector<AcceptWorker::AcceptedClient> AcceptWorker::TakeAccepted()
 {
-    std::lock_guard lock(m_queueMutex);
-    return std::exchange(m_queue, {});
+    std::vector<AcceptedClient> taken;
+    {
+        std::lock_guard lock(m_queueMutex);
+        taken = std::exchange(m_queue, {});
+    }
+    m_taken.notify_all();
+    return taken;
 }
 
 void AcceptWorker::Queue(AcceptedClient client)
@@ -52,14 +90,43 @@ void AcceptWorker::Queue(AcceptedClient client)
         m_onQueued();
 }
 
+bool AcceptWorker::WaitForRoom()
+{
+    std::unique_lock lock(m_queueMutex);
+    while (m_queue.size() >= static_cast<size_t>(kMaxWaiting)) {
+        if (!g_bAcceptRunning)
+            return false;
+        m_taken.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs));
+    }
+    return g_bAcceptRunning != 0;
+}
+
+bool AcceptWorker::DescriptorsFreeAgain() const
+{
+    const long open = OpenDescriptors();
+    return open >= 0 && open <= m_descriptorLimit - kDescriptorReserve - kResumeMargin;
+}
+
 void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
 {
     int nextId = 1000;
+    bool paused = false;
     pollfd waiting{worker->m_listenSocket, POLLIN, 0};
     while (g_bAcceptRunning) {
-        const int ready = ::poll(&waiting, 1, 100);
+        if (paused) {
+            if (!worker->DescriptorsFreeAgain()) {
+                ::usleep(kIdleWaitMs * 1000);
+                continue;
+            }
+            paused = false;
+            if (worker->m_onPaused)
+                worker->m_onPaused(false);
+        }
+        if (!worker->WaitForRoom())
+            break;
+        const int ready = ::poll(&waiting, 1, kIdleWaitMs);
         if (ready < 0 && errno != EINTR)
-            ::usleep(100 * 1000);
+            ::usleep(kIdleWaitMs * 1000);
         if (ready <= 0)
             continue;
         sockaddr_in peer{};
@@ -69,12 +136,19 @@ void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
         if (socket < 0) {
             // Out of descriptors or a similar lasting failure: do not spin on it.
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                ::usleep(100 * 1000);
+                ::usleep(kIdleWaitMs * 1000);
             continue;
         }
         char address[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
         const QByteArray peerText = QByteArray(address) + ':' + QByteArray::number(ntohs(peer.sin_port));
         worker->Queue({socket, peerText, nextId++});
+        // A new descriptor is always the lowest free one: this high, every one below is in
+        // use and only the reserve is left.
+        if (socket >= worker->m_descriptorLimit - kDescriptorReserve) {
+            paused = true;
+            if (worker->m_onPaused)
+                worker->m_onPaused(true);
+        }
     }
 }

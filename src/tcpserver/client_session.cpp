@@ -1,46 +1,54 @@
 #include "tcpserver/client_session.h"
 
+#include <unordered_map>
+
 #include "app/globals.h"
 
 namespace Sessions {
 
+namespace {
+
+ClientSession *s_tail = nullptr;
+std::unordered_map<int, ClientSession *> s_bySocket;
+std::unordered_map<int, ClientSession *> s_byId;
+
+} // namespace
+
 void Append(int socket, int id, const QByteArray &peerText)
 {
-    auto *session = new ClientSession{socket, id, peerText, nullptr};
-    ClientSession **link = &g_pSessionHead;
-    while (*link)
-        link = &(*link)->next;
-    *link = session;
+    auto *session = new ClientSession{socket, id, peerText, nullptr, s_tail};
+    if (s_tail)
+        s_tail->next = session;
+    else
+        g_pSessionHead = session;
+    s_tail = session;
+    s_bySocket[socket] = session;
+    s_byId[id] = session;
 }
 
 ClientSession *FindBySocket(int socket)
 {
-    for (ClientSession *session = g_pSessionHead; session; session = session->next)
-        if (session->socket == socket)
-            return session;
-    return nullptr;
+    const auto found = s_bySocket.find(socket);
+    return found == s_bySocket.end() ? nullptr : found->second;
 }
 
 ClientSession *FindById(int id)
 {
-    ClientSession *found = nullptr;
-    for (ClientSession *session = g_pSessionHead; session; session = session->next)
-        if (session->id == id)
-            found = session;
-    return found;
+    const auto found = s_byId.find(id);
+    return found == s_byId.end() ? nullptr : found->second;
 }
 
 bool Remove(int socket)
 {
-    for (ClientSession **link = &g_pSessionHead; *link; link = &(*link)->next) {
-        if ((*link)->socket == socket) {
-            ClientSession *gone = *link;
-            *link = gone->next;
-            delete gone;
-            return true;
-        }
-    }
-    return false;
+    ClientSession *gone = FindBySocket(socket);
+    if (!gone)
+        return false;
+    (gone->prev ? gone->prev->next : g_pSessionHead) = gone->next;
+    (gone->next ? gone->next->prev : s_tail) = gone->prev;
+    s_bySocket.erase(socket);
+    s_byId.erase(gone->id);
+    delete gone;
+    return true;
 }
 
 void Clear()
@@ -50,6 +58,9 @@ void Clear()
         g_pSessionHead = gone->next;
         delete gone;
     }
+    s_tail = nullptr;
+    s_bySocket.clear();
+    s_byId.clear();
 }
 
 bool IsEmpty()
@@ -59,10 +70,7 @@ bool IsEmpty()
 
 int Count()
 {
-    int count = 0;
-    for (const ClientSession *session = g_pSessionHead; session; session = session->next)
-        ++count;
-    return count;
+    return static_cast<int>(s_bySocket.size());
 }
 
 } // namespace Sessions

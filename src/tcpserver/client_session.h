@@ -11,16 +11,18 @@ struct ClientSession
     // The peer as "a.b.c.d:port", recorded at accept: a reset socket can no longer tell it.
     QByteArray peerText;
     ClientSession *next = nullptr;
+    ClientSession *prev = nullptr;
 };
 
-// The session list's operations. Only the GUI thread touches the list.
+// The session list's operations. Only the GUI thread touches the list. Sessions are also
+// indexed by socket and by id, so that a flood of connections costs no walks of the list.
 namespace Sessions {
 
 void Append(int socket, int id, const QByteArray &peerText);
 ClientSession *FindBySocket(int socket);
-// The last record with the id (ids are unique within a listening period).
+// The record with the id (ids are unique within a listening period).
 ClientSession *FindById(int id);
-// Unlinks and frees the first record with the socket; false when none holds it.
+// Unlinks and frees the record with the socket; false when none holds it.
 bool Remove(int socket);
 // Frees every record; the caller has closed their sockets.
 void Clear();

@@ -19,6 +19,8 @@
 #include "app/globals.h"
 #include "common/extent_list_box.h"
 #include "common/payload_codec.h"
+#include "common/tcp_send_path.h"
+#include "common/traffic_counters.h"
 #include "platform/gbk.h"
 #include "platform/message_box.h"
 #include "platform/socket_events.h"
@@ -80,9 +82,12 @@ CTcpServerPage::CTcpServerPage(QWidget *parent)
     : CDialogPage(kTemplateId, parent)
     , m_log(QStringLiteral("logtcp.txt"), kCaption, g_bTcpTrafficLog)
     , m_socketEvents(new SocketEventRegistry(this))
+    , m_sendPath(new TcpSendPath(this))
     , m_timers(new WindowTimers(this))
 {
     connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CTcpServerPage::OnSocketEvent);
+    connect(m_sendPath, &TcpSendPath::BytesSent, this, [this](int, qint64 counted) { m_counters->AddTx(counted); });
+    connect(m_sendPath, &TcpSendPath::Drained, this, &CTcpServerPage::OnSendDrained);
     connect(m_timers, &WindowTimers::Timeout, this, &CTcpServerPage::OnTimer);
 }
 
@@ -135,6 +140,7 @@ void CTcpServerPage::CreateControls()
         count->setReadOnly(true);
         count->setAlignment(Qt::AlignCenter);
     }
+    m_counters = new TrafficCounters(m_editTx, m_editRx, this);
     auto *clearCounters = AddButton(1013, QStringLiteral("计数清零"), 300, 117, 46, 14);
 
     AddLabel(QStringLiteral("数据显示区:"), 4, 139, 50, 10);
@@ -165,7 +171,6 @@ void CTcpServerPage::OnInitDialog()
     }
     m_comboHost->setCurrentIndex(0);
     m_editPort->setText(QStringLiteral("6800"));
-    ShowCounts();
     m_editInterval->setText(QStringLiteral("1000"));
     m_replyMode = 0;
     m_pReplyData->setChecked(true);
@@ -214,10 +219,12 @@ void CTcpServerPage::OnListen()
     SystemLog::Append(g_strDateTime + QStringLiteral(" TCP开始监听") + host + QLatin1Char(':') + QString::number(port)
                       + QStringLiteral(" 等待客户端连接\r\n"));
 
-    m_pAcceptThread = std::make_unique<AcceptWorker>(m_listenSocket, [this] {
-        // Runs on the worker: a queued call, never a wait for the GUI thread.
-        QMetaObject::invokeMethod(this, &CTcpServerPage::OnAcceptedClients, Qt::QueuedConnection);
-    });
+    // Both run on the worker: queued calls, never a wait for the GUI thread.
+    m_pAcceptThread = std::make_unique<AcceptWorker>(
+        m_listenSocket, [this] { QMetaObject::invokeMethod(this, &CTcpServerPage::OnAcceptedClients, Qt::QueuedConnection); },
+        [this](bool paused) {
+            QMetaObject::invokeMethod(this, [this, paused] { OnAcceptPaused(paused); }, Qt::QueuedConnection);
+        });
     m_pAcceptThread->Start();
 }
 
@@ -245,7 +252,19 @@ void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id)
     Sessions::Append(socket, id, peerText);
     m_socketEvents->Register(socket, FD_READ | FD_CLOSE);
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText) + QStringLiteral("连接到本机\r\n"));
+    m_listClients->AddString(peerText + '-' + QByteArray::number(id));
+    // As after a rebuild of the list, nothing is selected: a send must never go to a client
+    // the user did not pick.
+    m_listClients->SetCurSel(-1);
     RefreshClientList();
+}
+
+void CTcpServerPage::OnAcceptPaused(bool paused)
+{
+    if (!IsListening())
+        return;  // a word from a worker that Stop has ended
+    SystemLog::Append(g_strDateTime + (paused ? QStringLiteral(" TCP连接数接近系统上限，暂停接受新的客户端\r\n")
+                                              : QStringLiteral(" TCP恢复接受新的客户端\r\n")));
 }
 
 void CTcpServerPage::RefreshClientList()
@@ -255,27 +274,53 @@ void CTcpServerPage::RefreshClientList()
         m_pAutoReply->setChecked(false);
     for (QWidget *control : std::initializer_list<QWidget *>{m_pAutoReply, m_pReplyData, m_pReplyEcho})
         control->setEnabled(anySession);
+}
 
-    std::deque<QByteArray> lines;
-    for (const ClientSession *session = g_pSessionHead; session; session = session->next)
-        lines.push_back(session->peerText + '-' + QByteArray::number(session->id));
-    m_listClients->ResetLines(std::move(lines));
+int CTcpServerPage::RowOfClient(int id) const
+{
+    // Lines stand in accept order, so their ids rise from top to bottom.
+    int low = 0;
+    int high = m_listClients->GetCount() - 1;
+    while (low <= high) {
+        const int middle = low + (high - low) / 2;
+        const int found = IdOfClientLine(m_listClients->GetText(middle));
+        if (found == id)
+            return middle;
+        if (found < id)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return -1;
 }
 
 void CTcpServerPage::CloseSessionSocket(int socket)
 {
+    m_sendPath->Forget(socket);
     m_socketEvents->Unregister(socket);
     ::close(socket);
 }
 
 void CTcpServerPage::RemoveSession(int socket)
 {
-    if (Sessions::IsEmpty()) {
+    const ClientSession *session = Sessions::FindBySocket(socket);
+    if (!session) {
         RefreshClientList();
         return;
     }
-    if (Sessions::Remove(socket))
-        RefreshClientList();
+    const int row = RowOfClient(session->id);
+    if (row >= 0) {
+        m_listClients->DeleteString(row);
+        m_listClients->SetCurSel(-1);  // the list view would move the selection to a neighbour
+    }
+    Sessions::Remove(socket);
+    RefreshClientList();
+}
+
+void CTcpServerPage::OnSendDrained(int socket)
+{
+    if (m_socketEvents->IsRegistered(socket))
+        m_socketEvents->SetReadPaused(socket, false);
 }
 
 void CTcpServerPage::OnDisconnect()
@@ -290,8 +335,7 @@ void CTcpServerPage::OnDisconnect()
         return;
     const int socket = session->socket;
     CloseSessionSocket(socket);
-    Sessions::Remove(socket);
-    RefreshClientList();
+    RemoveSession(socket);
 }
 
 void CTcpServerPage::OnStop()
@@ -307,6 +351,7 @@ void CTcpServerPage::OnStop()
     for (ClientSession *session = g_pSessionHead; session; session = session->next)
         CloseSessionSocket(session->socket);
     Sessions::Clear();
+    m_listClients->ResetContent();
     RefreshClientList();
     m_checkHexSend->setEnabled(true);
     SystemLog::Append(g_strDateTime + QStringLiteral(" TCP停止监听") + m_comboHost->currentText() + QLatin1Char(':')
@@ -346,7 +391,15 @@ void CTcpServerPage::ReceiveBlocks(int socket)
     slice.start();
     for (int blocks = 0; blocks < kMaxBlocksPerSlice; ++blocks) {
         // After a box the socket may have been closed meanwhile: the next notification decides.
-        if (!ReceiveBlock(socket) || slice.elapsed() >= kReceiveSliceMs || !DataWaiting(socket))
+        if (!ReceiveBlock(socket))
+            return;
+        if (m_sendPath->IsBackedUp(socket)) {
+            // The peer does not take our replies: leave its data in the kernel, so TCP slows
+            // it down, until the queue has drained.
+            m_socketEvents->SetReadPaused(socket, true);
+            return;
+        }
+        if (slice.elapsed() >= kReceiveSliceMs || !DataWaiting(socket))
             return;
     }
 }
@@ -365,8 +418,7 @@ bool CTcpServerPage::ReceiveBlock(int socket)
     const QByteArray line = PayloadCodec::FormatReceived(block, m_checkHexDisplay->isChecked(), peer);
     m_listData->InsertString(0, line);
     m_log.WriteLine(TrafficLog::kReceivedTag + line);
-    m_rxCount += block.size();
-    ShowRx();
+    m_counters->AddRx(block.size());
 
     m_replyMode = m_pReplyEcho->isChecked() ? 1 : 0;
     if (m_pAutoReply->isChecked()) {
@@ -385,14 +437,13 @@ QByteArray CTcpServerPage::SendBoxText() const
     return ToGbk(m_editSend->text());
 }
 
-bool CTcpServerPage::SendBytes(int socket, const char *data, qsizetype size)
+bool CTcpServerPage::SendBytes(int socket, QByteArrayView bytes, int uncountedTail)
 {
-    return ::send(socket, data, static_cast<size_t>(size), MSG_NOSIGNAL) == size;
+    return m_sendPath->Send(socket, bytes, uncountedTail);
 }
 
-void CTcpServerPage::CountAndLogSent(qint64 bytes, const QByteArray &loggedText)
+void CTcpServerPage::LogSent(const QByteArray &loggedText)
 {
-    AddTx(bytes);
     m_log.WriteLine(TrafficLog::kSentTag + loggedText + "\r\n");
 }
 
@@ -401,14 +452,14 @@ bool CTcpServerPage::ReplyWithData(int socket)
 {
     QByteArray text = SendBoxText();
     if (text.isEmpty()) {
-        SendBytes(socket, kOwnReply.constData(), kOwnReply.size() + 1);  // with its NUL byte
-        CountAndLogSent(kOwnReply.size(), kOwnReply);
+        SendBytes(socket, QByteArrayView(kOwnReply.constData(), kOwnReply.size() + 1), 1);  // with its NUL byte
+        LogSent(kOwnReply);
         return true;
     }
     PayloadCodec::PrepareSendText(text);
     if (!m_checkHexSend->isChecked()) {
-        SendBytes(socket, text.constData(), text.size() + 1);
-        CountAndLogSent(text.size(), text);
+        SendBytes(socket, QByteArrayView(text.constData(), text.size() + 1), 1);
+        LogSent(text);
         return true;
     }
     std::array<char, PayloadCodec::kHexBufferSize> buffer;
@@ -422,16 +473,17 @@ bool CTcpServerPage::ReplyWithData(int socket)
         m_replyBoxOpen = false;
         return false;
     }
-    SendBytes(socket, buffer.data(), byteCount);
-    CountAndLogSent(byteCount, text);
+    SendBytes(socket, QByteArrayView(buffer.data(), byteCount));
+    LogSent(text);
     return true;
 }
 
 void CTcpServerPage::ReplyTransparent(int socket, QByteArrayView block)
 {
-    if (!SendBytes(socket, block.data(), block.size()))
+    // The echo counts and is logged only while the connection takes bytes.
+    if (!SendBytes(socket, block))
         return;
-    CountAndLogSent(block.size(), PayloadCodec::DataText(block, false));
+    LogSent(PayloadCodec::DataText(block, false));
 }
 
 void CTcpServerPage::StopTimedSending()
@@ -450,8 +502,8 @@ CTcpServerPage::SendResult CTcpServerPage::SendToSession(int id, QByteArray prep
     }
     const int socket = session->socket;
     if (!m_checkHexSend->isChecked()) {
-        SendBytes(socket, prepared.constData(), prepared.size() + 1);
-        CountAndLogSent(prepared.size(), prepared);
+        SendBytes(socket, QByteArrayView(prepared.constData(), prepared.size() + 1), 1);
+        LogSent(prepared);
         return SendResult::Sent;
     }
     std::array<char, PayloadCodec::kHexBufferSize> buffer;
@@ -463,8 +515,8 @@ CTcpServerPage::SendResult CTcpServerPage::SendToSession(int id, QByteArray prep
         const bool goOn = sendToAll && failure != PayloadCodec::HexFailure::BadToken;
         return goOn ? SendResult::NextClient : SendResult::EndSend;
     }
-    SendBytes(socket, buffer.data(), byteCount);
-    CountAndLogSent(byteCount, prepared);
+    SendBytes(socket, QByteArrayView(buffer.data(), byteCount));
+    LogSent(prepared);
     return SendResult::Sent;
 }
 
@@ -528,33 +580,19 @@ void CTcpServerPage::OnAutoReply()
     m_checkHexSend->setEnabled(!m_pAutoReply->isChecked());
 }
 
-void CTcpServerPage::AddTx(qint64 bytes)
+qint64 CTcpServerPage::RxCount() const
 {
-    m_txCount += bytes;
-    ShowTx();
+    return m_counters ? m_counters->Rx() : 0;
 }
 
-void CTcpServerPage::ShowTx()
+qint64 CTcpServerPage::TxCount() const
 {
-    m_editTx->setText(QString::number(m_txCount));
-}
-
-void CTcpServerPage::ShowRx()
-{
-    m_editRx->setText(QString::number(m_rxCount));
-}
-
-void CTcpServerPage::ShowCounts()
-{
-    ShowTx();
-    ShowRx();
+    return m_counters ? m_counters->Tx() : 0;
 }
 
 void CTcpServerPage::OnClearCounters()
 {
-    m_rxCount = 0;
-    m_txCount = 0;
-    ShowCounts();
+    m_counters->Clear();
 }
 
 void CTcpServerPage::OnClearData()

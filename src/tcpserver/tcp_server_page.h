@@ -17,6 +17,8 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class SocketEventRegistry;
+class TcpSendPath;
+class TrafficCounters;
 class WindowTimers;
 struct ClientSession;
 
@@ -48,8 +50,8 @@ public:
     void OnClearData();
 
     bool IsListening() const { return m_listenSocket >= 0; }
-    qint64 RxCount() const { return m_rxCount; }
-    qint64 TxCount() const { return m_txCount; }
+    qint64 RxCount() const;
+    qint64 TxCount() const;
     CExtentListBox *DataList() const { return m_listData; }
     LineListBox *ClientList() const { return m_listClients; }
     bool IsTimedSending() const;
@@ -60,24 +62,27 @@ private:
     void CreateControls();
     void OnAcceptedClients();
     void OnAccepted(int socket, const QByteArray &peerText, int id);
+    void OnAcceptPaused(bool paused);
     void EndAcceptWorker();
+    // The automatic-reply controls follow the session list.
     void RefreshClientList();
+    // The client list changes in place, a line per accept and per removal, in accept order.
+    int RowOfClient(int id) const;
     void RemoveSession(int socket);
     void CloseSessionSocket(int socket);
+    void OnSendDrained(int socket);
     void ReceiveBlocks(int socket);
     bool ReceiveBlock(int socket);
     bool ReplyWithData(int socket);
     void ReplyTransparent(int socket, QByteArrayView block);
     SendResult SendToSession(int id, QByteArray prepared, bool sendToAll);
     void StopTimedSending();
-    void ShowCounts();
-    void ShowRx();
-    void ShowTx();
-    void AddTx(qint64 bytes);
     QByteArray PeerTextOf(int socket) const;
     QByteArray SendBoxText() const;
-    void CountAndLogSent(qint64 bytes, const QByteArray &loggedText);
-    bool SendBytes(int socket, const char *data, qsizetype size);
+    void LogSent(const QByteArray &loggedText);
+    // Queues the bytes on the connection; TX counts them as they go out, without the zero
+    // byte that ends a text send.
+    bool SendBytes(int socket, QByteArrayView bytes, int uncountedTail = 0);
 
     CExtentListBox *m_listData = nullptr;
     LineListBox *m_listClients = nullptr;
@@ -90,8 +95,6 @@ private:
     QRadioButton *m_pReplyData = nullptr;
     QRadioButton *m_pReplyEcho = nullptr;
     std::array<char, 512> m_recvBuffer{};
-    qint64 m_rxCount = 0;
-    qint64 m_txCount = 0;
     std::unique_ptr<AcceptWorker> m_pAcceptThread;
     int m_listenSocket = -1;
 
@@ -105,6 +108,8 @@ private:
     QLineEdit *m_editRx = nullptr;
 
     SocketEventRegistry *m_socketEvents;
+    TcpSendPath *m_sendPath;
+    TrafficCounters *m_counters = nullptr;
     WindowTimers *m_timers;
     // A failing data reply shows its box once while that box is open, not once per block.
     bool m_replyBoxOpen = false;

@@ -19,6 +19,7 @@ void CLogPage::OnInitDialog()
 {
     m_list = WithControlId(new LineListBox(this), 1049);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->SetMaxLines(LineListBox::kKeptLines);
     m_list->setGeometry(rect());
     g_pSystemLogList = m_list;
 }
