@@ -3,7 +3,10 @@
 
 #include <QScrollBar>
 
+#include <QLineEdit>
+
 #include "common/extent_list_box.h"
+#include "common/traffic_counters.h"
 #include "platform/gbk.h"
 #include "support/test_environment.h"
 
@@ -28,6 +31,8 @@ private slots:
     void linesKeepTheirBytesNewestFirst();
     void scrollRangeFollowsExtent();
     void clickSelectsTheRowUnderTheMouse();
+    void boundKeepsNewestLinesAndExtentFollows();
+    void floodRepaintsAtFrameRate();
 };
 
 void TestExtentListBox::widthOfALine()
@@ -164,6 +169,86 @@ void TestExtentListBox::clickSelectsTheRowUnderTheMouse()
     QCOMPARE(list.GetCurSel(), 1);
     list.SetCurSel(-1);
     QCOMPARE(list.GetCurSel(), -1);
+}
+
+void TestExtentListBox::boundKeepsNewestLinesAndExtentFollows()
+{
+    CExtentListBox list;
+    QCOMPARE(list.MaxLines(), LineListBox::kKeptLines);
+    list.SetMaxLines(3);
+    list.InsertString(0, Line(80));  // the oldest is the widest
+    list.InsertString(0, Line(20));
+    list.InsertString(0, Line(50));
+    list.InsertString(0, "");
+    QCOMPARE(list.GetCount(), 3);
+    QCOMPARE(list.GetText(2), Line(20));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(50)));  // follows the lines that remain
+
+    list.InsertString(0, Line(30));
+    list.InsertString(0, Line(50));  // two lines of the widest width
+    QCOMPARE(list.GetCount(), 3);
+    QCOMPARE(list.GetText(0), Line(50));
+    QCOMPARE(list.GetText(2), "");
+    list.InsertString(0, Line(10));  // the empty line leaves; one 50 remains
+    list.InsertString(0, Line(10));  // the 30 leaves
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(50)));
+    list.InsertString(0, Line(10));  // the last 50 leaves
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(10)));
+    QCOMPARE(list.model()->rowCount(), 3);
+
+    QCOMPARE(list.DeleteString(0), 2);  // deleting still finds the widest of the rest
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(10)));
+    list.ResetContent();
+    QCOMPARE(list.HorizontalExtent(), 0);
+    list.InsertString(0, Line(5));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Line(5)));
+}
+
+void TestExtentListBox::floodRepaintsAtFrameRate()
+{
+    CExtentListBox list;
+    QLineEdit tx;
+    QLineEdit rx;
+    TrafficCounters counters(&tx, &rx);
+    QWidget *viewport = list.viewport();
+    list.resize(300, 200);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+    int paints = 0;
+    int shownCounts = 0;
+    struct PaintCounter : QObject
+    {
+        int *count;
+        explicit PaintCounter(int *c) : count(c) {}
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            *count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter(&paints);
+    viewport->installEventFilter(&counter);
+    connect(&rx, &QLineEdit::textChanged, [&] { ++shownCounts; });
+
+    // A line and a count for every event-loop pass for 300 ms: without pacing, one repaint
+    // of each per pass.
+    QElapsedTimer clock;
+    clock.start();
+    int lines = 0;
+    while (clock.elapsed() < 300 && lines < 1000000) {
+        list.InsertString(0, "line " + QByteArray::number(lines) + "\r\n");
+        counters.AddRx(1);
+        ++lines;
+        QCOMPARE(list.GetCount(), lines);  // the model holds every line at once
+        QCoreApplication::processEvents();
+    }
+    QVERIFY2(lines > 200, "the loop should have run many passes");
+    QVERIFY2(paints <= 300 / PacedAction::kFrameMs + 4, qPrintable(QString::number(paints)));
+    QVERIFY2(shownCounts <= 300 / PacedAction::kFrameMs + 4, qPrintable(QString::number(shownCounts)));
+    // The last change is shown too, a frame later at most.
+    QTRY_COMPARE(rx.text(), QString::number(lines));
+    QCOMPARE(counters.Rx(), lines);
+    QCOMPARE(list.GetText(0), "line " + QByteArray::number(lines - 1) + "\r\n");
 }
 
 QTEST_MAIN(TestExtentListBox)

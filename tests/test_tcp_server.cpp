@@ -15,7 +15,9 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "platform/gbk.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
+#include "tcpserver/accept_worker.h"
 #include "tcpserver/client_session.h"
 #include "tcpserver/tcp_server_page.h"
 #include "ui/main_dlg.h"
@@ -165,6 +168,51 @@ private:
     bool m_connected = false;
     quint16 m_port = 0;
 };
+
+// A blocking client socket with a small receive buffer (set before connecting, so the
+// window it offers stays small): a peer that soon stops taking what the page sends.
+int ConnectWithSmallWindow(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads count bytes from a blocking socket, handling the page's events meanwhile.
+QByteArray ReadWhileServing(int fd, qsizetype count, int timeoutMs = 20000)
+{
+    QByteArray bytes;
+    QDeadlineTimer deadline(timeoutMs);
+    std::vector<char> chunk(65536);
+    while (bytes.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 1) <= 0)
+            continue;
+        const ssize_t got = ::recv(fd, chunk.data(), std::min<qsizetype>(chunk.size(), count - bytes.size()), 0);
+        if (got <= 0)
+            break;
+        bytes.append(chunk.data(), got);
+    }
+    return bytes;
+}
+
+QByteArray Pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return bytes;
+}
 
 // One page per test, in its own current directory, with its own system log list.
 class PageFixture
@@ -316,6 +364,9 @@ private slots:
     void closingPageWhileListening();
     void idsPastNineThousandNineHundredNinetyNine();
     void enterInSendBoxPressesSend();
+    void echoToASlowReaderLosesNothing();
+    void stuckClientDelaysNobodyAndResetDropsItsQueue();
+    void descriptorReservePausesAccepting();
 };
 
 void TestTcpServer::listenRefusesSilently_data()
@@ -1041,7 +1092,6 @@ void TestTcpServer::idsPastNineThousandNineHundredNinetyNine()
     QCOMPARE(f.ClientLine(0), first->Peer() + "-1000");
 }
 
-QTEST_MAIN(TestTcpServer)
 void TestTcpServer::enterInSendBoxPressesSend()
 {
     ScopedTemporaryCurrentDir dir;
@@ -1061,4 +1111,125 @@ void TestTcpServer::enterInSendBoxPressesSend()
     g_pSystemLogList = nullptr;
 }
 
+void TestTcpServer::echoToASlowReaderLosesNothing()
+{
+    PageFixture f;
+    f.Listen();
+    LoopbackClient *client = f.Connect();
+    QVERIFY(client);
+    f.SetTicked(kAutoReply, true);
+    f.Click(kReplyEcho);
+
+    // The client sends everything before it reads anything, from its own thread: the echo
+    // backs up in the page's queue and then in the kernel, and must all come back.
+    const QByteArray sent = Pattern(4 * 1024 * 1024);
+    const int fd = ConnectWithSmallWindow(f.port);
+    QVERIFY(fd >= 0);
+    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 2; }));
+    std::atomic<bool> allSent = false;
+    std::thread writer([&] {
+        const timeval limit{20, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        allSent = ::send(fd, sent.constData(), sent.size(), MSG_NOSIGNAL) == sent.size();
+    });
+    const bool sending = WaitUntil([&] { return allSent.load(); }, 20000);
+    writer.join();
+    QVERIFY(sending);
+    const QByteArray back = ReadWhileServing(fd, sent.size());
+    ::close(fd);
+    QCOMPARE(back.size(), sent.size());
+    QVERIFY(back == sent);
+    QTRY_COMPARE(f.page->TxCount(), qint64(sent.size()));
+    QCOMPARE(f.page->RxCount(), qint64(sent.size()));
+    QTRY_COMPARE(f.Text(kTx), QString::number(sent.size()));
+}
+
+void TestTcpServer::stuckClientDelaysNobodyAndResetDropsItsQueue()
+{
+    PageFixture f;
+    f.Listen();
+    LoopbackClient *reader = f.Connect();
+    QVERIFY(reader);
+    const int stuck = ConnectWithSmallWindow(f.port);
+    const int vanishing = ConnectWithSmallWindow(f.port);
+    QVERIFY(stuck >= 0 && vanishing >= 0);
+    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 3; }));
+
+    const QByteArray text = Pattern(4000).toHex().left(4000);
+    f.Item<QLineEdit>(kSendBox)->setText(QString::fromLatin1(text));
+    f.Click(kSendAll);
+    constexpr int kSends = 1000;
+    const qint64 perClient = qint64(kSends) * text.size();
+    QByteArray readerGot;
+    for (int i = 0; i < kSends; ++i) {
+        f.page->OnSend();
+        if (i % 10 == 9)
+            readerGot += reader->Read(10 * (text.size() + 1), 3000);  // keeps up although two others do not read
+    }
+    QCOMPARE(readerGot.size(), qsizetype(kSends) * (text.size() + 1));
+    QVERIFY(readerGot == (text + '\0').repeated(kSends));
+    QVERIFY2(f.page->TxCount() < 3 * perClient, "the two that do not read should hold queued bytes");
+
+    // The one that vanishes with bytes queued: they are dropped, never counted.
+    const linger abortive{1, 0};
+    ::setsockopt(vanishing, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::close(vanishing);
+    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 2; }));
+    QVERIFY(FromGbk(f.LogTop()).endsWith("断开与服务器的连接\r\n"));
+
+    // The stuck one reads at last and gets every byte, in order; TX then counts exactly
+    // what went out to the three.
+    const QByteArray stuckGot = ReadWhileServing(stuck, kSends * (text.size() + 1));
+    ::close(stuck);
+    QVERIFY(stuckGot == (text + '\0').repeated(kSends));
+    const qint64 tx = f.page->TxCount();
+    QVERIFY(tx >= 2 * perClient && tx < 3 * perClient);
+    f.page->OnSend();  // the page goes on serving who is left
+    QCOMPARE(reader->Read(text.size() + 1), text + '\0');
+}
+
+void TestTcpServer::descriptorReservePausesAccepting()
+{
+    rlimit original{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &original) == 0);
+    PageFixture f;
+    // A limit just above what the process holds: the reserve is reached after a few dozen clients.
+    const int headroom = 60;
+    rlimit low = original;
+    low.rlim_cur = OpenSockets() + 64 + AcceptWorker::kDescriptorReserve + headroom;
+    struct RestoreLimit
+    {
+        rlimit limit;
+        ~RestoreLimit() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{original};
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+    f.Listen();
+
+    const QString pausedLine = QStringLiteral(" TCP连接数接近系统上限，暂停接受新的客户端\r\n");
+    const QString resumedLine = QStringLiteral(" TCP恢复接受新的客户端\r\n");
+    auto count = [&](const QString &line) { return static_cast<int>(f.LogLines().count(line)); };
+    for (int i = 0; i < 2 * headroom && count(pausedLine) == 0; ++i) {
+        f.clients.push_back(std::make_unique<LoopbackClient>(f.port));
+        QVERIFY(f.clients.back()->Connected());
+        WaitUntil([&] { return f.page->ClientList()->GetCount() == i + 1 || count(pausedLine) > 0; }, 2000);
+    }
+    QCOMPARE(count(pausedLine), 1);
+    const int listed = f.page->ClientList()->GetCount();
+    // Clients that come now wait in the backlog, not refused and not taken in.
+    for (int i = 0; i < 5; ++i)
+        f.clients.push_back(std::make_unique<LoopbackClient>(f.port));
+    QTest::qWait(300);
+    QCOMPARE(f.page->ClientList()->GetCount(), listed);
+
+    // Enough of them leave: accepting goes on, and the waiting five are taken in.
+    const int leaving = listed - 3;
+    for (int i = 0; i < leaving; ++i)
+        f.clients[i]->Close();
+    QVERIFY(WaitUntil([&] { return count(resumedLine) == 1; }, 5000));
+    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 3 + 5; }, 5000));
+    QCOMPARE(count(pausedLine), 1);
+    QCOMPARE(f.ClientLine(7), f.clients.back()->Peer() + "-" + QByteArray::number(1000 + listed + 4));
+}
+
+QTEST_MAIN(TestTcpServer)
 #include "test_tcp_server.moc"
