@@ -370,6 +370,16 @@ void TestShell::newestLineFirstAndFromOtherThreads()
     QCOMPARE(fileLines.size(), 3 + 2 + kLines + 1);
     QCOMPARE(fileLines[5], QByteArray("worker 0\r"));
     QCOMPARE(fileLines[4 + kLines], QByteArray("worker 199\r"));
+
+    // The list keeps the newest lines only; the file keeps every one.
+    QCOMPARE(list->MaxLines(), LineListBox::kKeptLines);
+    list->SetMaxLines(50);
+    QCOMPARE(list->GetCount(), 50);
+    SystemLog::Append("last\r\n");
+    QCOMPARE(list->GetCount(), 50);
+    QCOMPARE(ListLines(list).first(), QString("last\r\n"));
+    QCOMPARE(ListLines(list).last(), QString("worker %1\r\n").arg(kLines - 49));
+    QCOMPARE(ReadFileBytes(dir.FilePath("log.txt")).count('\n'), 3 + 2 + kLines + 1);
 }
 
 void TestShell::hostEntryListsLoopbackOnce()
