@@ -9,7 +9,6 @@
 // with the traffic log on take at most 100,000. Each runs with the page shown, then hidden
 // (as behind another tab: no painting). A receive run not done in 15 s (or blocks / 20,000 s)
 // stops there and reports what it handled. Everything stays on 127.0.0.1.
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -18,28 +17,23 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "bench_support.h"
 
 #include "app/globals.h"
 #include "common/extent_list_box.h"
@@ -49,194 +43,7 @@
 
 namespace {
 
-constexpr int kBlockSize = 256;
-const QString kLogQuestion = QStringLiteral("是否需要系统记录收发数据？");
-
-// Answers the page's boxes as a user would: the traffic log question with the chosen
-// answer, any other box with its default button. The first other box can be held open for
-// a while; every tick counts the boxes open at once.
-class BoxClicker : public QObject
-{
-public:
-    BoxClicker()
-    {
-        m_poll.setInterval(1);
-        connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
-        m_poll.start();
-    }
-
-    void SetLogAnswer(QMessageBox::StandardButton answer) { m_logAnswer = answer; }
-    void HoldFirstBox(int milliseconds)
-    {
-        m_holdMs = milliseconds;
-        m_held = nullptr;
-        m_holdDone = false;
-        m_otherBoxes = 0;
-        m_maxOpen = 0;
-        m_lastText.clear();
-    }
-    int OtherBoxes() const { return m_otherBoxes; }
-    int MaxOpen() const { return m_maxOpen; }
-    QString LastText() const { return m_lastText; }
-
-private:
-    void Poll()
-    {
-        int open = 0;
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
-                ++open;
-        m_maxOpen = std::max(m_maxOpen, open);
-
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        if (box->text() == kLogQuestion) {
-            if (QAbstractButton *answer = box->button(m_logAnswer))
-                answer->click();
-            return;
-        }
-        if (!m_seen.contains(box)) {
-            m_seen.removeAll(nullptr);
-            m_seen.append(box);
-            ++m_otherBoxes;
-            m_lastText = box->text();
-        }
-        if (m_holdMs > 0 && !m_holdDone) {
-            if (!m_held) {
-                m_held = box;
-                m_holdTimer.start();
-            }
-            if (m_held == box && m_holdTimer.elapsed() < m_holdMs)
-                return;
-            if (m_held == box)
-                m_holdDone = true;
-        }
-        QAbstractButton *button = box->defaultButton() ? box->defaultButton() : box->buttons().value(0);
-        if (button)
-            button->click();
-    }
-
-    QTimer m_poll;
-    QMessageBox::StandardButton m_logAnswer = QMessageBox::No;
-    QList<QPointer<QMessageBox>> m_seen;
-    int m_holdMs = 0;
-    QPointer<QMessageBox> m_held;
-    QElapsedTimer m_holdTimer;
-    bool m_holdDone = false;
-    int m_otherBoxes = 0;
-    int m_maxOpen = 0;
-    QString m_lastText;
-};
-
-int CountDescriptors()
-{
-    DIR *dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (const dirent *entry = ::readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(dir);
-    return count - 1;  // the directory's own descriptor
-}
-
-int FreePort()
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
-
-// A client socket whose connect to the port has been started (non-blocking) or completed.
-int ConnectClient(int port, bool blocking)
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
-    if (socket < 0)
-        return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<quint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-void ResetOnClose(int socket)
-{
-    const linger abort{1, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-}
-
-// Runs the GUI thread's event loop until done() holds or the time is up. A short timer
-// keeps the loop from sleeping past the bound.
-bool RunUntil(const std::function<bool()> &done, int milliseconds)
-{
-    QTimer tick;
-    tick.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// Waits in a client thread for the GUI thread's word, at most the given time.
-bool WaitFor(const std::atomic<bool> &flag, int milliseconds)
-{
-    for (int i = 0; i < milliseconds && !flag; ++i)
-        ::usleep(1000);
-    return flag;
-}
-
-// Streams 256-byte blocks of printable text; when resetAfter >= 0, resets the connection
-// after that many blocks. stop, or a send blocked for 10 s, ends the stream early.
-void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool> &go, const std::atomic<bool> &stop,
-                  std::atomic<long> &sentBytes, std::atomic<bool> &finished)
-{
-    const int socket = ConnectClient(port, true);
-    if (socket >= 0 && WaitFor(go, 10000)) {
-        const timeval limit{10, 0};
-        ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        char block[kBlockSize];
-        for (int i = 0; i < kBlockSize; ++i)
-            block[i] = static_cast<char>('a' + i % 26);
-        for (long n = 0; n < blocks && !stop; ++n) {
-            if (resetAfter >= 0 && n == resetAfter) {
-                ResetOnClose(socket);
-                break;
-            }
-            std::snprintf(block, 12, "%010ld", n);
-            block[10] = ' ';
-            int offset = 0;
-            while (offset < kBlockSize) {
-                const ssize_t sent = ::send(socket, block + offset, kBlockSize - offset, MSG_NOSIGNAL);
-                if (sent <= 0)
-                    break;
-                offset += static_cast<int>(sent);
-            }
-            sentBytes += offset;
-            if (offset < kBlockSize)
-                break;
-        }
-    }
-    if (socket >= 0)
-        ::close(socket);
-    finished = true;
-}
+using namespace BenchSupport;
 
 // Opens count connections as fast as it can, waits (at most 30 s) until the client side of
 // each is established or failed, holds them until release, then closes them all.
@@ -278,17 +85,6 @@ void OpenMany(int port, int count, const std::atomic<bool> &release, std::atomic
     finished = true;
 }
 
-// Joins its thread when the scope ends, whatever the outcome.
-struct ClientThread
-{
-    std::thread thread;
-    ~ClientThread()
-    {
-        if (thread.joinable())
-            thread.join();
-    }
-};
-
 std::map<QByteArray, long> TcpExtCounters()
 {
     std::map<QByteArray, long> counters;
@@ -317,30 +113,12 @@ int CountLogLines(const QString &fragment)
     return count;
 }
 
-const char *Verdict(bool ok)
-{
-    return ok ? "OK" : "FAIL";
-}
-
-double Percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
-    return values[index];
-}
-
-class Bench
+class Bench : public PageBench
 {
 public:
     explicit Bench(BoxClicker &clicker)
         : m_clicker(clicker)
     {
-        m_page = std::make_unique<CTcpServerPage>();
-        m_page->OnInitDialog();
-        m_page->show();
-        QApplication::processEvents();
     }
 
     void AcceptLatency();
@@ -350,72 +128,10 @@ public:
     void ConnectAndCloseTogether(int count);
     void ReplyFlood(long blocks);
     void CloseWindowWhileListening(int clients);
-    bool DescriptorsBalanced() const;
 
 private:
-    template <typename Control>
-    Control *Item(int id) const
-    {
-        return qobject_cast<Control *>(m_page->GetDlgItem(id));
-    }
-    int Listed() const { return m_page->ClientList()->GetCount(); }
-    bool Listen();
-    void Stop(const std::function<void()> &afterClick = {});
-    void ClearLists();
-
     BoxClicker &m_clicker;
-    std::unique_ptr<CTcpServerPage> m_page;
-    int m_port = 0;
-    int m_descriptorsBeforeListen = 0;
-    struct Balance
-    {
-        QByteArray section;
-        int before;
-        int after;
-    };
-    std::vector<Balance> m_balances;
-    QByteArray m_section;
 };
-
-bool Bench::Listen()
-{
-    // Let notifiers and boxes of the last section go before counting.
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QApplication::processEvents();
-    m_descriptorsBeforeListen = CountDescriptors();
-    m_port = FreePort();
-    Item<QLineEdit>(1006)->setText(QString::number(m_port));
-    Item<QPushButton>(1004)->click();
-    return m_page->IsListening();
-}
-
-void Bench::Stop(const std::function<void()> &afterClick)
-{
-    Item<QPushButton>(1005)->click();
-    if (afterClick)
-        afterClick();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QApplication::processEvents();
-    m_balances.push_back({m_section, m_descriptorsBeforeListen, CountDescriptors()});
-}
-
-void Bench::ClearLists()
-{
-    m_page->OnClearData();
-    m_page->OnClearCounters();
-    g_pSystemLogList->ResetContent();
-}
-
-bool Bench::DescriptorsBalanced() const
-{
-    bool all = true;
-    for (const Balance &balance : m_balances) {
-        std::printf("  descriptors %-26s before Listen %d, after Stop %d\n", balance.section.constData(), balance.before,
-                    balance.after);
-        all = all && balance.before == balance.after;
-    }
-    return all;
-}
 
 void Bench::AcceptLatency()
 {
@@ -743,14 +459,6 @@ void Bench::CloseWindowWhileListening(int clients)
     std::printf("window closed listening:  %s (%d clients listed: %s, page gone in %.1f ms, descriptors %d -> %d)\n",
                 Verdict(listed && after == before), clients, listed ? "yes" : "no", closeMs, before, after);
     std::fflush(stdout);
-}
-
-// The offscreen platform says this for every box shown; it is no finding.
-void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.contains(QLatin1String("propagateSizeHints")))
-        return;
-    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 bool RaiseDescriptorLimit(rlim_t wanted)
