@@ -1,0 +1,868 @@
+// The TCP server page under four loads: a client that sends a lot before it reads anything
+// (slow), one request and its echo after the other (pingpong), a stream of blocks (flood),
+// and clients that come and go as fast as they can beside one that stays (churn).
+//
+//   QT_QPA_PLATFORM=offscreen ./build/bench/bench_tcp_traffic [slow|pingpong|flood|churn|all] [size]
+//
+// size is, for slow, the MiB sent (default 8); for pingpong, the round trips (default
+// 110,000); for flood, the 256-byte blocks (default 5,000,000); for churn, the seconds of
+// churning (default 10). With all (the default) every section takes its default size.
+// Each section prints its figures and an OK/FAIL verdict against its targets; every client
+// runs in its own thread with blocking sockets and time limits, while this thread runs the
+// page's event loop. Everything stays on 127.0.0.1.
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "bench_support.h"
+
+#include "app/globals.h"
+#include "common/extent_list_box.h"
+#include "common/line_list_box.h"
+#include "tcpserver/tcp_server_page.h"
+
+namespace {
+
+using namespace BenchSupport;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kListBound = 100000;  // the newest lines a list is meant to keep
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// Every byte depends on its offset, so a gap or a reordering shows at the first byte it moves.
+char PatternByte(qint64 offset)
+{
+    return static_cast<char>(offset * 7 + offset / 256);
+}
+
+double Seconds(Clock::duration duration)
+{
+    return std::chrono::duration<double>(duration).count();
+}
+
+void SetTimeouts(int socket, int milliseconds)
+{
+    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+// A blocking client socket connected to the port on 127.0.0.1; the send limit bounds the
+// connect too.
+int ConnectWithTimeouts(int port, int milliseconds)
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    SetTimeouts(socket, milliseconds);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<quint16>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+bool SendAll(int socket, const char *data, size_t size)
+{
+    size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReceiveExactly(int socket, char *data, size_t size)
+{
+    size_t received = 0;
+    while (received < size) {
+        const ssize_t n = ::recv(socket, data + received, size - received, 0);
+        if (n <= 0)
+            return false;
+        received += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// About 90 bytes, different every time, as received lines are.
+QByteArray TypicalLine(int counter)
+{
+    QByteArray line = "127.0.0.1:50123 ";
+    line += QByteArray::number(counter).rightJustified(10, '0');
+    line += " the quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJ";
+    line += "\r\n";
+    return line;
+}
+
+// Inserts at the top until the list holds kListBound lines (at most that many inserts).
+void FillToBound(LineListBox *list)
+{
+    for (int n = 0; n < kListBound && list->GetCount() < kListBound; ++n)
+        list->InsertString(0, TypicalLine(n));
+}
+
+// The id of a client list line "a.b.c.d:port-id", -1 when there is none.
+int IdOfClientLine(const QByteArray &line)
+{
+    const qsizetype hyphen = line.indexOf('-');
+    bool ok = false;
+    const int id = hyphen < 0 ? -1 : line.mid(hyphen + 1).toInt(&ok);
+    return ok ? id : -1;
+}
+
+// ---- slow reader ----
+
+struct SlowResult
+{
+    qint64 sent = 0;
+    qint64 received = 0;
+    qint64 firstDifference = -1;
+    const char *readEnd = "all back";
+    double sendSeconds = 0;
+    double totalSeconds = 0;
+};
+
+// Sends everything without reading (a send making no progress for 5 s, or 30 s in all, ends
+// that), then reads until everything sent is back, 30 s pass or nothing comes for 5 s.
+void SlowReaderClient(int port, const std::vector<char> &data, const std::atomic<bool> &go, SlowResult &result,
+                std::atomic<bool> &finished)
+{
+    const int socket = ConnectWithTimeouts(port, 1000);
+    if (socket >= 0 && WaitFor(go, 10000)) {
+        const auto start = Clock::now();
+        auto progress = start;
+        size_t sent = 0;
+        for (long calls = 0; sent < data.size() && calls < 10000000; ++calls) {
+            const ssize_t n =
+                ::send(socket, data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_NOSIGNAL);
+            const auto now = Clock::now();
+            if (n > 0) {
+                sent += static_cast<size_t>(n);
+                progress = now;
+                continue;
+            }
+            const bool timedOut = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+            if (!timedOut || now - progress >= 5s || now - start >= 30s)
+                break;
+        }
+        result.sent = static_cast<qint64>(sent);
+        result.sendSeconds = Seconds(Clock::now() - start);
+
+        const auto readStart = Clock::now();
+        auto lastByte = readStart;
+        std::vector<char> buffer(65536);
+        result.readEnd = "all back";
+        for (long calls = 0; result.received < result.sent; ++calls) {
+            const auto now = Clock::now();
+            if (now - readStart >= 30s || calls >= 10000000) {
+                result.readEnd = "30 s passed";
+                break;
+            }
+            const ssize_t n = ::recv(socket, buffer.data(), buffer.size(), 0);
+            if (n > 0) {
+                for (ssize_t i = 0; i < n && result.firstDifference < 0; ++i)
+                    if (buffer[static_cast<size_t>(i)] != PatternByte(result.received + i))
+                        result.firstDifference = result.received + i;
+                result.received += n;
+                lastByte = Clock::now();
+            } else if (n == 0) {
+                result.readEnd = "the server closed the connection";
+                break;
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                result.readEnd = "a read failed";
+                break;
+            } else if (Clock::now() - lastByte >= 5s) {
+                result.readEnd = "nothing more came for 5 s";
+                break;
+            }
+        }
+        result.totalSeconds = Seconds(lastByte - start);
+    }
+    if (socket >= 0)
+        ::close(socket);
+    finished = true;
+}
+
+// ---- ping-pong ----
+
+struct PingPongResult
+{
+    long done = 0;
+    bool echoesExact = true;
+    const char *end = "done";
+    double firstSeconds = 0;     // the first window of round trips
+    double lateSeconds = 0;      // the last window
+    double slowestSeconds = 0;   // the slowest of the windows one after the other
+    double totalSeconds = 0;
+};
+
+// One 100-byte block out, its 100 bytes back, then the next; at most 60 s.
+void PingPongClient(int port, long trips, long window, const std::atomic<bool> &go, PingPongResult &result,
+                    std::atomic<bool> &finished)
+{
+    const int socket = ConnectWithTimeouts(port, 2000);
+    if (socket >= 0 && WaitFor(go, 10000)) {
+        const int noDelay = 1;
+        ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+        std::array<char, 100> block;
+        std::array<char, 100> echo;
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>('A' + i % 26);
+        const auto start = Clock::now();
+        auto lateStart = start;
+        auto windowStart = start;
+        for (long n = 0; n < trips; ++n) {
+            if (n == trips - window)
+                lateStart = Clock::now();
+            std::snprintf(block.data(), 12, "%010ld", n);
+            block[10] = ' ';
+            if (!SendAll(socket, block.data(), block.size()) || !ReceiveExactly(socket, echo.data(), echo.size())) {
+                result.end = "a send or read failed or waited 2 s";
+                break;
+            }
+            if (echo != block)
+                result.echoesExact = false;
+            result.done = n + 1;
+            if (result.done % window == 0) {
+                const auto now = Clock::now();
+                const double seconds = Seconds(now - windowStart);
+                if (result.done == window)
+                    result.firstSeconds = seconds;
+                result.slowestSeconds = std::max(result.slowestSeconds, seconds);
+                windowStart = now;
+            }
+            if (Clock::now() - start >= 60s) {
+                result.end = "60 s passed";
+                break;
+            }
+        }
+        const auto end = Clock::now();
+        result.totalSeconds = Seconds(end - start);
+        if (result.done == trips)
+            result.lateSeconds = Seconds(end - lateStart);
+    }
+    if (socket >= 0)
+        ::close(socket);
+    finished = true;
+}
+
+// The limit for the ping-pong: a plain blocking echo of one client, no event loop between.
+int OpenEchoListener(int &port)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 1) != 0
+        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+void EchoOneClient(int listener)
+{
+    pollfd waiting{listener, POLLIN, 0};
+    if (::poll(&waiting, 1, 10000) != 1)
+        return;
+    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (peer < 0)
+        return;
+    SetTimeouts(peer, 2000);
+    char buffer[256];
+    for (long reads = 0; reads < 100000000; ++reads) {
+        const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+        if (n <= 0 || !SendAll(peer, buffer, static_cast<size_t>(n)))
+            break;
+    }
+    ::close(peer);
+}
+
+// ---- churn ----
+
+// What the churn threads and the descriptor watch share.
+struct ChurnState
+{
+    std::atomic<long> opened = 0;
+    std::atomic<long> failed = 0;
+    std::atomic<long> resets = 0;
+    std::atomic<long> closes = 0;
+    std::atomic<long> nonReaders = 0;
+    std::atomic<int> running = 0;                  // churn threads not done yet
+    std::atomic<Clock::time_point> end = Clock::time_point();
+    std::atomic<bool> over = false;                // set after end, by the last churn thread
+
+    int before = 0;   // descriptors right before the churn
+    int pauseAt = 0;
+    std::atomic<bool> pause = false;
+    std::atomic<int> peak = 0;
+    std::atomic<long> pausedMs = 0;
+    std::atomic<long> backAfterMs = -1;            // after the end, when the count was back to before
+    std::atomic<int> countAfterTwoSeconds = -1;
+};
+
+// Counts this process's descriptors every 10 ms (50 ms while far above the count before the
+// churn) until stop or the time is up: the peak, and after the churn, when they are back.
+// Above pauseAt the churn holds back, so that the clients this program runs itself do not
+// take the last descriptors from a page that falls behind (it holds every accepted socket
+// meanwhile).
+void WatchDescriptors(ChurnState &churn, Clock::duration longest, const std::atomic<bool> &stop)
+{
+    const auto start = Clock::now();
+    while (!stop && Clock::now() - start < longest) {
+        const int count = CountDescriptors();
+        churn.peak = std::max(churn.peak.load(), count);
+        churn.pause = count > churn.pauseAt;
+        if (churn.over) {
+            const auto since = Clock::now() - churn.end.load();
+            if (churn.backAfterMs < 0 && count <= churn.before)
+                churn.backAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+            if (churn.countAfterTwoSeconds < 0 && since >= 2s)
+                churn.countAfterTwoSeconds = count;
+        }
+        // Listing thousands of descriptors costs a core's worth of time at 10 ms; far from
+        // the count before, a coarser look is enough.
+        const auto interval = count > churn.before + 1000 ? 50ms : 10ms;
+        std::this_thread::sleep_for(interval);
+        if (churn.pause && !churn.over)
+            churn.pausedMs += interval.count();
+    }
+    churn.pause = false;
+}
+
+// Connects again and again until the deadline: each connection sends 1-200 random bytes,
+// then is reset, closed, or sends 1-4 more blocks without ever reading and is closed.
+void ChurnClients(int port, Clock::time_point deadline, unsigned seed, ChurnState &churn)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> length(1, 200);
+    std::uniform_int_distribution<int> ending(0, 2);
+    std::uniform_int_distribution<int> extraBlocks(1, 4);
+    std::array<char, kBlockSize> bytes;
+    for (char &byte : bytes)
+        byte = static_cast<char>(random());
+    for (long n = 0; n < 10000000 && Clock::now() < deadline; ++n) {
+        if (churn.pause) {
+            ::usleep(1000);
+            continue;
+        }
+        const int socket = ConnectWithTimeouts(port, 1000);
+        if (socket < 0) {
+            ++churn.failed;
+            ::usleep(1000);  // a full queue or no port left: do not spin on it
+            continue;
+        }
+        ++churn.opened;
+        SendAll(socket, bytes.data(), static_cast<size_t>(length(random)));
+        switch (ending(random)) {
+        case 0:
+            ResetOnClose(socket);
+            ++churn.resets;
+            break;
+        case 1:
+            ++churn.closes;
+            break;
+        default:
+            for (int k = extraBlocks(random); k > 0; --k)
+                if (!SendAll(socket, bytes.data(), bytes.size()))
+                    break;
+            ++churn.nonReaders;
+            break;
+        }
+        ::close(socket);
+    }
+    if (--churn.running == 0) {
+        churn.end = Clock::now();
+        churn.over = true;
+    }
+}
+
+struct SteadyTally
+{
+    std::atomic<int> okDuring = 0;
+    std::atomic<int> missedDuring = 0;
+    std::atomic<int> okAfter = 0;
+    std::atomic<int> missedAfter = 0;
+    std::atomic<bool> closedByServer = false;
+};
+
+// The client that behaves: a 16-byte message every 50 ms, each waiting up to 1 s for its
+// echo, until 2 s after the churn. A late echo of an earlier message is skipped, not taken
+// for the current one.
+void SteadyClient(int port, Clock::duration longest, const std::atomic<bool> &go, const ChurnState &churn,
+                  SteadyTally &tally, std::atomic<bool> &finished)
+{
+    const int socket = ConnectWithTimeouts(port, 1000);
+    if (socket >= 0 && WaitFor(go, 10000)) {
+        SetTimeouts(socket, 50);  // reads wake often; the 1 s wait is counted here
+        const auto start = Clock::now();
+        QByteArray pending;
+        for (long seq = 0; Clock::now() - start < longest; ++seq) {
+            const auto sentAt = Clock::now();
+            const bool after = churn.over;
+            if (after && sentAt - churn.end.load() >= 2s)
+                break;
+            char message[17];
+            std::snprintf(message, sizeof message, "m%014ld\n", seq);
+            bool answered = false;
+            bool closed = false;
+            if (SendAll(socket, message, 16)) {
+                while (!answered && !closed && Clock::now() - sentAt < 1s) {
+                    char buffer[256];
+                    const ssize_t n = ::recv(socket, buffer, sizeof buffer, 0);
+                    if (n > 0)
+                        pending.append(buffer, n);
+                    else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                        closed = true;
+                    while (pending.size() >= 16) {
+                        answered = answered || pending.mid(1, 14).toLong() == seq;
+                        pending.remove(0, 16);
+                    }
+                }
+            } else {
+                closed = true;
+            }
+            std::atomic<int> &count = after ? (answered ? tally.okAfter : tally.missedAfter)
+                                            : (answered ? tally.okDuring : tally.missedDuring);
+            ++count;
+            if (closed) {
+                tally.closedByServer = true;
+                break;
+            }
+            std::this_thread::sleep_until(sentAt + 50ms);
+        }
+    }
+    if (socket >= 0)
+        ::close(socket);
+    finished = true;
+}
+
+class TrafficBench : public PageBench
+{
+public:
+    void SlowReader(int mebibytes);
+    void PingPong(long trips);
+    void Flood(long blocks);
+    void Churn(int seconds);
+
+private:
+    bool TransparentReply();
+    void DataReply() { Item<QRadioButton>(1063)->click(); }
+    int HighestListedId() const;
+};
+
+// Ticks 自动回复 and picks 透明回复, as a user does once a client is listed.
+bool TrafficBench::TransparentReply()
+{
+    auto *autoReply = Item<QCheckBox>(1062);
+    auto *echo = Item<QRadioButton>(1064);
+    if (!autoReply->isChecked())
+        autoReply->click();
+    echo->click();
+    return autoReply->isChecked() && echo->isChecked();
+}
+
+// Clients are listed in the order they came, so the newest is at one end of the list.
+int TrafficBench::HighestListedId() const
+{
+    LineListBox *clients = m_page->ClientList();
+    const int count = clients->GetCount();
+    if (count == 0)
+        return -1;
+    return std::max(IdOfClientLine(clients->GetText(0)), IdOfClientLine(clients->GetText(count - 1)));
+}
+
+void TrafficBench::SlowReader(int mebibytes)
+{
+    m_section = "slow reader";
+    ClearLists();
+    if (!Listen()) {
+        std::printf("slow reader:   FAIL (Listen refused)\n");
+        return;
+    }
+    // The lists are at their bound before the exchange, so what it adds to them is no growth.
+    FillToBound(m_page->DataList());
+    FillToBound(g_pSystemLogList);
+    const int displayBefore = m_page->DataList()->GetCount();
+    const int logBefore = g_pSystemLogList->GetCount();
+
+    const qint64 total = qint64(mebibytes) * 1024 * 1024;
+    std::vector<char> data(static_cast<size_t>(total));
+    for (qint64 offset = 0; offset < total; ++offset)
+        data[static_cast<size_t>(offset)] = PatternByte(offset);
+
+    std::atomic<bool> go = false;
+    std::atomic<bool> finished = false;
+    SlowResult result;
+    ClientThread client;
+    client.thread =
+        std::thread(SlowReaderClient, m_port, std::cref(data), std::cref(go), std::ref(result), std::ref(finished));
+    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool armed = listed && TransparentReply();
+
+    QApplication::processEvents();
+    const long startResident = ResidentBytes();
+    long peakResident = startResident;
+    QTimer sampler;
+    sampler.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&sampler, &QTimer::timeout, [&] { peakResident = std::max(peakResident, ResidentBytes()); });
+    sampler.start(10);
+    go = armed;
+    RunUntil([&] { return finished.load(); }, 75000);
+    sampler.stop();
+    peakResident = std::max(peakResident, ResidentBytes());
+
+    const qint64 tx = m_page->TxCount();
+    const qint64 rx = m_page->RxCount();
+    const int displayAfter = m_page->DataList()->GetCount();
+    const int logAfter = g_pSystemLogList->GetCount();
+    DataReply();
+    Stop([&] { client.thread.join(); });
+
+    const bool allBack = result.received == total && result.firstDifference < 0;
+    const double growthMiB = (peakResident - startResident) / kMiB;
+    std::printf("slow reader:   %s: %lld of %lld bytes sent, %lld back, %s; page RX %lld, TX %lld (must be %lld);"
+                " %.2f s (sending %.2f s; reading ended: %s)%s\n",
+                Verdict(armed && allBack && result.sent == total && tx == total), static_cast<long long>(result.sent),
+                static_cast<long long>(total), static_cast<long long>(result.received),
+                result.firstDifference < 0 ? "in order byte for byte" : "NOT in order",
+                static_cast<long long>(rx), static_cast<long long>(tx), static_cast<long long>(total),
+                result.totalSeconds, result.sendSeconds, result.readEnd, armed ? "" : " (transparent reply not on)");
+    if (result.firstDifference >= 0)
+        std::printf("  first byte that differs at offset %lld\n", static_cast<long long>(result.firstDifference));
+    if (result.sent < total)
+        std::printf("  the client's sending stalled after %lld bytes: neither side read\n",
+                    static_cast<long long>(result.sent));
+    const bool bounded = displayAfter <= kListBound && logAfter <= kListBound;
+    std::printf("  memory: peak resident growth %.1f MiB over the start of the exchange (target within 4 MiB: %s);"
+                " display list %d -> %d lines, system log %d -> %d lines: %s\n",
+                growthMiB, Verdict(growthMiB <= 4.0), displayBefore, displayAfter, logBefore, logAfter,
+                bounded ? "kept at most 100,000" : "NOT bounded at 100,000 lines, their new lines count in the growth");
+    std::fflush(stdout);
+}
+
+void TrafficBench::PingPong(long trips)
+{
+    m_section = "ping-pong";
+    const long window = std::max(1L, std::min(10000L, trips / 11));
+    ClearLists();
+    if (!Listen()) {
+        std::printf("ping-pong:     FAIL (Listen refused)\n");
+        return;
+    }
+    std::atomic<bool> go = false;
+    std::atomic<bool> finished = false;
+    PingPongResult page;
+    {
+        ClientThread client;
+        client.thread = std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page),
+                                    std::ref(finished));
+        const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+        go = listed && TransparentReply();
+        if (!go)
+            std::printf("ping-pong:     transparent reply could not be switched on\n");
+        RunUntil([&] { return finished.load(); }, 70000);
+        DataReply();
+        Stop([&] { client.thread.join(); });
+    }
+
+    PingPongResult limit;
+    {
+        int echoPort = 0;
+        const int listener = OpenEchoListener(echoPort);
+        std::atomic<bool> limitGo = listener >= 0;
+        std::atomic<bool> limitFinished = false;
+        ClientThread echo;
+        if (listener >= 0)
+            echo.thread = std::thread(EchoOneClient, listener);
+        std::thread(PingPongClient, echoPort, trips, window, std::cref(limitGo), std::ref(limit),
+                    std::ref(limitFinished))
+            .join();
+        if (echo.thread.joinable())
+            echo.thread.join();
+        if (listener >= 0)
+            ::close(listener);
+    }
+
+    auto rate = [](long count, double seconds) { return seconds > 0 ? count / seconds : 0.0; };
+    const double first = rate(std::min(page.done, window), page.firstSeconds);
+    const double late = rate(window, page.lateSeconds);
+    const double overall = rate(page.done, page.totalSeconds);
+    const bool complete = page.done == trips && page.echoesExact;
+    const bool ok = complete && overall >= 20000 && late >= 0.8 * first;
+    std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s): first %ld at %.0f/s, last %ld (after %ld)"
+                " at %.0f/s (late/first %.2f), overall %.0f/s (target >= 20,000/s, late within 20 %% of first);"
+                " slowest %ld at %.0f/s\n",
+                Verdict(ok), page.done, trips, page.totalSeconds, page.end,
+                page.echoesExact ? "" : "; an echo differed", window, first, window, trips - window, late,
+                first > 0 ? late / first : 0.0, overall, window, rate(window, page.slowestSeconds));
+    std::printf("  the limit, a plain blocking echo thread: %ld round trips in %.2f s (%s): first %ld at %.0f/s,"
+                " last %ld at %.0f/s, overall %.0f/s\n",
+                limit.done, limit.totalSeconds, limit.end, window,
+                rate(std::min(limit.done, window), limit.firstSeconds),
+                window, rate(window, limit.lateSeconds), rate(limit.done, limit.totalSeconds));
+    std::fflush(stdout);
+}
+
+void TrafficBench::Flood(long blocks)
+{
+    m_section = "flood";
+    ClearLists();
+    if (!Listen()) {
+        std::printf("flood:         FAIL (Listen refused)\n");
+        return;
+    }
+    std::atomic<bool> go = false;
+    std::atomic<bool> stop = false;
+    std::atomic<bool> finished = false;
+    std::atomic<long> sent = 0;
+    ClientThread client;
+    client.thread = std::thread(StreamBlocks, m_port, blocks, -1L, std::cref(go), std::cref(stop), std::ref(sent),
+                                std::ref(finished));
+    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    if (listed && Item<QCheckBox>(1062)->isChecked())
+        Item<QCheckBox>(1062)->click();
+
+    // Memory once the lists could be full, against memory at the end.
+    const long markBlocks = std::min(500000L, blocks / 10);
+    const qint64 markBytes = qint64(markBlocks) * kBlockSize;
+    long markResident = 0;
+    const qint64 total = qint64(blocks) * kBlockSize;
+    QElapsedTimer clock;
+    go = true;
+    clock.start();
+    const bool complete = listed && RunUntil(
+                                        [&] {
+                                            const qint64 rx = m_page->RxCount();
+                                            if (markResident == 0 && rx >= markBytes)
+                                                markResident = ResidentBytes();
+                                            return rx >= total || (finished && rx >= sent);
+                                        },
+                                        120000);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const long endResident = ResidentBytes();
+    const qint64 rx = m_page->RxCount();
+    const int displayLines = m_page->DataList()->GetCount();
+    const int logLines = g_pSystemLogList->GetCount();
+    stop = true;
+    Stop([&] { client.thread.join(); });
+
+    const double handled = double(rx) / kBlockSize;
+    const double rate = handled / seconds;
+    const double ratio = markResident > 0 ? double(endResident) / markResident : 0.0;
+    std::printf("flood:         %s: %.0f blocks in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s\n",
+                Verdict(complete && rx == total && rate >= 100000 && markResident > 0 && ratio <= 1.10), handled,
+                seconds,
+                rate, Verdict(rate >= 100000),
+                complete && rx == total ? "" : qPrintable(QStringLiteral(" STOPPED at the time bound, %1 of %2 blocks")
+                                                               .arg(qint64(handled))
+                                                               .arg(blocks)));
+    std::printf("  resident %.1f MiB after %ld blocks, %.1f MiB at the end, ratio %.2f (target <= 1.10: %s);"
+                " display list %d lines, system log %d lines\n",
+                markResident / kMiB, markBlocks, endResident / kMiB, ratio, Verdict(markResident > 0 && ratio <= 1.10),
+                displayLines, logLines);
+    std::fflush(stdout);
+}
+
+void TrafficBench::Churn(int seconds)
+{
+    m_section = "churn";
+    ClearLists();
+    if (!Listen()) {
+        std::printf("churn:         FAIL (Listen refused)\n");
+        return;
+    }
+    ChurnState churn;
+    std::atomic<bool> go = false;
+    std::atomic<bool> steadyFinished = false;
+    SteadyTally steady;
+    ClientThread steadyThread;
+    steadyThread.thread = std::thread(SteadyClient, m_port, Clock::duration(std::chrono::seconds(seconds + 30)),
+                                      std::cref(go), std::cref(churn), std::ref(steady), std::ref(steadyFinished));
+    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool armed = listed && TransparentReply();
+    QApplication::processEvents();
+    churn.before = CountDescriptors();
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    churn.pauseAt = static_cast<int>(std::max<rlim_t>(limit.rlim_cur / 2, limit.rlim_cur - 6000));
+    std::atomic<bool> stopWatch = false;
+    ClientThread watchThread;
+    watchThread.thread = std::thread(WatchDescriptors, std::ref(churn),
+                                     Clock::duration(std::chrono::seconds(seconds + 60)), std::cref(stopWatch));
+
+    // On this thread: how late a 10 ms timer fires, and the highest client id listed.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTickNs = 0;
+    qint64 maxLateNs = 0;
+    int highestId = HighestListedId();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        maxLateNs = std::max(maxLateNs, now - lastTickNs - 10000000);
+        lastTickNs = now;
+        highestId = std::max(highestId, HighestListedId());
+    });
+    lastTickNs = clock.nsecsElapsed();
+    ticker.start(10);
+
+    go = armed;
+    constexpr int kThreads = 4;
+    std::array<ClientThread, kThreads> churners;
+    churn.running = kThreads;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(seconds);
+    for (int i = 0; i < kThreads; ++i)
+        churners[static_cast<size_t>(i)].thread =
+            std::thread(ChurnClients, m_port, deadline, 12345u + i, std::ref(churn));
+    // The steady client goes on for 2 s after the last churn thread was done.
+    RunUntil([&] { return churn.over && Clock::now() - churn.end.load() >= 2s; }, seconds * 1000 + 20000);
+    ticker.stop();
+    RunUntil([&] { return steadyFinished.load(); }, 3000);
+    steadyThread.thread.join();
+    for (ClientThread &churner : churners)
+        churner.thread.join();
+    stopWatch = true;
+    watchThread.thread.join();
+    const double churnSeconds = Seconds(churn.end.load() - start);
+
+    // Still listening: a new client is listed.
+    const bool listening = m_page->IsListening();
+    const int probe = ConnectClient(m_port, false);
+    const int idBeforeProbe = std::max(highestId, HighestListedId());
+    const bool serving = listening && probe >= 0 && RunUntil([&] { return HighestListedId() > idBeforeProbe; }, 3000);
+    if (probe >= 0)
+        ::close(probe);
+    RunUntil([this] { return Listed() == 0; }, 2000);
+    DataReply();
+    Stop();
+
+    const long accepted = highestId >= 1000 ? highestId - 999 : 0;
+    const double maxLateMs = maxLateNs / 1e6;
+    const bool lateOk = maxLateMs <= 250;
+    const long backAfterMs = churn.backAfterMs;
+    const bool backOk = backAfterMs >= 0 && backAfterMs <= 2000;
+    const bool echoesOk = steady.missedDuring == 0 && steady.missedAfter == 0 && !steady.closedByServer;
+    const bool heldBack = churn.pausedMs > 0;
+    std::printf("churn:         %s: %.1f s, %d threads opened %ld connections (%.0f/s; %ld failed to connect;"
+                " %ld reset, %ld closed, %ld never read), server accepted %ld (highest id %d - 999, the steady client included; %.0f/s);"
+                " still listening: %s, a new client listed within 3 s: %s%s\n",
+                Verdict(armed && lateOk && backOk && echoesOk && serving && !heldBack), churnSeconds, kThreads,
+                churn.opened.load(), churn.opened / churnSeconds, churn.failed.load(), churn.resets.load(),
+                churn.closes.load(), churn.nonReaders.load(), accepted, highestId, accepted / churnSeconds,
+                listening ? "yes" : "NO", serving ? "yes" : "NO", armed ? "" : " (transparent reply not on)");
+    const QString back = backAfterMs >= 0
+                             ? QStringLiteral("back in %1 s").arg(backAfterMs / 1000.0, 0, 'f', 2)
+                             : QStringLiteral("NOT back, %1 2 s after the churn").arg(churn.countAfterTwoSeconds);
+    std::printf("  steady client echoes: during the churn %d OK, %d missed; 2 s after %d OK, %d missed%s"
+                " (all answered: %s);"
+                " 10 ms timer late at most %.1f ms (target <= 250 ms: %s); descriptors %d before the churn, %s"
+                " (target within 2 s: %s)\n",
+                steady.okDuring.load(), steady.missedDuring.load(), steady.okAfter.load(), steady.missedAfter.load(),
+                steady.closedByServer ? "; its connection was closed" : "", Verdict(echoesOk), maxLateMs,
+                Verdict(lateOk), churn.before, qPrintable(back), Verdict(backOk));
+    std::printf("  descriptors of this process peaked at %d (limit %llu)", churn.peak.load(),
+                static_cast<unsigned long long>(limit.rlim_cur));
+    if (heldBack)
+        std::printf("; the churn held back %.2f s while above %d: the page fell behind and held the accepted sockets",
+                    churn.pausedMs / 1000.0, churn.pauseAt);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// Every client of this program lives in this process beside the page's own sockets.
+rlim_t RaiseDescriptorLimitToHard()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const rlim_t descriptorLimit = RaiseDescriptorLimitToHard();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietOffscreenNotes);
+    QApplication application(argc, argv);
+
+    const QByteArray section = argc > 1 ? QByteArray(argv[1]) : QByteArray("all");
+    const QList<QByteArray> sections{"slow", "pingpong", "flood", "churn", "all"};
+    if (!sections.contains(section)) {
+        std::printf("usage: bench_tcp_traffic [slow|pingpong|flood|churn|all] [size]\n");
+        return 2;
+    }
+    const bool all = section == "all";
+    const long size = !all && argc > 2 ? std::atol(argv[2]) : 0;  // 0: the section's default
+    auto sized = [size](long fallback, long low, long high) {
+        return size > 0 ? std::clamp(size, low, high) : fallback;
+    };
+
+    static HostEntry host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}};
+    g_pHostEntry = &host;
+    LineListBox systemLog;  // as on the log tab: not shown while the server page is
+    g_pSystemLogList = &systemLog;
+    g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
+
+    std::printf("descriptor limit:         %llu\n", static_cast<unsigned long long>(descriptorLimit));
+    BoxClicker clicker;
+    QElapsedTimer wall;
+    wall.start();
+    {
+        TrafficBench bench;
+        if (all || section == "slow")
+            bench.SlowReader(static_cast<int>(sized(8, 1, 256)));
+        if (all || section == "pingpong")
+            bench.PingPong(sized(110000, 1000, 10000000));
+        if (all || section == "flood")
+            bench.Flood(sized(5000000, 10000, 50000000));
+        if (all || section == "churn")
+            bench.Churn(static_cast<int>(sized(10, 1, 300)));
+        const bool balanced = bench.DescriptorsBalanced();
+        std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
+                    Verdict(balanced));
+    }
+    std::printf("wall time:                %.2f s\n", wall.nsecsElapsed() / 1e9);
+    g_pSystemLogList = nullptr;
+    return 0;
+}
