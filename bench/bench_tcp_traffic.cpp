@@ -622,12 +622,16 @@ void TrafficBench::PingPong(long trips)
     const double overall = rate(page.done, page.totalSeconds);
     const bool complete = page.done == trips && page.echoesExact;
     const bool ok = complete && overall >= 20000 && late >= 0.8 * first;
+    const QString lateText =
+        page.done == trips
+            ? QStringLiteral("%1/s (late/first %2)").arg(late, 0, 'f', 0).arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
+            : QStringLiteral("not reached");
     std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s): first %ld at %.0f/s, last %ld (after %ld)"
-                " at %.0f/s (late/first %.2f), overall %.0f/s (target >= 20,000/s, late within 20 %% of first);"
-                " slowest %ld at %.0f/s\n",
+                " at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
                 Verdict(ok), page.done, trips, page.totalSeconds, page.end,
-                page.echoesExact ? "" : "; an echo differed", window, first, window, trips - window, late,
-                first > 0 ? late / first : 0.0, overall, window, rate(window, page.slowestSeconds));
+                page.echoesExact ? "" : "; an echo differed",
+                window, first, window, trips - window, qPrintable(lateText), overall, window,
+                rate(window, page.slowestSeconds));
     std::printf("  the limit, a plain blocking echo thread: %ld round trips in %.2f s (%s): first %ld at %.0f/s,"
                 " last %ld at %.0f/s, overall %.0f/s\n",
                 limit.done, limit.totalSeconds, limit.end, window,
@@ -779,7 +783,8 @@ void TrafficBench::Churn(int seconds)
     const bool echoesOk = steady.missedDuring == 0 && steady.missedAfter == 0 && !steady.closedByServer;
     const bool heldBack = churn.pausedMs > 0;
     std::printf("churn:         %s: %.1f s, %d threads opened %ld connections (%.0f/s; %ld failed to connect;"
-                " %ld reset, %ld closed, %ld never read), server accepted %ld (highest id %d - 999, the steady client included; %.0f/s);"
+                " %ld reset, %ld closed, %ld never read), server accepted %ld (highest id %d - 999, the steady"
+                " client included; %.0f/s);"
                 " still listening: %s, a new client listed within 3 s: %s%s\n",
                 Verdict(armed && lateOk && backOk && echoesOk && serving && !heldBack), churnSeconds, kThreads,
                 churn.opened.load(), churn.opened / churnSeconds, churn.failed.load(), churn.resets.load(),
