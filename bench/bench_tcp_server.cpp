@@ -488,6 +488,7 @@ int main(int argc, char *argv[])
     static HostEntry host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}};
     g_pHostEntry = &host;
     LineListBox systemLog;  // as on the log tab: not shown while the server page is
+    systemLog.SetMaxLines(LineListBox::kKeptLines);  // as the log page keeps it
     g_pSystemLogList = &systemLog;
     g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
 

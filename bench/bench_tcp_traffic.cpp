@@ -121,11 +121,22 @@ QByteArray TypicalLine(int counter)
     return line;
 }
 
+// A display line as the slow reader's blocks make them: text up to the first zero byte,
+// which the pattern puts about every 256 bytes, so 128 characters on average.
+QByteArray TypicalDataLine(int counter)
+{
+    QByteArray line = "127.0.0.1:50123 ";
+    line += QByteArray::number(counter).rightJustified(10, '0');
+    line += QByteArray(118, 'x');
+    line += "\r\n";
+    return line;
+}
+
 // Inserts at the top until the list holds kListBound lines (at most that many inserts).
-void FillToBound(LineListBox *list)
+void FillToBound(LineListBox *list, QByteArray (*makeLine)(int) = TypicalLine)
 {
     for (int n = 0; n < kListBound && list->GetCount() < kListBound; ++n)
-        list->InsertString(0, TypicalLine(n));
+        list->InsertString(0, makeLine(n));
 }
 
 // The id of a client list line "a.b.c.d:port-id", -1 when there is none.
@@ -513,7 +524,7 @@ void TrafficBench::SlowReader(int mebibytes)
         return;
     }
     // The lists are at their bound before the exchange, so what it adds to them is no growth.
-    FillToBound(m_page->DataList());
+    FillToBound(m_page->DataList(), TypicalDataLine);
     FillToBound(g_pSystemLogList);
     const int displayBefore = m_page->DataList()->GetCount();
     const int logBefore = g_pSystemLogList->GetCount();
@@ -846,6 +857,7 @@ int main(int argc, char *argv[])
     static HostEntry host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}};
     g_pHostEntry = &host;
     LineListBox systemLog;  // as on the log tab: not shown while the server page is
+    systemLog.SetMaxLines(LineListBox::kKeptLines);  // as the log page keeps it
     g_pSystemLogList = &systemLog;
     g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
 
