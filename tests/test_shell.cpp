@@ -5,6 +5,8 @@
 #include <QTabBar>
 #include <QThread>
 
+#include <sys/resource.h>
+
 #include "app/globals.h"
 #include "app/main_app.h"
 #include "common/line_list_box.h"
@@ -155,8 +157,15 @@ void TestShell::laterAppendFailureIsReportedOnce()
 void TestShell::networkFailureEndsBeforeAnyWindow()
 {
     BoxAnswerer boxes(QMessageBox::Ok);
+    // Start-up also lifts the descriptor limit to the hard one, for servers with many clients.
+    rlimit limit{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 512);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &limit) == 0);
     CMainApp app([] { return false; });
     QVERIFY(app.InitInstance() != 0);
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &limit) == 0);
+    QCOMPARE(limit.rlim_cur, limit.rlim_max);
     QCOMPARE(boxes.Texts(), QStringList{"网络版本校验不匹配，启动失败!"});
     QCOMPARE(boxes.Boxes()[0].caption, QString("Velvane V1.03"));
     QCOMPARE(boxes.Boxes()[0].icon, QMessageBox::Warning);
