@@ -2,11 +2,11 @@
 // (slow), one request and its echo after the other (pingpong), a stream of blocks (flood),
 // and clients that come and go as fast as they can beside one that stays (churn).
 //
-//   QT_QPA_PLATFORM=offscreen ./build/bench/bench_tcp_traffic [slow|pingpong|flood|churn|all] [size]
+//   QT_QPA_PLATFORM=offscreen ./build/bench/bench_tcp_traffic [slow|pingpong|flood|churn|many|all] [size]
 //
 // size is, for slow, the MiB sent (default 8); for pingpong, the round trips (default
 // 110,000); for flood, the 256-byte blocks (default 5,000,000); for churn, the seconds of
-// churning (default 10). With all (the default) every section takes its default size.
+// churning (default 10); for many, the clients flooding at once for 5 s (default 32). With all (the default) every section takes its default size.
 // Each section prints its figures and an OK/FAIL verdict against its targets; every client
 // runs in its own thread with blocking sockets and time limits, while this thread runs the
 // page's event loop. Everything stays on 127.0.0.1.
@@ -487,6 +487,7 @@ public:
     void PingPong(long trips);
     void Flood(long blocks);
     void Churn(int seconds);
+    void ManyFlooding(int clients);
 
 private:
     bool TransparentReply();
@@ -711,6 +712,57 @@ void TrafficBench::Flood(long blocks)
     std::fflush(stdout);
 }
 
+// Many clients stream blocks at once for 5 s: the page must share its time between them
+// and keep the window's timers running.
+void TrafficBench::ManyFlooding(int clients)
+{
+    m_section = "many flooding";
+    ClearLists();
+    if (!Listen()) {
+        std::printf("many flooding: FAIL (Listen refused)\n");
+        return;
+    }
+    std::atomic<bool> go = false;
+    std::atomic<bool> stop = false;
+    std::vector<std::atomic<bool>> finished(clients);
+    std::vector<std::atomic<long>> sent(clients);
+    std::vector<ClientThread> threads(clients);
+    for (int i = 0; i < clients; ++i)
+        threads[i].thread = std::thread(StreamBlocks, m_port, 100000000L, -1L, std::cref(go), std::cref(stop),
+                                        std::ref(sent[i]), std::ref(finished[i]));
+    const bool listed = RunUntil([&] { return Listed() == clients; }, 10000);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTickNs = 0;
+    qint64 maxLateNs = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        maxLateNs = std::max(maxLateNs, now - lastTickNs - 10000000);
+        lastTickNs = now;
+    });
+    go = true;
+    lastTickNs = clock.nsecsElapsed();
+    ticker.start(10);
+    RunUntil([] { return false; }, 5000);
+    ticker.stop();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const qint64 rx = m_page->RxCount();
+    stop = true;
+    Stop([&] {
+        for (ClientThread &thread : threads)
+            thread.thread.join();
+    });
+    const double maxLateMs = maxLateNs / 1e6;
+    std::printf("many flooding: %s: %d clients listed %s, %.0f blocks/s for %.1f s, 10 ms timer late at most %.1f ms"
+                " (target <= 250 ms: %s)\n",
+                Verdict(listed && maxLateMs <= 250), clients, listed ? "yes" : "no", rx / double(kBlockSize) / seconds,
+                seconds, maxLateMs, Verdict(maxLateMs <= 250));
+    std::fflush(stdout);
+}
+
 void TrafficBench::Churn(int seconds)
 {
     m_section = "churn";
@@ -843,9 +895,9 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
 
     const QByteArray section = argc > 1 ? QByteArray(argv[1]) : QByteArray("all");
-    const QList<QByteArray> sections{"slow", "pingpong", "flood", "churn", "all"};
+    const QList<QByteArray> sections{"slow", "pingpong", "flood", "churn", "many", "all"};
     if (!sections.contains(section)) {
-        std::printf("usage: bench_tcp_traffic [slow|pingpong|flood|churn|all] [size]\n");
+        std::printf("usage: bench_tcp_traffic [slow|pingpong|flood|churn|many|all] [size]\n");
         return 2;
     }
     const bool all = section == "all";
@@ -875,6 +927,8 @@ int main(int argc, char *argv[])
             bench.Flood(sized(5000000, 10000, 50000000));
         if (all || section == "churn")
             bench.Churn(static_cast<int>(sized(10, 1, 300)));
+        if (all || section == "many")
+            bench.ManyFlooding(static_cast<int>(sized(32, 2, 500)));
         const bool balanced = bench.DescriptorsBalanced();
         std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
                     Verdict(balanced));

@@ -1,7 +1,6 @@
 #include "tcpserver/tcp_server_page.h"
 
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +18,7 @@
 #include "app/globals.h"
 #include "common/extent_list_box.h"
 #include "common/payload_codec.h"
+#include "common/receive_slice.h"
 #include "common/tcp_send_path.h"
 #include "common/traffic_counters.h"
 #include "platform/gbk.h"
@@ -35,9 +35,8 @@ namespace {
 const QString kCaption = QStringLiteral("TCP Server提示");
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
 constexpr int kReadSize = 256;
-// A flood is read block after block for up to one slice before the window repaints:
-// painting once per block would cost far more than handling it.
-constexpr int kReceiveSliceMs = 16;
+// A flood is read block after block for up to one shared slice per pass of the event loop
+// (at least one block per notification, so every sender gets its turn).
 constexpr int kMaxBlocksPerSlice = 4096;
 
 bool DataWaiting(int socket)
@@ -83,6 +82,7 @@ CTcpServerPage::CTcpServerPage(QWidget *parent)
     , m_log(QStringLiteral("logtcp.txt"), kCaption, g_bTcpTrafficLog)
     , m_socketEvents(new SocketEventRegistry(this))
     , m_sendPath(new TcpSendPath(this))
+    , m_receiveSlice(new ReceiveSlice(this))
     , m_timers(new WindowTimers(this))
 {
     connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CTcpServerPage::OnSocketEvent);
@@ -387,8 +387,7 @@ void CTcpServerPage::OnSocketEvent(int socket, int event)
 
 void CTcpServerPage::ReceiveBlocks(int socket)
 {
-    QElapsedTimer slice;
-    slice.start();
+    m_receiveSlice->Begin();
     for (int blocks = 0; blocks < kMaxBlocksPerSlice; ++blocks) {
         // After a box the socket may have been closed meanwhile: the next notification decides.
         if (!ReceiveBlock(socket))
@@ -399,7 +398,7 @@ void CTcpServerPage::ReceiveBlocks(int socket)
             m_socketEvents->SetReadPaused(socket, true);
             return;
         }
-        if (slice.elapsed() >= kReceiveSliceMs || !DataWaiting(socket))
+        if (m_receiveSlice->IsOver() || !DataWaiting(socket))
             return;
     }
 }

@@ -16,6 +16,7 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class ReceiveSlice;
 class SocketEventRegistry;
 class TcpSendPath;
 class TrafficCounters;
@@ -109,6 +110,7 @@ private:
 
     SocketEventRegistry *m_socketEvents;
     TcpSendPath *m_sendPath;
+    ReceiveSlice *m_receiveSlice;
     TrafficCounters *m_counters = nullptr;
     WindowTimers *m_timers;
     // A failing data reply shows its box once while that box is open, not once per block.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+
+// One slice of time shared by every read of one pass of the event loop. A flood is read
+// block after block, without a repaint per block, but only for about a frame however many
+// peers send at once: then the window's timers, repaints and the other sockets get their turn.
+class ReceiveSlice : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kSliceMs = 16;
+
+    explicit ReceiveSlice(QObject *parent = nullptr);
+
+    // Opens the slice unless this pass of the event loop already has one.
+    void Begin();
+    bool IsOver() const { return m_clock.elapsed() >= kSliceMs; }
+
+private:
+    QElapsedTimer m_clock;
+    bool m_open = false;
+};
