@@ -1,4 +1,5 @@
-// The queued TCP send path: order, counting, back-up and its end, over real loopback pairs.
+// The traffic pieces every page shares: the queued TCP send path (order, counting, back-up
+// and its end, over real loopback pairs) and the read slice shared by one event-loop pass.
 #include <QtTest>
 
 #include <QSocketNotifier>
@@ -10,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/receive_slice.h"
 #include "common/tcp_send_path.h"
 
 namespace {
@@ -92,7 +94,7 @@ private slots:
     void queuedBytesGoOutInOrderAndCountAsAccepted();
     void backedUpUntilDrained();
     void resetWithBytesQueuedDropsThem();
-    void forgetDropsTheQueueSilently();
+    void readSliceIsSharedWithinOnePass();
 };
 
 void TestTcpSendPath::queuedBytesGoOutInOrderAndCountAsAccepted()
@@ -187,21 +189,18 @@ void TestTcpSendPath::resetWithBytesQueuedDropsThem()
     QVERIFY(counted < handed);
 }
 
-void TestTcpSendPath::forgetDropsTheQueueSilently()
+void TestTcpSendPath::readSliceIsSharedWithinOnePass()
 {
-    LoopbackPair pair;
-    TcpSendPath path;
-    int emitted = 0;
-    connect(&path, &TcpSendPath::BytesSent, [&](int, qint64) { ++emitted; });
-    for (int i = 0; i < 64; ++i)
-        path.Send(pair.sender, Pattern(4096, 3));
-    QVERIFY(path.Queued(pair.sender) > 0);
-    path.Forget(pair.sender);
-    QCOMPARE(path.Connections(), 0);
-    const int before = emitted;
-    pair.ReadAll(1 << 20, 300);  // the peer drains the kernel's share; the queue's stays unsent
-    QCOMPARE(emitted, before);
-    QCOMPARE(path.Queued(pair.sender), 0);
+    ReceiveSlice slice;
+    slice.Begin();
+    QVERIFY(!slice.IsOver());
+    QTest::qSleep(ReceiveSlice::kSliceMs + 4);
+    QVERIFY(slice.IsOver());
+    slice.Begin();  // another socket in the same pass: the slice is already used up
+    QVERIFY(slice.IsOver());
+    QCoreApplication::processEvents();  // the loop came round
+    slice.Begin();
+    QVERIFY(!slice.IsOver());
 }
 
 QTEST_GUILESS_MAIN(TestTcpSendPath)
