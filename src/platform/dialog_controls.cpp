@@ -1,5 +1,7 @@
 #include "platform/dialog_controls.h"
 
+#include <QLineEdit>
+
 #include <QAction>
 #include <QVariant>
 #include <QWidget>
@@ -25,4 +27,11 @@ QRect DialogUnitsRect(int x, int y, int width, int height)
     auto across = [](int units) { return units * 3 / 2; };
     auto down = [](int units) { return units * 13 / 8; };
     return QRect(across(x), down(y), across(width), down(height));
+}
+
+int ReadNumber(const QLineEdit *edit)
+{
+    bool ok = false;
+    const int value = edit->text().trimmed().toInt(&ok);
+    return ok ? value : 0;
 }

@@ -3,6 +3,7 @@
 #include <QRect>
 
 class QAction;
+class QLineEdit;
 class QWidget;
 
 // Controls carry their numeric dialog id as the int property "controlId",
@@ -25,3 +26,6 @@ QWidget *FindControl(const QWidget *root, int id);
 // Dialog units of the 9/10 point dialog fonts the layout was drawn in: 1 unit is
 // 1.5 pixels across and 1.625 pixels down.
 QRect DialogUnitsRect(int x, int y, int width, int height);
+
+// A box's text read as a signed number, 0 when it is not one.
+int ReadNumber(const QLineEdit *edit);

@@ -1,6 +1,5 @@
 #include "tcpserver/accept_worker.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/globals.h"
+#include "platform/ipv4_endpoint.h"
 
 namespace {
 
@@ -139,10 +139,7 @@ void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
                 ::usleep(kIdleWaitMs * 1000);
             continue;
         }
-        char address[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-        const QByteArray peerText = QByteArray(address) + ':' + QByteArray::number(ntohs(peer.sin_port));
-        worker->Queue({socket, peerText, nextId++});
+        worker->Queue({socket, PeerText(peer), nextId++});
         // A new descriptor is always the lowest free one: this high, every one below is in
         // use and only the reserve is left.
         if (socket >= worker->m_descriptorLimit - kDescriptorReserve) {

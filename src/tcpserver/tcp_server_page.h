@@ -5,27 +5,16 @@
 #include <array>
 #include <memory>
 
-#include "common/traffic_log.h"
-#include "ui/dialog_page.h"
+#include "common/server_page.h"
 
 class AcceptWorker;
-class CExtentListBox;
-class LineListBox;
-class QCheckBox;
-class QComboBox;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
-class ReceiveSlice;
-class SocketEventRegistry;
 class TcpSendPath;
-class TrafficCounters;
-class WindowTimers;
 struct ClientSession;
+struct Payload;
 
 // The TCP server page: listens on a local address, lists the accepted clients, shows what
 // they send, sends to one or all of them, on a timer too, and can answer every block.
-class CTcpServerPage : public CDialogPage
+class CTcpServerPage : public CServerPage
 {
     Q_OBJECT
 
@@ -38,29 +27,21 @@ public:
 
     void OnInitDialog() override;
 
-    void OnListen();
-    void OnStop();
-    void OnIpInfo();
+    void OnListen() override;
+    void OnStop() override;
     void OnDisconnect();
-    void OnSocketEvent(int socket, int event);
-    void OnSend();
-    void OnTimer(int id);
-    void OnTimedSend();
-    void OnAutoReply();
-    void OnClearCounters();
-    void OnClearData();
+    void OnSocketEvent(int socket, int event) override;
+    void OnSend() override;
 
     bool IsListening() const { return m_listenSocket >= 0; }
-    qint64 RxCount() const;
-    qint64 TxCount() const;
-    CExtentListBox *DataList() const { return m_listData; }
     LineListBox *ClientList() const { return m_listClients; }
-    bool IsTimedSending() const;
+
+protected:
+    void OnPeerButton() override { OnDisconnect(); }
 
 private:
     enum class SendResult { Sent, NextClient, EndSend };
 
-    void CreateControls();
     void OnAcceptedClients();
     void OnAccepted(int socket, const QByteArray &peerText, int id);
     void OnAcceptPaused(bool paused);
@@ -76,43 +57,15 @@ private:
     bool ReceiveBlock(int socket);
     bool ReplyWithData(int socket);
     void ReplyTransparent(int socket, QByteArrayView block);
-    SendResult SendToSession(int id, QByteArray prepared, bool sendToAll);
-    void StopTimedSending();
+    SendResult SendToSession(int id, const QByteArray &prepared, bool sendToAll);
     QByteArray PeerTextOf(int socket) const;
-    QByteArray SendBoxText() const;
-    void LogSent(const QByteArray &loggedText);
-    // Queues the bytes on the connection; TX counts them as they go out, without the zero
-    // byte that ends a text send.
-    bool SendBytes(int socket, QByteArrayView bytes, int uncountedTail = 0);
+    // Queues the payload on the connection (TX counts it as it goes out) and records it.
+    void SendPayload(int socket, const Payload &payload);
 
-    CExtentListBox *m_listData = nullptr;
     LineListBox *m_listClients = nullptr;
-    QPushButton *m_btnListen = nullptr;
-    QLineEdit *m_editPort = nullptr;
-    QComboBox *m_comboHost = nullptr;
-    int m_replyMode = -1;
-    TrafficLog m_log;
-    QCheckBox *m_pAutoReply = nullptr;
-    QRadioButton *m_pReplyData = nullptr;
-    QRadioButton *m_pReplyEcho = nullptr;
     std::array<char, 512> m_recvBuffer{};
     std::unique_ptr<AcceptWorker> m_pAcceptThread;
     int m_listenSocket = -1;
-
-    QLineEdit *m_editSend = nullptr;
-    QCheckBox *m_checkTimedSend = nullptr;
-    QLineEdit *m_editInterval = nullptr;
-    QCheckBox *m_checkHexSend = nullptr;
     QCheckBox *m_checkSendAll = nullptr;
-    QCheckBox *m_checkHexDisplay = nullptr;
-    QLineEdit *m_editTx = nullptr;
-    QLineEdit *m_editRx = nullptr;
-
-    SocketEventRegistry *m_socketEvents;
     TcpSendPath *m_sendPath;
-    ReceiveSlice *m_receiveSlice;
-    TrafficCounters *m_counters = nullptr;
-    WindowTimers *m_timers;
-    // A failing data reply shows its box once while that box is open, not once per block.
-    bool m_replyBoxOpen = false;
 };

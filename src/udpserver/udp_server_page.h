@@ -1,14 +1,61 @@
 #pragma once
 
-#include "ui/dialog_page.h"
+#include <QByteArray>
+#include <QSet>
 
-// The UDP server page.
-class CUdpServerPage : public CDialogPage
+#include <memory>
+
+#include "common/server_page.h"
+
+struct Payload;
+struct sockaddr_in;
+
+// The UDP server page: binds a datagram socket to a local address, lists every peer heard
+// from, shows what they send, sends to the selected peer, on a timer too, and can answer
+// every datagram.
+class CUdpServerPage : public CServerPage
 {
     Q_OBJECT
 
 public:
     static constexpr unsigned kTemplateId = 134;
+    static constexpr int kRepeatTimerId = 4;
+    static constexpr int kDatagramSize = 128;
 
     explicit CUdpServerPage(QWidget *parent = nullptr);
+    ~CUdpServerPage() override;
+
+    void OnInitDialog() override;
+
+    void OnListen() override;
+    void OnStop() override;
+    void OnSend() override;
+    void OnDeletePeer();
+    void OnSocketEvent(int socket, int event) override;
+    void OnTimedSendClicked() { OnTimedSend(); }
+    void OnAutoReplyClicked() { OnAutoReply(); }
+
+    bool IsListening() const { return m_socket >= 0; }
+    LineListBox *PeerList() const { return m_listPeers; }
+
+protected:
+    void OnPeerButton() override { OnDeletePeer(); }
+
+private:
+    void AddPeer(const QByteArray &peerText);
+    // One datagram; false when nothing more should be read now.
+    bool ReceiveDatagram();
+    void ReplyWithData(const sockaddr_in &replyAddress);
+    void ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView datagram);
+    bool SendTo(const sockaddr_in &to, QByteArrayView bytes);
+    // What the traffic log records of a payload: its text, or in hex mode the bytes themselves.
+    static QByteArray LoggedText(const Payload &payload);
+    void CloseSocket();
+
+    int m_socket = -1;
+    LineListBox *m_listPeers = nullptr;
+    // The peer check is a lookup beside the list, not a walk of it.
+    QSet<QByteArray> m_peers;
+    // "接收数据失败！" is shown once while its box is open, however many reads fail meanwhile.
+    std::unique_ptr<SingleBox> m_receiveFailureBox;
 };

@@ -1,13 +1,16 @@
 #include "ui/dialog_page.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "app/globals.h"
 #include "platform/dialog_controls.h"
+#include "ui/ip_info_dlg.h"
 
 CDialogPage::CDialogPage(unsigned templateId, QWidget *parent)
     : QWidget(parent)
@@ -65,4 +68,20 @@ QGroupBox *CDialogPage::AddGroup(const QString &title, int x, int y, int width, 
     auto *group = Place(new QGroupBox(title), 0, x, y, width, height);
     group->lower();  // a frame behind the controls it surrounds
     return group;
+}
+
+void CDialogPage::FillHostBox(QComboBox *box)
+{
+    if (g_pHostEntry) {
+        for (const QString &address : g_pHostEntry->addresses)
+            box->addItem(address);
+        box->model()->sort(0);
+    }
+    box->setCurrentIndex(0);
+}
+
+void CDialogPage::ShowIpInfo()
+{
+    CIpInfoDlg dialog(window());
+    dialog.exec();
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -27,7 +28,6 @@ public:
     // The button Enter presses while the focus is on this page, or null.
     QPushButton *DefaultButton() const { return m_defaultButton; }
 
-protected:
     void SetDefaultButton(QPushButton *button) { m_defaultButton = button; }
 
     // Controls placed in dialog units, carrying their dialog id (0: none).
@@ -40,6 +40,11 @@ protected:
     QGroupBox *AddGroup(const QString &title, int x, int y, int width, int height);
     template <typename Control>
     Control *Place(Control *control, int id, int x, int y, int width, int height);
+
+    // The host's IPv4 addresses in the box, sorted as the box sorts, the first selected.
+    static void FillHostBox(QComboBox *box);
+    // Runs the IP information dialog over this page's window.
+    void ShowIpInfo();
 
 private:
     void PlaceWidget(QWidget *control, int id, int x, int y, int width, int height);

@@ -1,0 +1,111 @@
+#include "common/server_page.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "common/extent_list_box.h"
+#include "common/receive_slice.h"
+#include "common/send_box.h"
+#include "common/single_box.h"
+#include "common/timed_sending.h"
+#include "common/traffic_counters.h"
+#include "common/traffic_recorder.h"
+#include "platform/socket_events.h"
+
+CServerPage::CServerPage(unsigned templateId, const ServerPageIds &ids, const QString &caption, int &trafficLogFlag,
+                         int repeatTimerId, QWidget *parent)
+    : CDialogPage(templateId, parent)
+    , m_log(ids.logFileName, caption, trafficLogFlag)
+    , m_socketEvents(new SocketEventRegistry(this))
+    , m_receiveSlice(new ReceiveSlice(this))
+    , m_replyFailureBox(std::make_unique<SingleBox>())
+    , m_ids(ids)
+    , m_repeatTimerId(repeatTimerId)
+{
+    connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CServerPage::OnSocketEvent);
+}
+
+CServerPage::~CServerPage() = default;
+
+ServerPageControls CServerPage::CreateServerControls()
+{
+    const ServerPageControls controls = BuildServerPage(this, m_ids);
+    m_comboHost = controls.host;
+    m_editPort = controls.port;
+    m_btnListen = controls.listen;
+    m_checkHexSend = controls.hexSend;
+    m_pAutoReply = controls.autoReply;
+    m_pReplyData = controls.replyData;
+    m_pReplyEcho = controls.replyEcho;
+    m_listData = controls.dataList;
+
+    m_sendBox = std::make_unique<SendBox>(controls.sendBox, m_checkHexSend);
+    m_timedSending = new TimedSending(controls.timedSend, controls.interval, m_repeatTimerId, this);
+    m_counters = new TrafficCounters(controls.tx, controls.rx, this);
+    m_recorder = std::make_unique<TrafficRecorder>(m_listData, controls.hexDisplay, m_log, *m_counters,
+                                                   TrafficLog::kReceivedTag, TrafficLog::kSentTag);
+
+    connect(m_btnListen, &QPushButton::clicked, this, &CServerPage::OnListen);
+    connect(controls.stop, &QPushButton::clicked, this, &CServerPage::OnStop);
+    connect(controls.ipInfo, &QPushButton::clicked, this, &CServerPage::OnIpInfo);
+    connect(controls.peerButton, &QPushButton::clicked, this, &CServerPage::OnPeerButton);
+    connect(controls.send, &QPushButton::clicked, this, &CServerPage::OnSend);
+    connect(controls.timedSend, &QCheckBox::clicked, this, &CServerPage::OnTimedSend);
+    connect(m_timedSending, &TimedSending::Tick, this, &CServerPage::OnSend);
+    connect(m_pAutoReply, &QCheckBox::clicked, this, &CServerPage::OnAutoReply);
+    connect(controls.clearCounters, &QPushButton::clicked, this, &CServerPage::OnClearCounters);
+    connect(controls.clearData, &QPushButton::clicked, this, &CServerPage::OnClearData);
+
+    FillHostBox(m_comboHost);
+    m_replyMode = 0;
+    m_pReplyData->setChecked(true);
+    return controls;
+}
+
+int CServerPage::ReadReplyMode()
+{
+    m_replyMode = m_pReplyEcho->isChecked() ? 1 : 0;
+    return m_replyMode;
+}
+
+qint64 CServerPage::RxCount() const
+{
+    return m_counters ? m_counters->Rx() : 0;
+}
+
+qint64 CServerPage::TxCount() const
+{
+    return m_counters ? m_counters->Tx() : 0;
+}
+
+bool CServerPage::IsTimedSending() const
+{
+    return m_timedSending && m_timedSending->IsRunning();
+}
+
+void CServerPage::OnIpInfo()
+{
+    ShowIpInfo();
+}
+
+void CServerPage::OnTimedSend()
+{
+    m_timedSending->OnClicked();
+}
+
+void CServerPage::OnAutoReply()
+{
+    // "16进制发送" keeps its tick while greyed out: data replies still follow it.
+    m_checkHexSend->setEnabled(!m_pAutoReply->isChecked());
+}
+
+void CServerPage::OnClearCounters()
+{
+    m_counters->Clear();
+}
+
+void CServerPage::OnClearData()
+{
+    m_listData->ResetContent();
+}

@@ -1,0 +1,62 @@
+#include "common/server_page_layout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+
+#include "common/extent_list_box.h"
+#include "ui/dialog_page.h"
+
+ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
+{
+    ServerPageControls c{};
+    page->AddGroup(ids.protocol + QStringLiteral("服务设置"), 2, 2, 351, 132);
+    page->AddGroup(QStringLiteral("选项"), 6, 11, 150, 60);
+    page->AddLabel(QStringLiteral("主机:"), 10, 22, 22, 10);
+    c.host = page->Place(new QComboBox, ids.host, 34, 20, 72, 13);
+    c.ipInfo = page->AddButton(ids.ipInfo, QStringLiteral("IP信息"), 110, 20, 40, 14);
+    page->AddLabel(ids.protocol + QStringLiteral("端口:"), 10, 39, 38, 10);
+    c.port = page->AddEdit(ids.port, 50, 37, 40, 12);
+    c.listen = page->AddButton(ids.listen, QStringLiteral("侦 听"), 10, 53, 40, 14);
+    c.stop = page->AddButton(ids.stop, QStringLiteral("停 止"), 56, 53, 40, 14);
+
+    page->AddGroup(QStringLiteral("客户端"), 160, 11, 189, 60);
+    c.peers = page->Place(new LineListBox, ids.peers, 164, 21, 122, 46);
+    c.peers->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    c.peerButton = page->AddButton(ids.peerButton, ids.peerAction, 292, 21, 40, 14);
+    page->AddIcon(QStringLiteral(":/icons/143.png"), 300, 44);
+
+    page->AddLabel(QStringLiteral("数据发送区:"), 8, 76, 50, 10);
+    c.sendBox = page->AddEdit(ids.sendBox, 8, 87, 240, 13);
+    c.send = page->AddButton(ids.send, QStringLiteral("发  送"), 254, 86, 45, 15);
+    c.timedSend = page->AddCheckBox(ids.timedSend, QStringLiteral("定时发送"), 8, 104, 46, 10);
+    c.interval = page->AddEdit(ids.interval, 56, 103, 36, 12);
+    c.interval->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), c.interval));
+    c.interval->setText(QStringLiteral("1000"));
+    page->AddLabel(QStringLiteral("ms"), 94, 105, 12, 10);
+    c.hexSend = page->AddCheckBox(ids.hexSend, QStringLiteral("16进制发送"), 110, 104, 56, 10);
+    c.autoReply = page->AddCheckBox(ids.autoReply, QStringLiteral("自动回复"), 8, 119, 46, 10);
+    c.replyData = page->AddRadioButton(ids.replyData, QStringLiteral("数据回复"), 56, 119, 46, 10);
+    c.replyEcho = page->AddRadioButton(ids.replyEcho, QStringLiteral("透明回复"), 104, 119, 46, 10);
+    page->AddLabel(QStringLiteral("TX:"), 156, 120, 14, 10);
+    c.tx = page->AddEdit(ids.tx, 170, 118, 54, 12);
+    page->AddLabel(QStringLiteral("RX:"), 228, 120, 14, 10);
+    c.rx = page->AddEdit(ids.rx, 242, 118, 54, 12);
+    for (QLineEdit *count : {c.tx, c.rx}) {
+        count->setReadOnly(true);
+        count->setAlignment(Qt::AlignCenter);
+    }
+    c.clearCounters = page->AddButton(ids.clearCounters, QStringLiteral("计数清零"), 300, 117, 46, 14);
+
+    page->AddLabel(QStringLiteral("数据显示区:"), 4, 139, 50, 10);
+    c.hexDisplay = page->AddCheckBox(ids.hexDisplay, QStringLiteral("16进制显示"), 58, 138, 56, 10);
+    c.clearData = page->AddButton(ids.clearData, QStringLiteral("清空数据"), 118, 136, 46, 14);
+    page->AddLabel(QStringLiteral("/*收发数据保存在当前目录下的") + ids.logFileName + QStringLiteral("中*/"), 170, 139, 183, 10);
+    c.dataList = page->Place(new CExtentListBox, ids.dataList, 2, 152, 351, 86);
+
+    page->SetDefaultButton(c.send);
+    return c;
+}
