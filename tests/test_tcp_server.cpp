@@ -47,37 +47,6 @@ const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
 
 HostEntry g_loopbackHost{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}};
 
-// Sockets this process holds, the page's and the test clients' alike.
-int OpenSockets()
-{
-    int sockets = 0;
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error))
-        sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
-    return sockets;
-}
-
-// Handles events until done() holds or the time is up; quicker than qWaitFor's 10 ms naps.
-template <typename Predicate>
-bool WaitUntil(Predicate done, int timeoutMs = 5000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents();
-        QThread::usleep(200);
-    }
-    return true;
-}
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // A plain blocking client socket, so that the descriptors it holds are exactly one.
 class LoopbackClient
 {

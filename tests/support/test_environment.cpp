@@ -3,6 +3,12 @@
 #include <QDir>
 #include <QFile>
 
+#include <arpa/inet.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "app/globals.h"
 
 ScopedTemporaryCurrentDir::ScopedTemporaryCurrentDir()
@@ -38,4 +44,26 @@ void ResetProcessGlobals()
     g_strSystemLogPath.clear();
     g_nUpSeconds = g_nUpMinutes = g_nUpHours = g_nUpDays = 0;
     g_bTcpTrafficLog = g_bUdpTrafficLog = g_bClientTrafficLog = 0;
+}
+
+int OpenSockets()
+{
+    int sockets = 0;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error))
+        sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+    return sockets;
+}
+
+quint16 FreePort(bool datagram)
+{
+    const int probe = ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
 }

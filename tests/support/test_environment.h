@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTemporaryDir>
+#include <QThread>
 
 // Each test runs in a fresh temporary directory made the current one.
 class ScopedTemporaryCurrentDir
@@ -24,3 +27,23 @@ void WriteFileBytes(const QString &path, const QByteArray &bytes);
 
 // Back to the state the process starts in: no log file, empty date-time, counters at 0.
 void ResetProcessGlobals();
+
+// Sockets this process holds, the page's and the test's own alike.
+int OpenSockets();
+
+// A port on 127.0.0.1 that nothing uses at the moment (TCP or UDP).
+quint16 FreePort(bool datagram = false);
+
+// Handles events until done() holds or the time is up; quicker than qWaitFor's 10 ms naps.
+template <typename Predicate>
+bool WaitUntil(Predicate done, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::usleep(200);
+    }
+    return true;
+}
