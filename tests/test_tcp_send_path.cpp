@@ -13,6 +13,7 @@
 
 #include "common/receive_slice.h"
 #include "common/tcp_send_path.h"
+#include "support/test_environment.h"
 
 namespace {
 
@@ -26,12 +27,7 @@ struct LoopbackPair
     LoopbackPair()
     {
         const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        sockaddr_in address = LoopbackAddress(BindToFreeLoopbackPort(listener));
         ::listen(listener, 1);
         peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int small = 4096;

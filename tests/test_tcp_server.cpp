@@ -27,6 +27,7 @@
 #include "common/line_list_box.h"
 #include "platform/gbk.h"
 #include "support/box_answerer.h"
+#include "support/page_fixture.h"
 #include "support/test_environment.h"
 #include "tcpserver/accept_worker.h"
 #include "tcpserver/client_session.h"
@@ -45,7 +46,6 @@ enum ControlId : int {
 const QByteArray kSeparator = "*---------------------------------------------------*\r\n";
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
 
-HostEntry g_loopbackHost{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}};
 
 // A plain blocking client socket, so that the descriptors it holds are exactly one.
 class LoopbackClient
@@ -183,39 +183,14 @@ QByteArray Pattern(qsizetype size)
     return bytes;
 }
 
-// One page per test, in its own current directory, with its own system log list.
-class PageFixture
+class PageFixture : public PageFixtureBase<CTcpServerPage>
 {
 public:
-    explicit PageFixture(HostEntry *host = &g_loopbackHost)
+    explicit PageFixture(HostEntry *host = LoopbackHost())
+        : PageFixtureBase(host)
     {
-        ResetProcessGlobals();
-        g_pHostEntry = host;
-        g_pSystemLogList = &log;
-        page = std::make_unique<CTcpServerPage>();
-        page->OnInitDialog();
-        page->show();
-    }
-    ~PageFixture()
-    {
-        page.reset();
-        g_pSystemLogList = nullptr;
-        g_pHostEntry = nullptr;
     }
 
-    template <typename Control = QWidget>
-    Control *Item(int id) const
-    {
-        auto *control = qobject_cast<Control *>(page->GetDlgItem(id));
-        if (!control)
-            qFatal("control %d missing", id);
-        return control;
-    }
-    bool Ticked(int id) const { return Item<QAbstractButton>(id)->isChecked(); }
-    bool Enabled(int id) const { return Item(id)->isEnabled(); }
-    QString Text(int id) const { return Item<QLineEdit>(id)->text(); }
-
-    void Click(int id) { QTest::mouseClick(Item<QAbstractButton>(id), Qt::LeftButton); }
     void Type(int id, const QString &text)
     {
         auto *edit = Item<QLineEdit>(id);
@@ -270,12 +245,7 @@ public:
         return ClientLine(row).startsWith(client->Peer() + '-') ? client : nullptr;
     }
 
-    void SelectClient(int row)
-    {
-        LineListBox *list = page->ClientList();
-        const QRect rect = list->visualRect(list->model()->index(row, 0));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-    }
+    void SelectClient(int row) { SelectRow(page->ClientList(), row); }
 
     QByteArray ClientLine(int row) const { return page->ClientList()->GetText(row); }
     QByteArray DataLine(int row) const { return page->DataList()->GetText(row); }
@@ -292,10 +262,6 @@ public:
         return WaitUntil([&] { return page->RxCount() >= count; }, timeoutMs) && page->RxCount() == count;
     }
 
-    ScopedTemporaryCurrentDir dir;
-    LineListBox log;
-    BoxAnswerer boxes{QMessageBox::No};
-    std::unique_ptr<CTcpServerPage> page;
     std::vector<std::unique_ptr<LoopbackClient>> clients;
     quint16 port = 0;  // where the page listens
 };
@@ -351,7 +317,7 @@ void TestTcpServer::listenRefusesSilently()
 {
     QFETCH(bool, withHost);
     QFETCH(QString, portText);
-    PageFixture f(withHost ? &g_loopbackHost : nullptr);
+    PageFixture f(withHost ? LoopbackHost() : nullptr);
     QCOMPARE(f.Item<QComboBox>(kHost)->count(), withHost ? 1 : 0);
     const int sockets = OpenSockets();
 

@@ -55,15 +55,28 @@ int OpenSockets()
     return sockets;
 }
 
+sockaddr_in LoopbackAddress(quint16 port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+quint16 BindToFreeLoopbackPort(int socket)
+{
+    sockaddr_in address = LoopbackAddress(0);
+    socklen_t length = sizeof address;
+    ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
 quint16 FreePort(bool datagram)
 {
     const int probe = ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    const quint16 port = BindToFreeLoopbackPort(probe);
     ::close(probe);
-    return ntohs(address.sin_port);
+    return port;
 }

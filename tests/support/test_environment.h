@@ -31,6 +31,12 @@ void ResetProcessGlobals();
 // Sockets this process holds, the page's and the test's own alike.
 int OpenSockets();
 
+struct sockaddr_in;
+
+// 127.0.0.1 and a port, ready for bind, connect or sendto.
+sockaddr_in LoopbackAddress(quint16 port);
+// Binds the socket to a free port on 127.0.0.1 and returns the port.
+quint16 BindToFreeLoopbackPort(int socket);
 // A port on 127.0.0.1 that nothing uses at the moment (TCP or UDP).
 quint16 FreePort(bool datagram = false);
 
