@@ -40,6 +40,7 @@ void BoxClicker::HoldFirstBox(int milliseconds)
     m_held = nullptr;
     m_holdDone = false;
     m_otherBoxes = 0;
+    m_whileHeld = 0;
     m_maxOpen = 0;
     m_lastText.clear();
 }
@@ -64,6 +65,8 @@ void BoxClicker::Poll()
         m_seen.removeAll(nullptr);
         m_seen.append(box);
         ++m_otherBoxes;
+        if (m_holdMs > 0 && !m_holdDone && (!m_held || m_held->isVisible()))
+            ++m_whileHeld;
         m_lastText = box->text();
     }
     if (m_holdMs > 0 && !m_holdDone) {
@@ -92,6 +95,17 @@ int CountDescriptors()
             ++count;
     ::closedir(dir);
     return count - 1;  // the directory's own descriptor
+}
+
+rlim_t RaiseDescriptorLimitToHard()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
 }
 
 long ResidentBytes()
@@ -136,6 +150,32 @@ void ResetOnClose(int socket)
 {
     const linger abort{1, 0};
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+void SetTimeouts(int socket, int milliseconds)
+{
+    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+std::map<QByteArray, long> NetCounters(const QString &file, const QByteArray &prefix)
+{
+    std::map<QByteArray, long> counters;
+    QFile table(file);
+    if (!table.open(QIODevice::ReadOnly))
+        return counters;
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].startsWith(prefix) || !lines[i + 1].startsWith(prefix))
+            continue;
+        const QList<QByteArray> names = lines[i].simplified().split(' ');
+        const QList<QByteArray> values = lines[i + 1].simplified().split(' ');
+        for (int k = 1; k < names.size() && k < values.size(); ++k)
+            counters[names[k]] = values[k].toLong();
+        break;
+    }
+    return counters;
 }
 
 bool RunUntil(const std::function<bool()> &done, int milliseconds)
@@ -194,6 +234,25 @@ void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool
     finished = true;
 }
 
+TimerLateness::TimerLateness(int intervalMs)
+    : m_intervalMs(intervalMs)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_worstNs = std::max(m_worstNs, now - m_lastTickNs - m_intervalMs * qint64(1000000));
+        m_lastTickNs = now;
+    });
+}
+
+void TimerLateness::Start()
+{
+    m_clock.start();
+    m_lastTickNs = 0;
+    m_worstNs = 0;
+    m_timer.start(m_intervalMs);
+}
+
 const char *Verdict(bool ok)
 {
     return ok ? "OK" : "FAIL";
@@ -215,29 +274,34 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, cons
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
-PageBench::PageBench()
+ListeningPageBench::ListeningPageBench(Controls controls)
+    : m_controls(controls)
 {
-    m_page = std::make_unique<CTcpServerPage>();
-    m_page->OnInitDialog();
-    m_page->show();
+}
+
+void ListeningPageBench::ShowPage(CDialogPage *page)
+{
+    m_dialog = page;
+    page->OnInitDialog();
+    page->show();
     QApplication::processEvents();
 }
 
-bool PageBench::Listen()
+bool ListeningPageBench::Listen()
 {
     // Let notifiers and boxes of the last section go before counting.
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
     m_descriptorsBeforeListen = CountDescriptors();
     m_port = FreePort();
-    Item<QLineEdit>(1006)->setText(QString::number(m_port));
-    Item<QPushButton>(1004)->click();
-    return m_page->IsListening();
+    Item<QLineEdit>(m_controls.port)->setText(QString::number(m_port));
+    Item<QPushButton>(m_controls.listen)->click();
+    return PageListening();
 }
 
-void PageBench::Stop(const std::function<void()> &afterClick)
+void ListeningPageBench::Stop(const std::function<void()> &afterClick)
 {
-    Item<QPushButton>(1005)->click();
+    Item<QPushButton>(m_controls.stop)->click();
     if (afterClick)
         afterClick();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -245,14 +309,14 @@ void PageBench::Stop(const std::function<void()> &afterClick)
     m_balances.push_back({m_section, m_descriptorsBeforeListen, CountDescriptors()});
 }
 
-void PageBench::ClearLists()
+void ListeningPageBench::ClearLists()
 {
-    m_page->OnClearData();
-    m_page->OnClearCounters();
+    Item<QPushButton>(m_controls.clearData)->click();
+    Item<QPushButton>(m_controls.clearCounters)->click();
     g_pSystemLogList->ResetContent();
 }
 
-bool PageBench::DescriptorsBalanced() const
+bool ListeningPageBench::DescriptorsBalanced() const
 {
     bool all = true;
     for (const Balance &balance : m_balances) {
@@ -261,6 +325,13 @@ bool PageBench::DescriptorsBalanced() const
         all = all && balance.before == balance.after;
     }
     return all;
+}
+
+PageBench::PageBench()
+    : ListeningPageBench({1006, 1004, 1005, 1054, 1013})
+    , m_page(std::make_unique<CTcpServerPage>())
+{
+    ShowPage(m_page.get());
 }
 
 } // namespace BenchSupport

@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -83,25 +82,6 @@ void OpenMany(int port, int count, const std::atomic<bool> &release, std::atomic
     for (int socket : sockets)
         ::close(socket);
     finished = true;
-}
-
-std::map<QByteArray, long> TcpExtCounters()
-{
-    std::map<QByteArray, long> counters;
-    QFile netstat("/proc/net/netstat");
-    if (!netstat.open(QIODevice::ReadOnly))
-        return counters;
-    const QList<QByteArray> lines = netstat.readAll().split('\n');
-    for (int i = 0; i + 1 < lines.size(); ++i) {
-        if (!lines[i].startsWith("TcpExt:") || !lines[i + 1].startsWith("TcpExt:"))
-            continue;
-        const QList<QByteArray> names = lines[i].simplified().split(' ');
-        const QList<QByteArray> values = lines[i + 1].simplified().split(' ');
-        for (int k = 1; k < names.size() && k < values.size(); ++k)
-            counters[names[k]] = values[k].toLong();
-        break;
-    }
-    return counters;
 }
 
 int CountLogLines(const QString &fragment)
@@ -257,7 +237,7 @@ void Bench::ManyAtOnce(int count)
         return;
     }
     const int listening = CountDescriptors();
-    const std::map<QByteArray, long> before = TcpExtCounters();
+    const std::map<QByteArray, long> before = NetCounters(QStringLiteral("/proc/net/netstat"), "TcpExt:");
     std::atomic<bool> release = false;
     std::atomic<bool> ready = false;
     std::atomic<bool> finished = false;
@@ -282,7 +262,7 @@ void Bench::ManyAtOnce(int count)
     RunUntil([&] { return ready.load(); }, 35000);
     // Server sockets the worker accepted, whether listed yet or not.
     const int accepted = CountDescriptors() - listening - opened;
-    const std::map<QByteArray, long> after = TcpExtCounters();
+    const std::map<QByteArray, long> after = NetCounters(QStringLiteral("/proc/net/netstat"), "TcpExt:");
     release = true;
     client.thread.join();
     const bool emptied = RunUntil([this] { return Listed() == 0; }, 30000);

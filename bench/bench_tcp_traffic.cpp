@@ -44,7 +44,6 @@
 namespace {
 
 using namespace BenchSupport;
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kListBound = 100000;  // the newest lines a list is meant to keep
@@ -54,18 +53,6 @@ constexpr double kMiB = 1024.0 * 1024.0;
 char PatternByte(qint64 offset)
 {
     return static_cast<char>(offset * 7 + offset / 256);
-}
-
-double Seconds(Clock::duration duration)
-{
-    return std::chrono::duration<double>(duration).count();
-}
-
-void SetTimeouts(int socket, int milliseconds)
-{
-    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 // A blocking client socket connected to the port on 127.0.0.1; the send limit bounds the
@@ -734,20 +721,11 @@ void TrafficBench::ManyFlooding(int clients)
 
     QElapsedTimer clock;
     clock.start();
-    qint64 lastTickNs = 0;
-    qint64 maxLateNs = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        maxLateNs = std::max(maxLateNs, now - lastTickNs - 10000000);
-        lastTickNs = now;
-    });
+    TimerLateness ticker;
     go = true;
-    lastTickNs = clock.nsecsElapsed();
-    ticker.start(10);
+    ticker.Start();
     RunUntil([] { return false; }, 5000);
-    ticker.stop();
+    ticker.Stop();
     const double seconds = clock.nsecsElapsed() / 1e9;
     const qint64 rx = m_page->RxCount();
     stop = true;
@@ -755,7 +733,7 @@ void TrafficBench::ManyFlooding(int clients)
         for (ClientThread &thread : threads)
             thread.thread.join();
     });
-    const double maxLateMs = maxLateNs / 1e6;
+    const double maxLateMs = ticker.WorstMs();
     std::printf("many flooding: %s: %d clients listed %s, %.0f blocks/s for %.1f s, 10 ms timer late at most %.1f ms"
                 " (target <= 250 ms: %s)\n",
                 Verdict(listed && maxLateMs <= 250), clients, listed ? "yes" : "no", rx / double(kBlockSize) / seconds,
@@ -791,21 +769,11 @@ void TrafficBench::Churn(int seconds)
                                      Clock::duration(std::chrono::seconds(seconds + 60)), std::cref(stopWatch));
 
     // On this thread: how late a 10 ms timer fires, and the highest client id listed.
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastTickNs = 0;
-    qint64 maxLateNs = 0;
     int highestId = HighestListedId();
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        maxLateNs = std::max(maxLateNs, now - lastTickNs - 10000000);
-        lastTickNs = now;
-        highestId = std::max(highestId, HighestListedId());
-    });
-    lastTickNs = clock.nsecsElapsed();
-    ticker.start(10);
+    TimerLateness ticker;
+    QObject::connect(&ticker.Timer(), &QTimer::timeout,
+                     [&] { highestId = std::max(highestId, HighestListedId()); });
+    ticker.Start();
 
     go = armed;
     constexpr int kThreads = 4;
@@ -818,7 +786,7 @@ void TrafficBench::Churn(int seconds)
             std::thread(ChurnClients, m_port, deadline, 12345u + i, std::ref(churn));
     // The steady client goes on for 2 s after the last churn thread was done.
     RunUntil([&] { return churn.over && Clock::now() - churn.end.load() >= 2s; }, seconds * 1000 + 20000);
-    ticker.stop();
+    ticker.Stop();
     RunUntil([&] { return steadyFinished.load(); }, 3000);
     steadyThread.thread.join();
     for (ClientThread &churner : churners)
@@ -839,7 +807,7 @@ void TrafficBench::Churn(int seconds)
     Stop();
 
     const long accepted = highestId >= 1000 ? highestId - 999 : 0;
-    const double maxLateMs = maxLateNs / 1e6;
+    const double maxLateMs = ticker.WorstMs();
     const bool lateOk = maxLateMs <= 250;
     const long backAfterMs = churn.backAfterMs;
     const bool backOk = backAfterMs >= 0 && backAfterMs <= 2000;
@@ -870,18 +838,6 @@ void TrafficBench::Churn(int seconds)
                     churn.pausedMs / 1000.0, churn.pauseAt);
     std::printf("\n");
     std::fflush(stdout);
-}
-
-// Every client of this program lives in this process beside the page's own sockets.
-rlim_t RaiseDescriptorLimitToHard()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 0;
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
 }
 
 } // namespace
