@@ -2,13 +2,19 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
+#include <QRadioButton>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -43,6 +49,13 @@ void BoxClicker::HoldFirstBox(int milliseconds)
     m_whileHeld = 0;
     m_maxOpen = 0;
     m_lastText.clear();
+}
+
+BoxClicker::Tally BoxClicker::EndHold()
+{
+    const Tally tally{m_otherBoxes, m_whileHeld, m_maxOpen, m_lastText, m_holdDone};
+    HoldFirstBox(0);
+    return tally;
 }
 
 void BoxClicker::Poll()
@@ -117,12 +130,19 @@ long ResidentBytes()
     return fields.value(1).toLong() * ::sysconf(_SC_PAGESIZE);
 }
 
+sockaddr_in LoopbackAddress(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<quint16>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
 int FreePort()
 {
     const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = LoopbackAddress(0);
     ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
     socklen_t length = sizeof address;
     ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
@@ -135,11 +155,8 @@ int ConnectClient(int port, bool blocking)
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
     if (socket < 0)
         return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<quint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+    const sockaddr_in address = LoopbackAddress(port);
+    if (::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
         ::close(socket);
         return -1;
     }
@@ -253,6 +270,71 @@ void TimerLateness::Start()
     m_timer.start(m_intervalMs);
 }
 
+void StampNumber(char *message, long number)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%010ld ", number);
+    std::memcpy(message, digits, 11);
+}
+
+void TimeRoundTrips(long trips, long window, PingPongResult &result, const std::function<bool(long)> &roundTrip)
+{
+    using namespace std::chrono_literals;
+    const auto start = Clock::now();
+    auto lateStart = start;
+    auto windowStart = start;
+    for (long n = 0; n < trips; ++n) {
+        if (n == trips - window)
+            lateStart = Clock::now();
+        if (!roundTrip(n))
+            break;
+        result.done = n + 1;
+        if (result.done % window == 0) {
+            const auto now = Clock::now();
+            const double seconds = Seconds(now - windowStart);
+            if (result.done == window)
+                result.firstSeconds = seconds;
+            result.slowestSeconds = std::max(result.slowestSeconds, seconds);
+            windowStart = now;
+        }
+        if (Clock::now() - start >= 60s) {
+            result.end = "60 s passed";
+            break;
+        }
+    }
+    const auto end = Clock::now();
+    result.totalSeconds = Seconds(end - start);
+    if (result.done == trips)
+        result.lateSeconds = Seconds(end - lateStart);
+}
+
+void ReportPingPong(const PingPongResult &page, const PingPongResult &limit, long trips, long window, bool checked,
+                    const QString &pageNotes, const QString &limitNotes)
+{
+    auto rate = [](long count, double seconds) { return seconds > 0 ? count / seconds : 0.0; };
+    const double first = rate(std::min(page.done, window), page.firstSeconds);
+    const double late = rate(window, page.lateSeconds);
+    const double overall = rate(page.done, page.totalSeconds);
+    const bool complete = checked && page.done == trips && page.echoesExact;
+    const bool ok = complete && overall >= 20000 && late >= 0.8 * first;
+    const QString lateText =
+        page.done == trips
+            ? QStringLiteral("%1/s (late/first %2)").arg(late, 0, 'f', 0).arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
+            : QStringLiteral("not reached");
+    std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s%s): first %ld at %.0f/s, last %ld (after %ld)"
+                " at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
+                Verdict(ok), page.done, trips, page.totalSeconds, page.end,
+                page.echoesExact ? "" : "; an echo differed", qPrintable(pageNotes),
+                window, first, window, trips - window, qPrintable(lateText), overall, window,
+                rate(window, page.slowestSeconds));
+    std::printf("  the limit, a plain blocking echo thread: %ld round trips in %.2f s (%s%s): first %ld at %.0f/s,"
+                " last %ld at %.0f/s, overall %.0f/s\n",
+                limit.done, limit.totalSeconds, limit.end, qPrintable(limitNotes), window,
+                rate(std::min(limit.done, window), limit.firstSeconds),
+                window, rate(window, limit.lateSeconds), rate(limit.done, limit.totalSeconds));
+    std::fflush(stdout);
+}
+
 const char *Verdict(bool ok)
 {
     return ok ? "OK" : "FAIL";
@@ -274,6 +356,52 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, cons
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
+BenchProcess::BenchProcess(int &argc, char **argv)
+    : m_descriptorLimit(RaiseDescriptorLimitToHard())
+    , m_host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}}
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietOffscreenNotes);
+    m_application = std::make_unique<QApplication>(argc, argv);
+    g_pHostEntry = &m_host;
+    m_systemLog = std::make_unique<LineListBox>();
+    m_systemLog->SetMaxLines(LineListBox::kKeptLines);
+    g_pSystemLogList = m_systemLog.get();
+    g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
+    m_wall.start();
+}
+
+void BenchProcess::ReportDescriptorLimit() const
+{
+    std::printf("descriptor limit:         %llu\n", static_cast<unsigned long long>(m_descriptorLimit));
+}
+
+void BenchProcess::ReportWallTime() const
+{
+    std::printf("wall time:                %.2f s\n", m_wall.nsecsElapsed() / 1e9);
+}
+
+BenchProcess::~BenchProcess()
+{
+    g_pSystemLogList = nullptr;
+    g_pHostEntry = nullptr;
+}
+
+std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *program,
+                                           const QList<QByteArray> &sections)
+{
+    SectionChoice choice;
+    choice.section = argc > 1 ? QByteArray(argv[1]) : QByteArray("all");
+    if (choice.section != "all" && !sections.contains(choice.section)) {
+        std::printf("usage: %s [%s|all] [size]\n", program, sections.join('|').constData());
+        return std::nullopt;
+    }
+    if (choice.section != "all" && argc > 2)
+        choice.size = std::atol(argv[2]);
+    return choice;
+}
+
 ListeningPageBench::ListeningPageBench(Controls controls)
     : m_controls(controls)
 {
@@ -287,12 +415,23 @@ void ListeningPageBench::ShowPage(CDialogPage *page)
     QApplication::processEvents();
 }
 
+// Qt's raster painting spreads a large fill over helper threads of its own, each with a
+// descriptor; they start when a list first paints its scroll bar and end after 30 s without
+// such work. A large fill right before a count has them all running, so that the counts
+// around Listen and Stop differ by the page's descriptors alone.
+int ListeningPageBench::CountWithPaintingThreads()
+{
+    QImage image(1024, 1024, QImage::Format_ARGB32_Premultiplied);
+    QPainter(&image).fillRect(image.rect(), QColor(0, 0, 0, 128));
+    return CountDescriptors();
+}
+
 bool ListeningPageBench::Listen()
 {
     // Let notifiers and boxes of the last section go before counting.
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    m_descriptorsBeforeListen = CountDescriptors();
+    m_descriptorsBeforeListen = CountWithPaintingThreads();
     m_port = FreePort();
     Item<QLineEdit>(m_controls.port)->setText(QString::number(m_port));
     Item<QPushButton>(m_controls.listen)->click();
@@ -306,7 +445,7 @@ void ListeningPageBench::Stop(const std::function<void()> &afterClick)
         afterClick();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    m_balances.push_back({m_section, m_descriptorsBeforeListen, CountDescriptors()});
+    m_balances.push_back({m_section, m_descriptorsBeforeListen, CountWithPaintingThreads()});
 }
 
 void ListeningPageBench::ClearLists()
@@ -314,6 +453,44 @@ void ListeningPageBench::ClearLists()
     Item<QPushButton>(m_controls.clearData)->click();
     Item<QPushButton>(m_controls.clearCounters)->click();
     g_pSystemLogList->ResetContent();
+}
+
+bool ListeningPageBench::EchoReply()
+{
+    auto *autoReply = Item<QCheckBox>(m_controls.autoReply);
+    auto *echo = Item<QRadioButton>(m_controls.replyEcho);
+    if (!autoReply->isChecked())
+        autoReply->click();
+    echo->click();
+    return autoReply->isChecked() && echo->isChecked();
+}
+
+void ListeningPageBench::DataReply()
+{
+    Item<QRadioButton>(m_controls.replyData)->click();
+}
+
+void ListeningPageBench::AutoReplyOff()
+{
+    auto *autoReply = Item<QCheckBox>(m_controls.autoReply);
+    if (autoReply->isChecked())
+        autoReply->click();
+}
+
+bool ListeningPageBench::BeginSection(const QByteArray &section, const char *label)
+{
+    m_section = section;
+    ClearLists();
+    if (Listen())
+        return true;
+    std::printf("%sFAIL (Listen refused)\n", label);
+    return false;
+}
+
+void ListeningPageBench::ReportDescriptors() const
+{
+    std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
+                Verdict(DescriptorsBalanced()));
 }
 
 bool ListeningPageBench::DescriptorsBalanced() const
@@ -328,7 +505,7 @@ bool ListeningPageBench::DescriptorsBalanced() const
 }
 
 PageBench::PageBench()
-    : ListeningPageBench({1006, 1004, 1005, 1054, 1013})
+    : ListeningPageBench({1006, 1004, 1005, 1054, 1013, 1062, 1063, 1064})
     , m_page(std::make_unique<CTcpServerPage>())
 {
     ShowPage(m_page.get());

@@ -5,6 +5,7 @@
 // network counters, and a page driven through its controls with the descriptors checked
 // from Listen to Stop.
 
+#include <QApplication>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -12,17 +13,21 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
 #include <sys/resource.h>
 
 #include "common/line_list_box.h"
+#include "platform/host_addresses.h"
 #include "tcpserver/tcp_server_page.h"
 #include "ui/dialog_page.h"
 
@@ -46,13 +51,20 @@ public:
     BoxClicker();
 
     void SetLogAnswer(QMessageBox::StandardButton answer) { m_logAnswer = answer; }
+    // What the other boxes came to since HoldFirstBox.
+    struct Tally
+    {
+        int boxes;
+        int whileHeld;  // those that came while the held box was open, the held one included
+        int maxOpen;    // the most boxes open at once, the traffic log question included
+        QString lastText;
+        bool heldClosed;
+    };
+
     void HoldFirstBox(int milliseconds);
-    int OtherBoxes() const { return m_otherBoxes; }
-    // The other boxes that came while the held one was open, the held one included.
-    int BoxesWhileHeld() const { return m_whileHeld; }
     bool HeldBoxClosed() const { return m_holdDone; }
-    int MaxOpen() const { return m_maxOpen; }
-    QString LastText() const { return m_lastText; }
+    // The tally so far; the next box is no longer held.
+    Tally EndHold();
 
 private:
     void Poll();
@@ -75,6 +87,7 @@ int CountDescriptors();
 rlim_t RaiseDescriptorLimitToHard();
 // Resident set size of this process in bytes.
 long ResidentBytes();
+sockaddr_in LoopbackAddress(int port);
 int FreePort();
 // A client socket whose connect to the port has been started (non-blocking) or completed.
 int ConnectClient(int port, bool blocking);
@@ -124,11 +137,75 @@ private:
     qint64 m_worstNs = 0;
 };
 
+// ---- ping-pong: one message out, its echo back, then the next ----
+
+struct PingPongResult
+{
+    long done = 0;
+    long resent = 0;
+    bool echoesExact = true;
+    const char *end = "done";
+    double firstSeconds = 0;    // the first window of round trips
+    double lateSeconds = 0;     // the last window
+    double slowestSeconds = 0;  // the slowest of the windows one after the other
+    double totalSeconds = 0;
+};
+
+// The number of a message in its first 11 bytes: ten digits and a space.
+void StampNumber(char *message, long number);
+
+// Runs the round trips one after the other, each by roundTrip(n), which returns false (with
+// the reason in result.end) when it failed; times the first window, the last, the slowest
+// and all of them. At most 60 s.
+void TimeRoundTrips(long trips, long window, PingPongResult &result, const std::function<bool(long)> &roundTrip);
+
+// Prints the ping-pong through the page against its targets (at least 20,000 round trips/s,
+// the last window within 20 % of the first), then the limit's figures. checked is what the
+// section found itself; the notes go in the brackets after how each run ended.
+void ReportPingPong(const PingPongResult &page, const PingPongResult &limit, long trips, long window, bool checked,
+                    const QString &pageNotes = {}, const QString &limitNotes = {});
+
 const char *Verdict(bool ok);
 double Percentile(std::vector<double> values, double fraction);
 
 // The offscreen platform says this for every box shown; it is no finding.
 void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+// What a page benchmark's main() sets up before its sections: the descriptor limit raised to
+// the hard limit, the offscreen platform unless one is named, the offscreen notes quieted,
+// 127.0.0.1 as the host's only address, a system log list kept as the log page keeps it
+// (not shown, as on the log tab while a server page is) and a fixed date and time.
+class BenchProcess
+{
+public:
+    BenchProcess(int &argc, char **argv);
+    ~BenchProcess();
+
+    void ReportDescriptorLimit() const;
+    // The time since the process was set up.
+    void ReportWallTime() const;
+
+private:
+    rlim_t m_descriptorLimit;
+    QElapsedTimer m_wall;
+    std::unique_ptr<QApplication> m_application;
+    HostEntry m_host;
+    std::unique_ptr<LineListBox> m_systemLog;
+};
+
+// The section argv[1] names ("all" when none) and the size argv[2] asks for.
+struct SectionChoice
+{
+    QByteArray section;
+    long size = 0;  // 0: each section's default, always so with all
+
+    bool Runs(const char *name) const { return section == "all" || section == name; }
+    long Sized(long fallback, long low, long high) const { return size > 0 ? std::clamp(size, low, high) : fallback; }
+};
+
+// Nothing, after printing the usage line, when argv[1] names none of sections nor "all".
+std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *program,
+                                           const QList<QByteArray> &sections);
 
 // A server page, shown, driven by its controls. Every section listens once and stops once;
 // the descriptors counted before Listen and after Stop are kept for the summary.
@@ -143,12 +220,17 @@ public:
         int stop;
         int clearData;
         int clearCounters;
+        int autoReply;
+        int replyData;
+        int replyEcho;
     };
 
     explicit ListeningPageBench(Controls controls);
     virtual ~ListeningPageBench() = default;
 
     bool DescriptorsBalanced() const;
+    // The counts of every section and whether they are all balanced.
+    void ReportDescriptors() const;
 
 protected:
     template <typename Control>
@@ -164,11 +246,21 @@ protected:
     void Stop(const std::function<void()> &afterClick = {});
     // Empties the display list, the counters and the system log.
     void ClearLists();
+    // Ticks 自动回复 and picks 透明回复: every block goes back to its sender.
+    bool EchoReply();
+    // Picks 数据回复.
+    void DataReply();
+    void AutoReplyOff();
+    // Names the section, empties the lists and listens; false, after printing label and
+    // FAIL, when Listen is refused.
+    bool BeginSection(const QByteArray &section, const char *label);
 
     int m_port = 0;
     QByteArray m_section;
 
 private:
+    static int CountWithPaintingThreads();
+
     Controls m_controls;
     QPointer<CDialogPage> m_dialog;
     int m_descriptorsBeforeListen = 0;

@@ -391,22 +391,19 @@ void Bench::ReplyFlood(long blocks)
     const double seconds = clock.nsecsElapsed() / 1e9;
     const bool gone = RunUntil([this] { return Listed() == 0; }, 5000);
     stop = true;
-    const int boxes = m_clicker.OtherBoxes();
-    const int maxOpen = m_clicker.MaxOpen();
-    const QString text = m_clicker.LastText();
-    m_clicker.HoldFirstBox(0);
+    const BoxClicker::Tally boxes = m_clicker.EndHold();
     const qint64 rx = m_page->RxCount();
     const qint64 tx = m_page->TxCount();
     Stop([&] { client.thread.join(); });
     hexSend->setChecked(false);
     Item<QLineEdit>(1039)->clear();
 
-    const bool ok = armed && complete && rx == total && gone && boxes >= 1 && maxOpen <= 1 && tx == 0
-                    && text == QStringLiteral("输入格式不符合要求!");
+    const bool ok = armed && complete && rx == total && gone && boxes.boxes >= 1 && boxes.maxOpen <= 1 && tx == 0
+                    && boxes.lastText == QStringLiteral("输入格式不符合要求!");
     std::printf("reply flood, odd hex:     %s (%ld blocks in %.2f s, RX %lld, TX %lld, %d boxes \"%s\","
                 " most open at once %d)\n",
-                Verdict(ok), blocks, seconds, static_cast<long long>(rx), static_cast<long long>(tx), boxes,
-                qPrintable(text), maxOpen);
+                Verdict(ok), blocks, seconds, static_cast<long long>(rx), static_cast<long long>(tx), boxes.boxes,
+                qPrintable(boxes.lastText), boxes.maxOpen);
     std::fflush(stdout);
 }
 
@@ -457,24 +454,15 @@ bool RaiseDescriptorLimit(rlim_t wanted)
 
 int main(int argc, char *argv[])
 {
-    qInstallMessageHandler(QuietOffscreenNotes);
-    QApplication application(argc, argv);
+    BenchProcess process(argc, argv);
     const long blocks = argc > 1 ? std::clamp(std::atol(argv[1]), 10000L, 1000000L) : 100000L;
 
     if (!RaiseDescriptorLimit(8192)) {
         std::printf("cannot raise RLIMIT_NOFILE to 8192; the 2,000-client figure needs it\n");
         return 1;
     }
-    static HostEntry host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}};
-    g_pHostEntry = &host;
-    LineListBox systemLog;  // as on the log tab: not shown while the server page is
-    systemLog.SetMaxLines(LineListBox::kKeptLines);  // as the log page keeps it
-    g_pSystemLogList = &systemLog;
-    g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
 
     BoxClicker clicker;
-    QElapsedTimer wall;
-    wall.start();
     {
         Bench bench(clicker);
         bench.AcceptLatency();
@@ -486,12 +474,9 @@ int main(int argc, char *argv[])
         bench.ResetMidStream();
         bench.ConnectAndCloseTogether(1000);
         bench.ReplyFlood(5000);
-        const bool balanced = bench.DescriptorsBalanced();
-        std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
-                    Verdict(balanced));
+        bench.ReportDescriptors();
         bench.CloseWindowWhileListening(20);
     }
-    std::printf("wall time:                %.2f s\n", wall.nsecsElapsed() / 1e9);
-    g_pSystemLogList = nullptr;
+    process.ReportWallTime();
     return 0;
 }

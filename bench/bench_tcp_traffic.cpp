@@ -11,9 +11,7 @@
 // runs in its own thread with blocking sockets and time limits, while this thread runs the
 // page's event loop. Everything stays on 127.0.0.1.
 #include <QApplication>
-#include <QCheckBox>
 #include <QElapsedTimer>
-#include <QRadioButton>
 #include <QTimer>
 
 #include <algorithm>
@@ -210,17 +208,6 @@ void SlowReaderClient(int port, const std::vector<char> &data, const std::atomic
 
 // ---- ping-pong ----
 
-struct PingPongResult
-{
-    long done = 0;
-    bool echoesExact = true;
-    const char *end = "done";
-    double firstSeconds = 0;     // the first window of round trips
-    double lateSeconds = 0;      // the last window
-    double slowestSeconds = 0;   // the slowest of the windows one after the other
-    double totalSeconds = 0;
-};
-
 // One 100-byte block out, its 100 bytes back, then the next; at most 60 s.
 void PingPongClient(int port, long trips, long window, const std::atomic<bool> &go, PingPongResult &result,
                     std::atomic<bool> &finished)
@@ -233,38 +220,16 @@ void PingPongClient(int port, long trips, long window, const std::atomic<bool> &
         std::array<char, 100> echo;
         for (size_t i = 0; i < block.size(); ++i)
             block[i] = static_cast<char>('A' + i % 26);
-        const auto start = Clock::now();
-        auto lateStart = start;
-        auto windowStart = start;
-        for (long n = 0; n < trips; ++n) {
-            if (n == trips - window)
-                lateStart = Clock::now();
-            std::snprintf(block.data(), 12, "%010ld", n);
-            block[10] = ' ';
+        TimeRoundTrips(trips, window, result, [&](long n) {
+            StampNumber(block.data(), n);
             if (!SendAll(socket, block.data(), block.size()) || !ReceiveExactly(socket, echo.data(), echo.size())) {
                 result.end = "a send or read failed or waited 2 s";
-                break;
+                return false;
             }
             if (echo != block)
                 result.echoesExact = false;
-            result.done = n + 1;
-            if (result.done % window == 0) {
-                const auto now = Clock::now();
-                const double seconds = Seconds(now - windowStart);
-                if (result.done == window)
-                    result.firstSeconds = seconds;
-                result.slowestSeconds = std::max(result.slowestSeconds, seconds);
-                windowStart = now;
-            }
-            if (Clock::now() - start >= 60s) {
-                result.end = "60 s passed";
-                break;
-            }
-        }
-        const auto end = Clock::now();
-        result.totalSeconds = Seconds(end - start);
-        if (result.done == trips)
-            result.lateSeconds = Seconds(end - lateStart);
+            return true;
+        });
     }
     if (socket >= 0)
         ::close(socket);
@@ -477,21 +442,8 @@ public:
     void ManyFlooding(int clients);
 
 private:
-    bool TransparentReply();
-    void DataReply() { Item<QRadioButton>(1063)->click(); }
     int HighestListedId() const;
 };
-
-// Ticks 自动回复 and picks 透明回复, as a user does once a client is listed.
-bool TrafficBench::TransparentReply()
-{
-    auto *autoReply = Item<QCheckBox>(1062);
-    auto *echo = Item<QRadioButton>(1064);
-    if (!autoReply->isChecked())
-        autoReply->click();
-    echo->click();
-    return autoReply->isChecked() && echo->isChecked();
-}
 
 // Clients are listed in the order they came, so the newest is at one end of the list.
 int TrafficBench::HighestListedId() const
@@ -505,12 +457,8 @@ int TrafficBench::HighestListedId() const
 
 void TrafficBench::SlowReader(int mebibytes)
 {
-    m_section = "slow reader";
-    ClearLists();
-    if (!Listen()) {
-        std::printf("slow reader:   FAIL (Listen refused)\n");
+    if (!BeginSection("slow reader", "slow reader:   "))
         return;
-    }
     // The lists are at their bound before the exchange, so what it adds to them is no growth.
     FillToBound(m_page->DataList(), TypicalDataLine);
     FillToBound(g_pSystemLogList);
@@ -529,7 +477,7 @@ void TrafficBench::SlowReader(int mebibytes)
     client.thread =
         std::thread(SlowReaderClient, m_port, std::cref(data), std::cref(go), std::ref(result), std::ref(finished));
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
-    const bool armed = listed && TransparentReply();
+    const bool armed = listed && EchoReply();
 
     QApplication::processEvents();
     const long startResident = ResidentBytes();
@@ -574,13 +522,9 @@ void TrafficBench::SlowReader(int mebibytes)
 
 void TrafficBench::PingPong(long trips)
 {
-    m_section = "ping-pong";
     const long window = std::max(1L, std::min(10000L, trips / 11));
-    ClearLists();
-    if (!Listen()) {
-        std::printf("ping-pong:     FAIL (Listen refused)\n");
+    if (!BeginSection("ping-pong", "ping-pong:     "))
         return;
-    }
     std::atomic<bool> go = false;
     std::atomic<bool> finished = false;
     PingPongResult page;
@@ -589,7 +533,7 @@ void TrafficBench::PingPong(long trips)
         client.thread = std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page),
                                     std::ref(finished));
         const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
-        go = listed && TransparentReply();
+        go = listed && EchoReply();
         if (!go)
             std::printf("ping-pong:     transparent reply could not be switched on\n");
         RunUntil([&] { return finished.load(); }, 70000);
@@ -615,38 +559,13 @@ void TrafficBench::PingPong(long trips)
             ::close(listener);
     }
 
-    auto rate = [](long count, double seconds) { return seconds > 0 ? count / seconds : 0.0; };
-    const double first = rate(std::min(page.done, window), page.firstSeconds);
-    const double late = rate(window, page.lateSeconds);
-    const double overall = rate(page.done, page.totalSeconds);
-    const bool complete = page.done == trips && page.echoesExact;
-    const bool ok = complete && overall >= 20000 && late >= 0.8 * first;
-    const QString lateText =
-        page.done == trips
-            ? QStringLiteral("%1/s (late/first %2)").arg(late, 0, 'f', 0).arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
-            : QStringLiteral("not reached");
-    std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s): first %ld at %.0f/s, last %ld (after %ld)"
-                " at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
-                Verdict(ok), page.done, trips, page.totalSeconds, page.end,
-                page.echoesExact ? "" : "; an echo differed",
-                window, first, window, trips - window, qPrintable(lateText), overall, window,
-                rate(window, page.slowestSeconds));
-    std::printf("  the limit, a plain blocking echo thread: %ld round trips in %.2f s (%s): first %ld at %.0f/s,"
-                " last %ld at %.0f/s, overall %.0f/s\n",
-                limit.done, limit.totalSeconds, limit.end, window,
-                rate(std::min(limit.done, window), limit.firstSeconds),
-                window, rate(window, limit.lateSeconds), rate(limit.done, limit.totalSeconds));
-    std::fflush(stdout);
+    ReportPingPong(page, limit, trips, window, true);
 }
 
 void TrafficBench::Flood(long blocks)
 {
-    m_section = "flood";
-    ClearLists();
-    if (!Listen()) {
-        std::printf("flood:         FAIL (Listen refused)\n");
+    if (!BeginSection("flood", "flood:         "))
         return;
-    }
     std::atomic<bool> go = false;
     std::atomic<bool> stop = false;
     std::atomic<bool> finished = false;
@@ -655,8 +574,8 @@ void TrafficBench::Flood(long blocks)
     client.thread = std::thread(StreamBlocks, m_port, blocks, -1L, std::cref(go), std::cref(stop), std::ref(sent),
                                 std::ref(finished));
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
-    if (listed && Item<QCheckBox>(1062)->isChecked())
-        Item<QCheckBox>(1062)->click();
+    if (listed)
+        AutoReplyOff();
 
     // Memory once the lists could be full, against memory at the end.
     const long markBlocks = std::min(500000L, blocks / 10);
@@ -703,12 +622,8 @@ void TrafficBench::Flood(long blocks)
 // and keep the window's timers running.
 void TrafficBench::ManyFlooding(int clients)
 {
-    m_section = "many flooding";
-    ClearLists();
-    if (!Listen()) {
-        std::printf("many flooding: FAIL (Listen refused)\n");
+    if (!BeginSection("many flooding", "many flooding: "))
         return;
-    }
     std::atomic<bool> go = false;
     std::atomic<bool> stop = false;
     std::vector<std::atomic<bool>> finished(clients);
@@ -743,12 +658,8 @@ void TrafficBench::ManyFlooding(int clients)
 
 void TrafficBench::Churn(int seconds)
 {
-    m_section = "churn";
-    ClearLists();
-    if (!Listen()) {
-        std::printf("churn:         FAIL (Listen refused)\n");
+    if (!BeginSection("churn", "churn:         "))
         return;
-    }
     ChurnState churn;
     std::atomic<bool> go = false;
     std::atomic<bool> steadyFinished = false;
@@ -757,7 +668,7 @@ void TrafficBench::Churn(int seconds)
     steadyThread.thread = std::thread(SteadyClient, m_port, Clock::duration(std::chrono::seconds(seconds + 30)),
                                       std::cref(go), std::cref(churn), std::ref(steady), std::ref(steadyFinished));
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
-    const bool armed = listed && TransparentReply();
+    const bool armed = listed && EchoReply();
     QApplication::processEvents();
     churn.before = CountDescriptors();
     rlimit limit{};
@@ -844,52 +755,28 @@ void TrafficBench::Churn(int seconds)
 
 int main(int argc, char *argv[])
 {
-    const rlim_t descriptorLimit = RaiseDescriptorLimitToHard();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler(QuietOffscreenNotes);
-    QApplication application(argc, argv);
-
-    const QByteArray section = argc > 1 ? QByteArray(argv[1]) : QByteArray("all");
-    const QList<QByteArray> sections{"slow", "pingpong", "flood", "churn", "many", "all"};
-    if (!sections.contains(section)) {
-        std::printf("usage: bench_tcp_traffic [slow|pingpong|flood|churn|many|all] [size]\n");
+    BenchProcess process(argc, argv);
+    const std::optional<SectionChoice> choice =
+        ChooseSection(argc, argv, "bench_tcp_traffic", {"slow", "pingpong", "flood", "churn", "many"});
+    if (!choice)
         return 2;
-    }
-    const bool all = section == "all";
-    const long size = !all && argc > 2 ? std::atol(argv[2]) : 0;  // 0: the section's default
-    auto sized = [size](long fallback, long low, long high) {
-        return size > 0 ? std::clamp(size, low, high) : fallback;
-    };
 
-    static HostEntry host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}};
-    g_pHostEntry = &host;
-    LineListBox systemLog;  // as on the log tab: not shown while the server page is
-    systemLog.SetMaxLines(LineListBox::kKeptLines);  // as the log page keeps it
-    g_pSystemLogList = &systemLog;
-    g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
-
-    std::printf("descriptor limit:         %llu\n", static_cast<unsigned long long>(descriptorLimit));
+    process.ReportDescriptorLimit();
     BoxClicker clicker;
-    QElapsedTimer wall;
-    wall.start();
     {
         TrafficBench bench;
-        if (all || section == "slow")
-            bench.SlowReader(static_cast<int>(sized(8, 1, 256)));
-        if (all || section == "pingpong")
-            bench.PingPong(sized(110000, 1000, 10000000));
-        if (all || section == "flood")
-            bench.Flood(sized(5000000, 10000, 50000000));
-        if (all || section == "churn")
-            bench.Churn(static_cast<int>(sized(10, 1, 300)));
-        if (all || section == "many")
-            bench.ManyFlooding(static_cast<int>(sized(32, 2, 500)));
-        const bool balanced = bench.DescriptorsBalanced();
-        std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
-                    Verdict(balanced));
+        if (choice->Runs("slow"))
+            bench.SlowReader(static_cast<int>(choice->Sized(8, 1, 256)));
+        if (choice->Runs("pingpong"))
+            bench.PingPong(choice->Sized(110000, 1000, 10000000));
+        if (choice->Runs("flood"))
+            bench.Flood(choice->Sized(5000000, 10000, 50000000));
+        if (choice->Runs("churn"))
+            bench.Churn(static_cast<int>(choice->Sized(10, 1, 300)));
+        if (choice->Runs("many"))
+            bench.ManyFlooding(static_cast<int>(choice->Sized(32, 2, 500)));
+        bench.ReportDescriptors();
     }
-    std::printf("wall time:                %.2f s\n", wall.nsecsElapsed() / 1e9);
-    g_pSystemLogList = nullptr;
+    process.ReportWallTime();
     return 0;
 }
