@@ -321,8 +321,8 @@ void ReportPingPong(const PingPongResult &page, const PingPongResult &limit, lon
         page.done == trips
             ? QStringLiteral("%1/s (late/first %2)").arg(late, 0, 'f', 0).arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
             : QStringLiteral("not reached");
-    std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s%s): first %ld at %.0f/s, last %ld (after %ld)"
-                " at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
+    std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s%s): first %ld at %.0f/s,"
+                " last %ld (after %ld) at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
                 Verdict(ok), page.done, trips, page.totalSeconds, page.end,
                 page.echoesExact ? "" : "; an echo differed", qPrintable(pageNotes),
                 window, first, window, trips - window, qPrintable(lateText), overall, window,
