@@ -92,7 +92,9 @@ bool WaitForPage(const std::atomic<qint64> &rx, qint64 base, long sent, int size
     qint64 seen = rx;
     const auto start = Clock::now();
     auto progress = start;
-    while ((rx - base) / size < sent - window) {
+    for (long naps = 0; (rx - base) / size < sent - window; ++naps) {
+        if (naps >= 10000000)
+            return false;
         const qint64 now = rx;
         const auto time = Clock::now();
         if (now != seen) {
@@ -116,12 +118,13 @@ bool RoundTrip(int socket, const std::array<char, kPingSize> &datagram, PingPong
     for (int attempt = 0; attempt < 25; ++attempt) {
         if (attempt > 0)
             ++result.resent;
+        const auto sentAt = Clock::now();
         if (::send(socket, datagram.data(), datagram.size(), 0) != kPingSize)
             continue;
-        for (int reads = 0; reads < 1000; ++reads) {
+        for (int reads = 0; reads < 1000 && Clock::now() - sentAt < 200ms; ++reads) {
             const ssize_t n = ::recv(socket, echo.data(), echo.size(), 0);
             if (n < 0)
-                break;  // 200 ms without the echo
+                break;  // 200 ms without any datagram
             if (n == kPingSize && std::memcmp(echo.data(), datagram.data(), 10) == 0) {
                 if (std::memcmp(echo.data(), datagram.data(), kPingSize) != 0)
                     result.echoesExact = false;
