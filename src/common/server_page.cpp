@@ -16,7 +16,7 @@
 CServerPage::CServerPage(unsigned templateId, const ServerPageIds &ids, const QString &caption, int &trafficLogFlag,
                          int repeatTimerId, QWidget *parent)
     : CDialogPage(templateId, parent)
-    , m_log(ids.logFileName, caption, trafficLogFlag)
+    , m_log(ids.traffic.logFileName, caption, trafficLogFlag)
     , m_socketEvents(new SocketEventRegistry(this))
     , m_receiveSlice(new ReceiveSlice(this))
     , m_replyFailureBox(std::make_unique<SingleBox>())
@@ -31,31 +31,32 @@ CServerPage::~CServerPage() = default;
 ServerPageControls CServerPage::CreateServerControls()
 {
     const ServerPageControls controls = BuildServerPage(this, m_ids);
+    const TrafficAreaControls &traffic = controls.traffic;
     m_comboHost = controls.host;
     m_editPort = controls.port;
     m_btnListen = controls.listen;
-    m_checkHexSend = controls.hexSend;
-    m_pAutoReply = controls.autoReply;
-    m_pReplyData = controls.replyData;
-    m_pReplyEcho = controls.replyEcho;
-    m_listData = controls.dataList;
+    m_checkHexSend = traffic.hexSend;
+    m_pAutoReply = traffic.autoReply;
+    m_pReplyData = traffic.replyData;
+    m_pReplyEcho = traffic.replyEcho;
+    m_listData = traffic.dataList;
 
-    m_sendBox = std::make_unique<SendBox>(controls.sendBox, m_checkHexSend);
-    m_timedSending = new TimedSending(controls.timedSend, controls.interval, m_repeatTimerId, this);
-    m_counters = new TrafficCounters(controls.tx, controls.rx, this);
-    m_recorder = std::make_unique<TrafficRecorder>(m_listData, controls.hexDisplay, m_log, *m_counters,
+    m_sendBox = std::make_unique<SendBox>(traffic.sendBox, m_checkHexSend);
+    m_timedSending = new TimedSending(traffic.timedSend, traffic.interval, m_repeatTimerId, this);
+    m_counters = new TrafficCounters(traffic.tx, traffic.rx, this);
+    m_recorder = std::make_unique<TrafficRecorder>(m_listData, traffic.hexDisplay, m_log, *m_counters,
                                                    TrafficLog::kReceivedTag, TrafficLog::kSentTag);
 
     connect(m_btnListen, &QPushButton::clicked, this, &CServerPage::OnListen);
     connect(controls.stop, &QPushButton::clicked, this, &CServerPage::OnStop);
     connect(controls.ipInfo, &QPushButton::clicked, this, &CServerPage::OnIpInfo);
     connect(controls.peerButton, &QPushButton::clicked, this, &CServerPage::OnPeerButton);
-    connect(controls.send, &QPushButton::clicked, this, &CServerPage::OnSend);
-    connect(controls.timedSend, &QCheckBox::clicked, this, &CServerPage::OnTimedSend);
+    connect(traffic.send, &QPushButton::clicked, this, &CServerPage::OnSend);
+    connect(traffic.timedSend, &QCheckBox::clicked, this, &CServerPage::OnTimedSend);
     connect(m_timedSending, &TimedSending::Tick, this, &CServerPage::OnSend);
     connect(m_pAutoReply, &QCheckBox::clicked, this, &CServerPage::OnAutoReply);
-    connect(controls.clearCounters, &QPushButton::clicked, this, &CServerPage::OnClearCounters);
-    connect(controls.clearData, &QPushButton::clicked, this, &CServerPage::OnClearData);
+    connect(traffic.clearCounters, &QPushButton::clicked, this, &CServerPage::OnClearCounters);
+    connect(traffic.clearData, &QPushButton::clicked, this, &CServerPage::OnClearData);
 
     FillHostBox(m_comboHost);
     m_replyMode = 0;

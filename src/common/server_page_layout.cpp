@@ -29,6 +29,13 @@ ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
     c.peerButton = page->AddButton(ids.peerButton, ids.peerAction, 292, 21, 40, 14);
     page->AddIcon(QStringLiteral(":/icons/143.png"), 300, 44);
 
+    c.traffic = BuildTrafficArea(page, ids.traffic);
+    return c;
+}
+
+TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids)
+{
+    TrafficAreaControls c{};
     page->AddLabel(QStringLiteral("数据发送区:"), 8, 76, 50, 10);
     c.sendBox = page->AddEdit(ids.sendBox, 8, 87, 240, 13);
     c.send = page->AddButton(ids.send, QStringLiteral("发  送"), 254, 86, 45, 15);
@@ -38,9 +45,11 @@ ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
     c.interval->setText(QStringLiteral("1000"));
     page->AddLabel(QStringLiteral("ms"), 94, 105, 12, 10);
     c.hexSend = page->AddCheckBox(ids.hexSend, QStringLiteral("16进制发送"), 110, 104, 56, 10);
-    c.autoReply = page->AddCheckBox(ids.autoReply, QStringLiteral("自动回复"), 8, 119, 46, 10);
-    c.replyData = page->AddRadioButton(ids.replyData, QStringLiteral("数据回复"), 56, 119, 46, 10);
-    c.replyEcho = page->AddRadioButton(ids.replyEcho, QStringLiteral("透明回复"), 104, 119, 46, 10);
+    if (ids.autoReply != 0) {
+        c.autoReply = page->AddCheckBox(ids.autoReply, QStringLiteral("自动回复"), 8, 119, 46, 10);
+        c.replyData = page->AddRadioButton(ids.replyData, QStringLiteral("数据回复"), 56, 119, 46, 10);
+        c.replyEcho = page->AddRadioButton(ids.replyEcho, QStringLiteral("透明回复"), 104, 119, 46, 10);
+    }
     page->AddLabel(QStringLiteral("TX:"), 156, 120, 14, 10);
     c.tx = page->AddEdit(ids.tx, 170, 118, 54, 12);
     page->AddLabel(QStringLiteral("RX:"), 228, 120, 14, 10);
@@ -53,7 +62,8 @@ ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
 
     page->AddLabel(QStringLiteral("数据显示区:"), 4, 139, 50, 10);
     c.hexDisplay = page->AddCheckBox(ids.hexDisplay, QStringLiteral("16进制显示"), 58, 138, 56, 10);
-    c.clearData = page->AddButton(ids.clearData, QStringLiteral("清空数据"), 118, 136, 46, 14);
+    if (ids.clearData != 0)
+        c.clearData = page->AddButton(ids.clearData, QStringLiteral("清空数据"), 118, 136, 46, 14);
     page->AddLabel(QStringLiteral("/*收发数据保存在当前目录下的") + ids.logFileName + QStringLiteral("中*/"), 170, 139, 183, 10);
     c.dataList = page->Place(new CExtentListBox, ids.dataList, 2, 152, 351, 86);
 

@@ -11,27 +11,17 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// The dialog ids of a server page's controls; both server pages have the same controls
-// in the same places, with their own ids and words.
-struct ServerPageIds
+// The dialog ids of the send and display area that every traffic page has, in the same
+// places; 0 leaves a control out (the client page has no automatic reply and no clear data).
+struct TrafficAreaIds
 {
-    QString protocol;       // "TCP" or "UDP"
-    QString peerAction;     // caption of the button beside the peer list
     QString logFileName;
-    int host, ipInfo, port, listen, stop, peers, peerButton;
     int sendBox, send, timedSend, interval, hexSend, autoReply, replyData, replyEcho;
     int tx, rx, clearCounters, hexDisplay, clearData, dataList;
 };
 
-struct ServerPageControls
+struct TrafficAreaControls
 {
-    QComboBox *host;
-    QPushButton *ipInfo;
-    QLineEdit *port;
-    QPushButton *listen;
-    QPushButton *stop;
-    LineListBox *peers;
-    QPushButton *peerButton;
     QLineEdit *sendBox;
     QPushButton *send;
     QCheckBox *timedSend;
@@ -48,8 +38,32 @@ struct ServerPageControls
     CExtentListBox *dataList;
 };
 
-// Builds the controls on the page: the settings and peer groups above, the send area and
-// counters below them, the display list at the bottom. The send button is the page's default.
+// The dialog ids of a server page's own controls; both server pages have them in the same
+// places, with their own ids and words.
+struct ServerPageIds
+{
+    QString protocol;       // "TCP" or "UDP"
+    QString peerAction;     // caption of the button beside the peer list
+    int host, ipInfo, port, listen, stop, peers, peerButton;
+    TrafficAreaIds traffic;
+};
+
+struct ServerPageControls
+{
+    QComboBox *host;
+    QPushButton *ipInfo;
+    QLineEdit *port;
+    QPushButton *listen;
+    QPushButton *stop;
+    LineListBox *peers;
+    QPushButton *peerButton;
+    TrafficAreaControls traffic;
+};
+
+// Builds the send box, its options and the counters below the page's own controls, and the
+// display list at the bottom. The send button is the page's default.
+TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids);
+// A server page: the settings and peer groups above the traffic area.
 ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids);
 
 // Where a server page puts the one control only it has, beside "16进制发送".

@@ -21,6 +21,7 @@
 #include "common/timed_sending.h"
 #include "common/traffic_counters.h"
 #include "common/traffic_recorder.h"
+#include "platform/datagram.h"
 #include "platform/dialog_controls.h"
 #include "platform/gbk.h"
 #include "platform/ipv4_endpoint.h"
@@ -36,36 +37,10 @@ const QString kCaption = QStringLiteral("UDP Server提示");
 constexpr int kMaxDatagramsPerSlice = 4096;
 
 const ServerPageIds kIds{
-    QStringLiteral("UDP"), QStringLiteral("删  除"), QStringLiteral("logudp.txt"),
+    QStringLiteral("UDP"), QStringLiteral("删  除"),
     1027, 1026, 1023, 1024, 1025, 1029, 1054,
-    1043, 1047, 1044, 1045, 1046, 1066, 1067, 1068,
-    1031, 1032, 1030, 1048, 1055, 1035,
+    {QStringLiteral("logudp.txt"), 1043, 1047, 1044, 1045, 1046, 1066, 1067, 1068, 1031, 1032, 1030, 1048, 1055, 1035},
 };
-
-enum class ReadResult { Datagram, Nothing, Failed };
-
-// One datagram of at most size bytes. A larger one is cut by the system and reported with
-// MSG_TRUNC: that is a failed read, as on the system the page was made for. Nothing waiting
-// (a stale readiness report) is no failure.
-ReadResult ReadDatagram(int socket, char *buffer, int size, int &received, sockaddr_in &source)
-{
-    iovec part{buffer, static_cast<size_t>(size)};
-    msghdr message{};
-    message.msg_name = &source;
-    message.msg_namelen = sizeof source;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    ssize_t got = -1;
-    do
-        got = ::recvmsg(socket, &message, MSG_DONTWAIT);
-    while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK ? ReadResult::Nothing : ReadResult::Failed;
-    if (message.msg_flags & MSG_TRUNC)
-        return ReadResult::Failed;
-    received = static_cast<int>(got);
-    return ReadResult::Datagram;
-}
 
 } // namespace
 
@@ -183,13 +158,13 @@ bool CUdpServerPage::ReceiveDatagram()
     int received = 0;
     sockaddr_in source{};
     switch (ReadDatagram(m_socket, datagram, kDatagramSize, received, source)) {
-    case ReadResult::Nothing:
+    case DatagramRead::Nothing:
         return false;
-    case ReadResult::Failed:
+    case DatagramRead::Failed:
         // While its box is open, further failures are dropped without another box.
         m_receiveFailureBox->ShowPlain(this, QStringLiteral("接收数据失败！"));
         return false;
-    case ReadResult::Datagram:
+    case DatagramRead::Datagram:
         break;
     }
     const QByteArray peer = PeerText(source);

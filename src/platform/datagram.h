@@ -1,0 +1,10 @@
+#pragma once
+
+#include <netinet/in.h>
+
+enum class DatagramRead { Datagram, Nothing, Failed };
+
+// Reads one datagram of at most size bytes. A larger one is cut by the system and reported
+// with MSG_TRUNC: that is a failed read, as on the system the pages were made for. Nothing
+// waiting (a stale readiness report) is no failure.
+DatagramRead ReadDatagram(int socket, char *buffer, int size, int &received, sockaddr_in &source);
