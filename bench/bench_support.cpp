@@ -402,12 +402,13 @@ std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *pr
     return choice;
 }
 
-ListeningPageBench::ListeningPageBench(Controls controls)
-    : m_controls(controls)
+DrivenPageBench::DrivenPageBench(const char *before, const char *after)
+    : m_before(before)
+    , m_after(after)
 {
 }
 
-void ListeningPageBench::ShowPage(CDialogPage *page)
+void DrivenPageBench::ShowPage(CDialogPage *page)
 {
     m_dialog = page;
     page->OnInitDialog();
@@ -418,20 +419,55 @@ void ListeningPageBench::ShowPage(CDialogPage *page)
 // Qt's raster painting spreads a large fill over helper threads of its own, each with a
 // descriptor; they start when a list first paints its scroll bar and end after 30 s without
 // such work. A large fill right before a count has them all running, so that the counts
-// around Listen and Stop differ by the page's descriptors alone.
-int ListeningPageBench::CountWithPaintingThreads()
+// before and after a section differ by the page's descriptors alone.
+int DrivenPageBench::CountWithPaintingThreads()
 {
     QImage image(1024, 1024, QImage::Format_ARGB32_Premultiplied);
     QPainter(&image).fillRect(image.rect(), QColor(0, 0, 0, 128));
     return CountDescriptors();
 }
 
-bool ListeningPageBench::Listen()
+void DrivenPageBench::CountBefore()
 {
-    // Let notifiers and boxes of the last section go before counting.
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    m_descriptorsBeforeListen = CountWithPaintingThreads();
+    m_descriptorsBefore = CountWithPaintingThreads();
+}
+
+void DrivenPageBench::CountAfter()
+{
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+    m_balances.push_back({m_section, m_descriptorsBefore, CountWithPaintingThreads()});
+}
+
+void DrivenPageBench::ReportDescriptors() const
+{
+    const QByteArray head = QByteArray("descriptors ") + m_after + ":";
+    std::printf("%-26s%s (equal to the count %s in every section)\n", head.constData(),
+                Verdict(DescriptorsBalanced()), m_before);
+}
+
+bool DrivenPageBench::DescriptorsBalanced() const
+{
+    bool all = true;
+    for (const Balance &balance : m_balances) {
+        std::printf("  descriptors %-26s %s %d, %s %d\n", balance.section.constData(), m_before, balance.before,
+                    m_after, balance.after);
+        all = all && balance.before == balance.after;
+    }
+    return all;
+}
+
+ListeningPageBench::ListeningPageBench(Controls controls)
+    : DrivenPageBench("before Listen", "after Stop")
+    , m_controls(controls)
+{
+}
+
+bool ListeningPageBench::Listen()
+{
+    CountBefore();
     m_port = FreePort();
     Item<QLineEdit>(m_controls.port)->setText(QString::number(m_port));
     Item<QPushButton>(m_controls.listen)->click();
@@ -443,9 +479,7 @@ void ListeningPageBench::Stop(const std::function<void()> &afterClick)
     Item<QPushButton>(m_controls.stop)->click();
     if (afterClick)
         afterClick();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QApplication::processEvents();
-    m_balances.push_back({m_section, m_descriptorsBeforeListen, CountWithPaintingThreads()});
+    CountAfter();
 }
 
 void ListeningPageBench::ClearLists()
@@ -485,23 +519,6 @@ bool ListeningPageBench::BeginSection(const QByteArray &section, const char *lab
         return true;
     std::printf("%sFAIL (Listen refused)\n", label);
     return false;
-}
-
-void ListeningPageBench::ReportDescriptors() const
-{
-    std::printf("descriptors after Stop:   %s (equal to the count before Listen in every section)\n",
-                Verdict(DescriptorsBalanced()));
-}
-
-bool ListeningPageBench::DescriptorsBalanced() const
-{
-    bool all = true;
-    for (const Balance &balance : m_balances) {
-        std::printf("  descriptors %-26s before Listen %d, after Stop %d\n", balance.section.constData(), balance.before,
-                    balance.after);
-        all = all && balance.before == balance.after;
-    }
-    return all;
 }
 
 PageBench::PageBench()

@@ -207,9 +207,52 @@ struct SectionChoice
 std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *program,
                                            const QList<QByteArray> &sections);
 
-// A server page, shown, driven by its controls. Every section listens once and stops once;
-// the descriptors counted before Listen and after Stop are kept for the summary.
-class ListeningPageBench
+// A page, shown, driven by its controls. Every section counts the descriptors before the page
+// opens its socket and after it closed it; the counts are kept for the summary. before and
+// after name those moments in the report ("before Listen", "after Stop").
+class DrivenPageBench
+{
+public:
+    DrivenPageBench(const char *before, const char *after);
+    virtual ~DrivenPageBench() = default;
+
+    bool DescriptorsBalanced() const;
+    // The counts of every section and whether they are all balanced.
+    void ReportDescriptors() const;
+
+protected:
+    template <typename Control>
+    Control *Item(int id) const
+    {
+        return qobject_cast<Control *>(m_dialog->GetDlgItem(id));
+    }
+    // Runs the page's OnInitDialog and shows it; the derived bench owns the page.
+    void ShowPage(CDialogPage *page);
+    // Lets notifiers and boxes of the last section go, then counts.
+    void CountBefore();
+    // The same once the section's sockets are closed; keeps both counts under m_section.
+    void CountAfter();
+
+    QByteArray m_section;
+
+private:
+    static int CountWithPaintingThreads();
+
+    const char *m_before;
+    const char *m_after;
+    QPointer<CDialogPage> m_dialog;
+    int m_descriptorsBefore = 0;
+    struct Balance
+    {
+        QByteArray section;
+        int before;
+        int after;
+    };
+    std::vector<Balance> m_balances;
+};
+
+// A server page: every section listens once and stops once.
+class ListeningPageBench : public DrivenPageBench
 {
 public:
     // The dialog ids of the controls every server page has.
@@ -226,20 +269,8 @@ public:
     };
 
     explicit ListeningPageBench(Controls controls);
-    virtual ~ListeningPageBench() = default;
-
-    bool DescriptorsBalanced() const;
-    // The counts of every section and whether they are all balanced.
-    void ReportDescriptors() const;
 
 protected:
-    template <typename Control>
-    Control *Item(int id) const
-    {
-        return qobject_cast<Control *>(m_dialog->GetDlgItem(id));
-    }
-    // Runs the page's OnInitDialog and shows it; the derived bench owns the page.
-    void ShowPage(CDialogPage *page);
     virtual bool PageListening() const = 0;
     bool Listen();
     // afterClick runs right after Stop was clicked, before the descriptors are counted.
@@ -256,21 +287,9 @@ protected:
     bool BeginSection(const QByteArray &section, const char *label);
 
     int m_port = 0;
-    QByteArray m_section;
 
 private:
-    static int CountWithPaintingThreads();
-
     Controls m_controls;
-    QPointer<CDialogPage> m_dialog;
-    int m_descriptorsBeforeListen = 0;
-    struct Balance
-    {
-        QByteArray section;
-        int before;
-        int after;
-    };
-    std::vector<Balance> m_balances;
 };
 
 // The TCP server page.
