@@ -49,11 +49,12 @@ void BoxClicker::HoldFirstBox(int milliseconds)
     m_whileHeld = 0;
     m_maxOpen = 0;
     m_lastText.clear();
+    m_lastSeen = {};
 }
 
 BoxClicker::Tally BoxClicker::EndHold()
 {
-    const Tally tally{m_otherBoxes, m_whileHeld, m_maxOpen, m_lastText, m_holdDone};
+    const Tally tally{m_otherBoxes, m_whileHeld, m_maxOpen, m_lastText, m_holdDone, m_lastSeen};
     HoldFirstBox(0);
     return tally;
 }
@@ -81,6 +82,7 @@ void BoxClicker::Poll()
         if (m_holdMs > 0 && !m_holdDone && (!m_held || m_held->isVisible()))
             ++m_whileHeld;
         m_lastText = box->text();
+        m_lastSeen = Clock::now();
     }
     if (m_holdMs > 0 && !m_holdDone) {
         if (!m_held) {
@@ -163,6 +165,55 @@ int ConnectClient(int port, bool blocking)
     return socket;
 }
 
+int OpenListener(int &port, int backlog)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = LoopbackAddress(0);
+    if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, backlog) != 0) {
+        if (listener >= 0)
+            ::close(listener);
+        return -1;
+    }
+    port = LocalPort(listener);
+    return listener;
+}
+
+int UdpSocket(int localPort, int peerPort)
+{
+    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return -1;
+    const sockaddr_in local = LoopbackAddress(localPort);
+    const sockaddr_in peer = LoopbackAddress(peerPort);
+    if (::bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0
+        || (peerPort != 0 && ::connect(socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0)) {
+        ::close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+int LocalPort(int socket)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+bool SendAll(int socket, const char *data, size_t size)
+{
+    size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void ResetOnClose(int socket)
 {
     const linger abort{1, 0};
@@ -217,35 +268,39 @@ bool WaitFor(const std::atomic<bool> &flag, int milliseconds)
     return flag;
 }
 
+void SendBlocks(int socket, long blocks, long resetAfter, const std::atomic<bool> &stop, std::atomic<long> &sentBytes)
+{
+    const timeval limit{10, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    char block[kBlockSize];
+    for (int i = 0; i < kBlockSize; ++i)
+        block[i] = static_cast<char>('a' + i % 26);
+    for (long n = 0; n < blocks && !stop; ++n) {
+        if (resetAfter >= 0 && n == resetAfter) {
+            ResetOnClose(socket);
+            break;
+        }
+        std::snprintf(block, 12, "%010ld", n);
+        block[10] = ' ';
+        int offset = 0;
+        while (offset < kBlockSize) {
+            const ssize_t sent = ::send(socket, block + offset, kBlockSize - offset, MSG_NOSIGNAL);
+            if (sent <= 0)
+                break;
+            offset += static_cast<int>(sent);
+        }
+        sentBytes += offset;
+        if (offset < kBlockSize)
+            break;
+    }
+}
+
 void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool> &go, const std::atomic<bool> &stop,
                   std::atomic<long> &sentBytes, std::atomic<bool> &finished)
 {
     const int socket = ConnectClient(port, true);
-    if (socket >= 0 && WaitFor(go, 10000)) {
-        const timeval limit{10, 0};
-        ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        char block[kBlockSize];
-        for (int i = 0; i < kBlockSize; ++i)
-            block[i] = static_cast<char>('a' + i % 26);
-        for (long n = 0; n < blocks && !stop; ++n) {
-            if (resetAfter >= 0 && n == resetAfter) {
-                ResetOnClose(socket);
-                break;
-            }
-            std::snprintf(block, 12, "%010ld", n);
-            block[10] = ' ';
-            int offset = 0;
-            while (offset < kBlockSize) {
-                const ssize_t sent = ::send(socket, block + offset, kBlockSize - offset, MSG_NOSIGNAL);
-                if (sent <= 0)
-                    break;
-                offset += static_cast<int>(sent);
-            }
-            sentBytes += offset;
-            if (offset < kBlockSize)
-                break;
-        }
-    }
+    if (socket >= 0 && WaitFor(go, 10000))
+        SendBlocks(socket, blocks, resetAfter, stop, sentBytes);
     if (socket >= 0)
         ::close(socket);
     finished = true;

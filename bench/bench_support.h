@@ -59,10 +59,12 @@ public:
         int maxOpen;    // the most boxes open at once, the traffic log question included
         QString lastText;
         bool heldClosed;
+        Clock::time_point lastSeen;  // when the last of them was first seen open
     };
 
     void HoldFirstBox(int milliseconds);
     bool HeldBoxClosed() const { return m_holdDone; }
+    int OtherBoxes() const { return m_otherBoxes; }
     // The tally so far; the next box is no longer held.
     Tally EndHold();
 
@@ -80,6 +82,7 @@ private:
     int m_whileHeld = 0;
     int m_maxOpen = 0;
     QString m_lastText;
+    Clock::time_point m_lastSeen;
 };
 
 int CountDescriptors();
@@ -91,6 +94,14 @@ sockaddr_in LoopbackAddress(int port);
 int FreePort();
 // A client socket whose connect to the port has been started (non-blocking) or completed.
 int ConnectClient(int port, bool blocking);
+// A TCP socket listening on 127.0.0.1 at a port the kernel picks, put in port; -1 when
+// that fails.
+int OpenListener(int &port, int backlog);
+// A datagram socket bound to 127.0.0.1:localPort (0: the kernel picks), connected to
+// 127.0.0.1:peerPort when that is not 0; -1 when the local port is taken.
+int UdpSocket(int localPort, int peerPort);
+int LocalPort(int socket);
+bool SendAll(int socket, const char *data, size_t size);
 void ResetOnClose(int socket);
 void SetTimeouts(int socket, int milliseconds);
 // One table of the kernel's network counters by name: the line pair of /proc/net/snmp or
@@ -102,8 +113,11 @@ bool RunUntil(const std::function<bool()> &done, int milliseconds);
 // Waits in a client thread for the GUI thread's word, at most the given time.
 bool WaitFor(const std::atomic<bool> &flag, int milliseconds);
 
-// Streams 256-byte blocks of printable text; when resetAfter >= 0, resets the connection
-// after that many blocks. stop, or a send blocked for 10 s, ends the stream early.
+// Sends 256-byte blocks of printable text on a connected socket; when resetAfter >= 0,
+// resets the connection after that many blocks. stop, or a send blocked for 10 s, ends the
+// stream early.
+void SendBlocks(int socket, long blocks, long resetAfter, const std::atomic<bool> &stop, std::atomic<long> &sentBytes);
+// The same from a client that connects to the port and waits for go first.
 void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool> &go, const std::atomic<bool> &stop,
                   std::atomic<long> &sentBytes, std::atomic<bool> &finished);
 

@@ -72,18 +72,6 @@ int ConnectWithTimeouts(int port, int milliseconds)
     return socket;
 }
 
-bool SendAll(int socket, const char *data, size_t size)
-{
-    size_t sent = 0;
-    while (sent < size) {
-        const ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool ReceiveExactly(int socket, char *data, size_t size)
 {
     size_t received = 0;
@@ -237,24 +225,6 @@ void PingPongClient(int port, long trips, long window, const std::atomic<bool> &
 }
 
 // The limit for the ping-pong: a plain blocking echo of one client, no event loop between.
-int OpenEchoListener(int &port)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(listener, 1) != 0
-        || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        if (listener >= 0)
-            ::close(listener);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return listener;
-}
-
 void EchoOneClient(int listener)
 {
     pollfd waiting{listener, POLLIN, 0};
@@ -544,7 +514,7 @@ void TrafficBench::PingPong(long trips)
     PingPongResult limit;
     {
         int echoPort = 0;
-        const int listener = OpenEchoListener(echoPort);
+        const int listener = OpenListener(echoPort, 1);
         std::atomic<bool> limitGo = listener >= 0;
         std::atomic<bool> limitFinished = false;
         ClientThread echo;

@@ -49,31 +49,6 @@ constexpr int kTooLong = CUdpServerPage::kDatagramSize + 1;
 constexpr long kPaceWindow = 128;
 const QString kReceiveFailed = QStringLiteral("接收数据失败！");
 
-// A datagram socket bound to 127.0.0.1:localPort (0: the kernel picks), connected to
-// 127.0.0.1:peerPort when that is not 0; -1 when the local port is taken.
-int UdpSocket(int localPort, int peerPort)
-{
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return -1;
-    const sockaddr_in local = LoopbackAddress(localPort);
-    const sockaddr_in peer = LoopbackAddress(peerPort);
-    if (::bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0
-        || (peerPort != 0 && ::connect(socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0)) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int LocalPort(int socket)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
 // Printable bytes with the datagram's number in front.
 template <size_t Size>
 void Stamp(std::array<char, Size> &datagram, long number)
