@@ -306,6 +306,42 @@ void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool
     finished = true;
 }
 
+void BlastDatagrams(int socket, int size, Clock::duration length, const std::atomic<bool> &stop,
+                    std::atomic<long> &sent)
+{
+    SetTimeouts(socket, 1000);
+    std::vector<char> datagram(static_cast<size_t>(std::max(size, 11)));
+    for (size_t i = 0; i < datagram.size(); ++i)
+        datagram[i] = static_cast<char>('a' + i % 26);
+    const auto end = Clock::now() + length;
+    for (long n = 0; n < 1000000000 && !stop; ++n) {
+        if (n % 64 == 0 && Clock::now() >= end)
+            break;
+        StampNumber(datagram.data(), n);
+        if (::send(socket, datagram.data(), datagram.size(), 0) == static_cast<ssize_t>(datagram.size()))
+            ++sent;
+    }
+}
+
+qint64 RunUntilDrained(const std::function<qint64()> &rx, const std::atomic<bool> &finished, int milliseconds)
+{
+    QElapsedTimer clock;
+    qint64 lastRx = rx();
+    qint64 lastGrowthNs = 0;
+    clock.start();
+    RunUntil(
+        [&] {
+            const qint64 now = rx();
+            if (now != lastRx) {
+                lastRx = now;
+                lastGrowthNs = clock.nsecsElapsed();
+            }
+            return finished && clock.nsecsElapsed() - lastGrowthNs >= 300000000;
+        },
+        milliseconds);
+    return lastGrowthNs;
+}
+
 TimerLateness::TimerLateness(int intervalMs)
     : m_intervalMs(intervalMs)
 {
@@ -482,18 +518,20 @@ int DrivenPageBench::CountWithPaintingThreads()
     return CountDescriptors();
 }
 
-void DrivenPageBench::CountBefore()
+int DrivenPageBench::CountBefore()
 {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
     m_descriptorsBefore = CountWithPaintingThreads();
+    return m_descriptorsBefore;
 }
 
-void DrivenPageBench::CountAfter()
+int DrivenPageBench::CountAfter()
 {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
     m_balances.push_back({m_section, m_descriptorsBefore, CountWithPaintingThreads()});
+    return m_balances.back().after;
 }
 
 void DrivenPageBench::ReportDescriptors() const

@@ -121,6 +121,15 @@ void SendBlocks(int socket, long blocks, long resetAfter, const std::atomic<bool
 void StreamBlocks(int port, long blocks, long resetAfter, const std::atomic<bool> &go, const std::atomic<bool> &stop,
                   std::atomic<long> &sentBytes, std::atomic<bool> &finished);
 
+// Sends size-byte datagrams of printable text, each numbered, on a connected socket as fast
+// as it can until the time is up or stop.
+void BlastDatagrams(int socket, int size, Clock::duration length, const std::atomic<bool> &stop,
+                    std::atomic<long> &sent);
+// Runs the event loop until the sender finished and rx() stopped growing 300 ms ago (what
+// waited in the kernel is drained by then), at most the given time. Returns the nanoseconds
+// from the call to rx's last growth: the time the page took to handle all it got.
+qint64 RunUntilDrained(const std::function<qint64()> &rx, const std::atomic<bool> &finished, int milliseconds);
+
 // Joins its thread when the scope ends, whatever the outcome.
 struct ClientThread
 {
@@ -243,9 +252,9 @@ protected:
     // Runs the page's OnInitDialog and shows it; the derived bench owns the page.
     void ShowPage(CDialogPage *page);
     // Lets notifiers and boxes of the last section go, then counts.
-    void CountBefore();
+    int CountBefore();
     // The same once the section's sockets are closed; keeps both counts under m_section.
-    void CountAfter();
+    int CountAfter();
 
     QByteArray m_section;
 

@@ -154,19 +154,8 @@ void FloodSender(int port, Clock::duration length, const std::atomic<bool> &go, 
                  std::atomic<long> &sent, std::atomic<bool> &finished)
 {
     const int socket = UdpSocket(0, port);
-    if (socket >= 0 && WaitFor(go, 10000)) {
-        SetTimeouts(socket, 1000);
-        std::array<char, kFloodSize> datagram;
-        Stamp(datagram, 0);
-        const auto end = Clock::now() + length;
-        for (long n = 0; n < 1000000000 && !stop; ++n) {
-            if (n % 64 == 0 && Clock::now() >= end)
-                break;
-            StampNumber(datagram.data(), n);
-            if (::send(socket, datagram.data(), datagram.size(), 0) == kFloodSize)
-                ++sent;
-        }
-    }
+    if (socket >= 0 && WaitFor(go, 10000))
+        BlastDatagrams(socket, kFloodSize, length, stop, sent);
     if (socket >= 0)
         ::close(socket);
     finished = true;
@@ -402,23 +391,11 @@ void UdpBench::Flood(int seconds)
 
     // The time runs until the page handled its last datagram: the sender's end, or the
     // drain of what waited in the kernel after it.
-    QElapsedTimer clock;
-    qint64 lastRx = 0;
-    qint64 lastGrowthNs = 0;
     TimerLateness ticker;
     go = true;
-    clock.start();
     ticker.Start();
-    RunUntil(
-        [&] {
-            const qint64 rx = m_page->RxCount();
-            if (rx != lastRx) {
-                lastRx = rx;
-                lastGrowthNs = clock.nsecsElapsed();
-            }
-            return finished && clock.nsecsElapsed() - lastGrowthNs >= 300000000;
-        },
-        seconds * 1000 + 10000);
+    const qint64 lastGrowthNs =
+        RunUntilDrained([this] { return m_page->RxCount(); }, finished, seconds * 1000 + 10000);
     ticker.Stop();
     stop = true;
     sender.thread.join();
