@@ -493,6 +493,23 @@ std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *pr
     return choice;
 }
 
+int RunSections(int &argc, char **argv, const char *program, const QList<QByteArray> &sections,
+                const std::function<int(const SectionChoice &, BoxClicker &)> &run)
+{
+    BenchProcess process(argc, argv);
+    const std::optional<SectionChoice> choice = ChooseSection(argc, argv, program, sections);
+    if (!choice)
+        return 2;
+    process.ReportDescriptorLimit();
+    int code = 0;
+    {
+        BoxClicker clicker;
+        code = run(*choice, clicker);
+    }
+    process.ReportWallTime();
+    return code;
+}
+
 DrivenPageBench::DrivenPageBench(const char *before, const char *after)
     : m_before(before)
     , m_after(after)

@@ -230,6 +230,12 @@ struct SectionChoice
 std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *program,
                                            const QList<QByteArray> &sections);
 
+// A page benchmark's main(): the process set up, the section chosen (2 after the usage line
+// when argv[1] names none), the descriptor limit reported, the boxes answered while
+// run(choice, clicker) runs the sections, the wall time reported. Returns what run returns.
+int RunSections(int &argc, char **argv, const char *program, const QList<QByteArray> &sections,
+                const std::function<int(const SectionChoice &, BoxClicker &)> &run);
+
 // A page, shown, driven by its controls. Every section counts the descriptors before the page
 // opens its socket and after it closed it; the counts are kept for the summary. before and
 // after name those moments in the report ("before Listen", "after Stop").

@@ -725,28 +725,20 @@ void TrafficBench::Churn(int seconds)
 
 int main(int argc, char *argv[])
 {
-    BenchProcess process(argc, argv);
-    const std::optional<SectionChoice> choice =
-        ChooseSection(argc, argv, "bench_tcp_traffic", {"slow", "pingpong", "flood", "churn", "many"});
-    if (!choice)
-        return 2;
-
-    process.ReportDescriptorLimit();
-    BoxClicker clicker;
-    {
-        TrafficBench bench;
-        if (choice->Runs("slow"))
-            bench.SlowReader(static_cast<int>(choice->Sized(8, 1, 256)));
-        if (choice->Runs("pingpong"))
-            bench.PingPong(choice->Sized(110000, 1000, 10000000));
-        if (choice->Runs("flood"))
-            bench.Flood(choice->Sized(5000000, 10000, 50000000));
-        if (choice->Runs("churn"))
-            bench.Churn(static_cast<int>(choice->Sized(10, 1, 300)));
-        if (choice->Runs("many"))
-            bench.ManyFlooding(static_cast<int>(choice->Sized(32, 2, 500)));
-        bench.ReportDescriptors();
-    }
-    process.ReportWallTime();
-    return 0;
+    return RunSections(argc, argv, "bench_tcp_traffic", {"slow", "pingpong", "flood", "churn", "many"},
+                       [](const SectionChoice &choice, BoxClicker &) {
+                           TrafficBench bench;
+                           if (choice.Runs("slow"))
+                               bench.SlowReader(static_cast<int>(choice.Sized(8, 1, 256)));
+                           if (choice.Runs("pingpong"))
+                               bench.PingPong(choice.Sized(110000, 1000, 10000000));
+                           if (choice.Runs("flood"))
+                               bench.Flood(choice.Sized(5000000, 10000, 50000000));
+                           if (choice.Runs("churn"))
+                               bench.Churn(static_cast<int>(choice.Sized(10, 1, 300)));
+                           if (choice.Runs("many"))
+                               bench.ManyFlooding(static_cast<int>(choice.Sized(32, 2, 500)));
+                           bench.ReportDescriptors();
+                           return 0;
+                       });
 }

@@ -592,26 +592,18 @@ void UdpBench::BoxFlood(long datagrams)
 
 int main(int argc, char *argv[])
 {
-    BenchProcess process(argc, argv);
-    const std::optional<SectionChoice> choice =
-        ChooseSection(argc, argv, "bench_udp_server", {"pingpong", "flood", "peers", "boxflood"});
-    if (!choice)
-        return 2;
-
-    process.ReportDescriptorLimit();
-    BoxClicker clicker;
-    {
-        UdpBench bench(clicker);
-        if (choice->Runs("pingpong"))
-            bench.PingPong(choice->Sized(110000, 1000, 10000000));
-        if (choice->Runs("flood"))
-            bench.Flood(static_cast<int>(choice->Sized(10, 1, 120)));
-        if (choice->Runs("peers"))
-            bench.Peers(static_cast<int>(choice->Sized(20000, 10, 40000)));
-        if (choice->Runs("boxflood"))
-            bench.BoxFlood(choice->Sized(20000, 10, 1000000));
-        bench.ReportDescriptors();
-    }
-    process.ReportWallTime();
-    return 0;
+    return RunSections(argc, argv, "bench_udp_server", {"pingpong", "flood", "peers", "boxflood"},
+                       [](const SectionChoice &choice, BoxClicker &clicker) {
+                           UdpBench bench(clicker);
+                           if (choice.Runs("pingpong"))
+                               bench.PingPong(choice.Sized(110000, 1000, 10000000));
+                           if (choice.Runs("flood"))
+                               bench.Flood(static_cast<int>(choice.Sized(10, 1, 120)));
+                           if (choice.Runs("peers"))
+                               bench.Peers(static_cast<int>(choice.Sized(20000, 10, 40000)));
+                           if (choice.Runs("boxflood"))
+                               bench.BoxFlood(choice.Sized(20000, 10, 1000000));
+                           bench.ReportDescriptors();
+                           return 0;
+                       });
 }
