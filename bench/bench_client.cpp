@@ -75,19 +75,29 @@ int AcceptOne(int listener, int milliseconds)
     return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
+// What a server thread and this thread share.
+struct ServerState
+{
+    std::atomic<bool> heard = false;     // the page's first datagram came
+    std::atomic<bool> go = false;
+    std::atomic<bool> stop = false;
+    std::atomic<bool> finished = false;  // done sending
+    std::atomic<long> sent = 0;          // bytes, or datagrams
+    std::atomic<long> accepted = 0;
+};
+
 // ---- tcp ----
 
 // Accepts the page's connection, streams the blocks once go is set, then holds the
 // connection open until stop (at most 130 s): the page is the one to close it.
-void StreamServer(int listener, long blocks, const std::atomic<bool> &go, const std::atomic<bool> &stop,
-                  std::atomic<long> &sent, std::atomic<bool> &finished)
+void StreamServer(int listener, long blocks, ServerState &state)
 {
     const int peer = AcceptOne(listener, 10000);
-    if (peer >= 0 && WaitFor(go, 10000))
-        SendBlocks(peer, blocks, -1, stop, sent);
-    finished = true;
+    if (peer >= 0 && WaitFor(state.go, 10000))
+        SendBlocks(peer, blocks, -1, state.stop, state.sent);
+    state.finished = true;
     if (peer >= 0) {
-        WaitFor(stop, 130000);
+        WaitFor(state.stop, 130000);
         ::close(peer);
     }
 }
@@ -97,20 +107,20 @@ void StreamServer(int listener, long blocks, const std::atomic<bool> &go, const 
 // Learns the page's address from the first datagram to come (waiting at most 10 s), then,
 // once go is set, blasts 128-byte datagrams at it until the time is up or stop. Only a page
 // on 127.0.0.1 is answered.
-void DatagramServer(int socket, Clock::duration length, std::atomic<bool> &heard, const std::atomic<bool> &go,
-                    const std::atomic<bool> &stop, std::atomic<long> &sent, std::atomic<bool> &finished)
+void DatagramServer(int socket, Clock::duration length, ServerState &state)
 {
     SetTimeouts(socket, 200);
     sockaddr_in page{};
     char first[256];
-    for (int attempt = 0; attempt < 50 && !heard && !stop; ++attempt) {
-        socklen_t length = sizeof page;
-        if (::recvfrom(socket, first, sizeof first, 0, reinterpret_cast<sockaddr *>(&page), &length) >= 0)
-            heard = page.sin_family == AF_INET && page.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+    for (int attempt = 0; attempt < 50 && !state.heard && !state.stop; ++attempt) {
+        socklen_t size = sizeof page;
+        if (::recvfrom(socket, first, sizeof first, 0, reinterpret_cast<sockaddr *>(&page), &size) >= 0)
+            state.heard = page.sin_family == AF_INET && page.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
     }
-    if (heard && ::connect(socket, reinterpret_cast<const sockaddr *>(&page), sizeof page) == 0 && WaitFor(go, 10000))
-        BlastDatagrams(socket, kDatagramSize, length, stop, sent);
-    finished = true;
+    if (state.heard && ::connect(socket, reinterpret_cast<const sockaddr *>(&page), sizeof page) == 0
+        && WaitFor(state.go, 10000))
+        BlastDatagrams(socket, kDatagramSize, length, state.stop, state.sent);
+    state.finished = true;
 }
 
 // ---- drop ----
@@ -162,12 +172,11 @@ private:
 
 // Accepts every connection and holds it until the page closes it, then closes it too; stop
 // or the time limit ends the watch. The page, not the server, ends each round.
-void HoldConnections(int listener, Clock::duration longest, const std::atomic<bool> &stop,
-                     std::atomic<long> &accepted)
+void HoldConnections(int listener, Clock::duration longest, ServerState &state)
 {
     std::vector<pollfd> watched{{listener, POLLIN, 0}};
     const auto start = Clock::now();
-    for (long n = 0; n < 10000000 && !stop && Clock::now() - start < longest; ++n) {
+    for (long n = 0; n < 10000000 && !state.stop && Clock::now() - start < longest; ++n) {
         if (::poll(watched.data(), watched.size(), 100) <= 0)
             continue;
         for (size_t i = watched.size() - 1; i >= 1; --i) {
@@ -184,7 +193,7 @@ void HoldConnections(int listener, Clock::duration longest, const std::atomic<bo
             const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (peer >= 0) {
                 watched.push_back({peer, POLLIN, 0});
-                ++accepted;
+                ++state.accepted;
             }
         }
     }
@@ -211,6 +220,19 @@ private:
     // Names the section, leaves the page idle with its lists and counters empty, starts the
     // box tally and counts the descriptors; returns the count.
     int BeginSection(const QByteArray &section);
+    // How a section that connected ended.
+    struct Ending
+    {
+        bool idle;    // after Disconnect
+        bool logged;  // the connect line and the disconnect line
+        BoxClicker::Tally boxes;
+
+        bool Ok() const { return idle && logged && boxes.boxes == 0; }
+        QString Text() const;
+    };
+    // Clicks Disconnect, checks the page and its log lines, lets closeServer end the
+    // section's server, then ends the box tally and counts the descriptors.
+    Ending EndSection(int port, const char *protocol, const std::function<void()> &closeServer);
     // The boxes other than the traffic log question since BeginSection.
     BoxClicker::Tally EndBoxes() { return m_clicker.EndHold(); }
     // Fills in 127.0.0.1, the port and the protocol and clicks Connect.
@@ -301,6 +323,26 @@ QByteArray ClientBench::DisconnectedLine()
     return ToGbk(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
 }
 
+ClientBench::Ending ClientBench::EndSection(int port, const char *protocol,
+                                            const std::function<void()> &closeServer)
+{
+    Ending ending{};
+    ending.idle = Disconnect();
+    ending.logged = Logged(ConnectedLine(port, protocol)) && Logged(DisconnectedLine());
+    closeServer();
+    ending.boxes = EndBoxes();
+    CountAfter();
+    return ending;
+}
+
+QString ClientBench::Ending::Text() const
+{
+    return QStringLiteral("idle after Disconnect: %1; connect and disconnect lines logged: %2; other boxes %3%4")
+        .arg(idle ? "yes" : "NO", logged ? "yes" : "NO")
+        .arg(boxes.boxes)
+        .arg(boxes.boxes > 0 ? ", the last: " + boxes.lastText : QString());
+}
+
 bool ClientBench::Logged(const QByteArray &line, int newest)
 {
     for (int row = 0; row < std::min(newest, g_pSystemLogList->GetCount()); ++row)
@@ -316,14 +358,10 @@ void ClientBench::Tcp(long blocks)
     BeginSection("tcp");
     int port = 0;
     const int listener = OpenListener(port, 1);
-    std::atomic<bool> go = false;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
+    ServerState state;
     ClientThread server;
     if (listener >= 0)
-        server.thread = std::thread(StreamServer, listener, blocks, std::cref(go), std::cref(stop), std::ref(sent),
-                                    std::ref(finished));
+        server.thread = std::thread(StreamServer, listener, blocks, std::ref(state));
     const bool connected = listener >= 0 && Connect(port, kTcp, 5000);
 
     const qint64 total = qint64(blocks) * kBlockSize;
@@ -331,7 +369,7 @@ void ClientBench::Tcp(long blocks)
     const qint64 lateMark = total - total / 10;
     qint64 firstNs = 0, firstRx = 0, lateNs = 0, lateRx = 0, endNs = 0;
     QElapsedTimer clock;
-    go = connected;
+    state.go = connected;
     clock.start();
     const bool complete = connected && RunUntil(
                                            [&] {
@@ -346,21 +384,19 @@ void ClientBench::Tcp(long blocks)
                                                    lateRx = rx;
                                                }
                                                endNs = now;
-                                               return rx >= total || (finished && rx >= sent);
+                                               return rx >= total || (state.finished && rx >= state.sent);
                                            },
                                            120000);
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
     const int logLines = g_pSystemLogList->GetCount();
-    const bool disconnected = Disconnect();
-    stop = true;
-    if (server.thread.joinable())
-        server.thread.join();
-    const bool logged = Logged(ConnectedLine(port, "TCP")) && Logged(DisconnectedLine());
-    if (listener >= 0)
-        ::close(listener);
-    const BoxClicker::Tally boxes = EndBoxes();
-    CountAfter();
+    const Ending ending = EndSection(port, "TCP", [&] {
+        state.stop = true;
+        if (server.thread.joinable())
+            server.thread.join();
+        if (listener >= 0)
+            ::close(listener);
+    });
 
     const double seconds = endNs / 1e9;
     const double handled = double(rx) / kBlockSize;
@@ -371,16 +407,14 @@ void ClientBench::Tcp(long blocks)
     const bool flat = ratio > 0 && ratio <= 1.5;
     const bool whole = complete && rx == total;
     const bool bounded = displayLines <= LineListBox::kKeptLines;
-    const bool ok = whole && rate >= 100000 && flat && bounded && disconnected && logged && boxes.boxes == 0;
+    const bool ok = whole && rate >= 100000 && flat && bounded && ending.Ok();
     std::printf("tcp:           %s: %.0f of %ld blocks of %d bytes in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s;"
                 " per block %.0f ns over the first 10 %%, %.0f ns over the last 10 %% (ratio %.2f, target <= 1.50: %s)\n",
                 Verdict(ok), handled, blocks, kBlockSize, seconds, rate, Verdict(rate >= 100000),
                 connected ? (whole ? "" : " STOPPED at the time bound") : " NOT CONNECTED", firstCost, lateCost, ratio,
                 Verdict(flat));
-    std::printf("  display list %d lines (at most 100,000: %s), system log %d lines; idle after Disconnect: %s;"
-                " connect and disconnect lines logged: %s; other boxes %d%s%s\n",
-                displayLines, Verdict(bounded), logLines, disconnected ? "yes" : "NO", logged ? "yes" : "NO",
-                boxes.boxes, boxes.boxes > 0 ? ", the last: " : "", qPrintable(boxes.lastText));
+    std::printf("  display list %d lines (at most 100,000: %s), system log %d lines; %s\n", displayLines,
+                Verdict(bounded), logLines, qPrintable(ending.Text()));
     std::fflush(stdout);
 }
 
@@ -391,16 +425,11 @@ void ClientBench::Udp(int seconds)
     const int port = socket >= 0 ? LocalPort(socket) : 0;
     const QString snmp = QStringLiteral("/proc/net/snmp");
     std::map<QByteArray, long> before = NetCounters(snmp, "Udp:");
-    std::atomic<bool> heard = false;
-    std::atomic<bool> go = false;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
+    ServerState state;
     ClientThread server;
     if (socket >= 0)
-        server.thread = std::thread(DatagramServer, socket, Clock::duration(std::chrono::seconds(seconds)),
-                                    std::ref(heard), std::cref(go), std::cref(stop), std::ref(sent),
-                                    std::ref(finished));
+        server.thread =
+            std::thread(DatagramServer, socket, Clock::duration(std::chrono::seconds(seconds)), std::ref(state));
     const bool connected = socket >= 0 && Connect(port, kUdp, 5000);
     if (connected) {
         if (Item<QCheckBox>(kHexSend)->isChecked())
@@ -408,40 +437,36 @@ void ClientBench::Udp(int seconds)
         Item<QLineEdit>(kSendEdit)->setText(QStringLiteral("x"));
         Item<QPushButton>(kSendButton)->click();
     }
-    const bool heardPage = connected && RunUntil([&] { return heard.load(); }, 3000);
+    const bool heard = connected && RunUntil([&] { return state.heard.load(); }, 3000);
     const qint64 txFirst = m_page->TxCount();
 
-    go = heardPage;
+    state.go = heard;
     const qint64 lastGrowthNs =
-        heardPage ? RunUntilDrained([this] { return m_page->RxCount(); }, finished, seconds * 1000 + 10000) : 0;
-    stop = true;
+        heard ? RunUntilDrained([this] { return m_page->RxCount(); }, state.finished, seconds * 1000 + 10000) : 0;
+    state.stop = true;
     if (server.thread.joinable())
         server.thread.join();
     std::map<QByteArray, long> after = NetCounters(snmp, "Udp:");
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
-    const bool disconnected = Disconnect();
-    const bool logged = Logged(ConnectedLine(port, "UDP")) && Logged(DisconnectedLine());
-    if (socket >= 0)
-        ::close(socket);
-    const BoxClicker::Tally boxes = EndBoxes();
-    CountAfter();
+    const Ending ending = EndSection(port, "UDP", [socket] {
+        if (socket >= 0)
+            ::close(socket);
+    });
 
     const double handledSeconds = lastGrowthNs / 1e9;
+    const long sent = state.sent;
     const long handled = static_cast<long>(rx / kDatagramSize);
     const double rate = handledSeconds > 0 ? handled / handledSeconds : 0.0;
-    const bool ok = heardPage && rate >= 100000 && disconnected && logged && boxes.boxes == 0;
+    const bool ok = heard && rate >= 100000 && ending.Ok();
     std::printf("udp:           %s: %ld datagrams of %d bytes sent in %d s, the page handled %ld in %.2f s: %.0f/s"
                 " (target >= 100,000/s: %s)%s\n",
-                Verdict(ok), sent.load(), kDatagramSize, seconds, handled, handledSeconds, rate,
-                Verdict(rate >= 100000),
-                connected ? (heardPage ? "" : " (the page's first datagram never came)") : " NOT CONNECTED");
+                Verdict(ok), sent, kDatagramSize, seconds, handled, handledSeconds, rate, Verdict(rate >= 100000),
+                connected ? (heard ? "" : " (the page's first datagram never came)") : " NOT CONNECTED");
     std::printf("  dropped: sent - handled %ld; the kernel's Udp counters: RcvbufErrors +%ld, InErrors +%ld;"
-                " page TX %lld after its first send; display list %d lines; idle after Disconnect: %s;"
-                " connect and disconnect lines logged: %s; other boxes %d%s%s\n",
+                " page TX %lld after its first send; display list %d lines; %s\n",
                 sent - handled, after["RcvbufErrors"] - before["RcvbufErrors"], after["InErrors"] - before["InErrors"],
-                static_cast<long long>(txFirst), displayLines, disconnected ? "yes" : "NO", logged ? "yes" : "NO",
-                boxes.boxes, boxes.boxes > 0 ? ", the last: " : "", qPrintable(boxes.lastText));
+                static_cast<long long>(txFirst), displayLines, qPrintable(ending.Text()));
     std::fflush(stdout);
 }
 
@@ -498,12 +523,10 @@ void ClientBench::Churn(int rounds)
     const int descriptorsBefore = BeginSection("churn");
     int port = 0;
     const int listener = OpenListener(port, 64);
-    std::atomic<bool> stop = false;
-    std::atomic<long> accepted = 0;
+    ServerState state;
     ClientThread server;
     if (listener >= 0)
-        server.thread = std::thread(HoldConnections, listener, Clock::duration(180s), std::cref(stop),
-                                    std::ref(accepted));
+        server.thread = std::thread(HoldConnections, listener, Clock::duration(180s), std::ref(state));
     int done = 0;
     const char *end = listener >= 0 ? "done" : "no listener";
     QElapsedTimer clock;
@@ -524,7 +547,7 @@ void ClientBench::Churn(int rounds)
         }
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
-    stop = true;
+    state.stop = true;
     if (server.thread.joinable())
         server.thread.join();
     if (listener >= 0)
@@ -556,7 +579,7 @@ void ClientBench::Churn(int rounds)
     const bool ok = done == rounds && ordered && balanced && boxes.boxes == 0;
     std::printf("churn:         %s: %d of %d rounds of Connect and Disconnect in %.2f s (%s), %.0f rounds/s; the"
                 " server accepted %ld; descriptors %d before, %d after (no leak: %s); other boxes %d\n",
-                Verdict(ok), done, rounds, seconds, end, seconds > 0 ? done / seconds : 0.0, accepted.load(),
+                Verdict(ok), done, rounds, seconds, end, seconds > 0 ? done / seconds : 0.0, state.accepted.load(),
                 descriptorsBefore, descriptorsAfter, Verdict(balanced), boxes.boxes);
     std::printf("  system log: %d lines, the newest %d a success line then a \"用户主动与服务器断开\" line for every"
                 " round, in order: %s",
@@ -572,34 +595,26 @@ void ClientBench::Churn(int rounds)
 
 int main(int argc, char *argv[])
 {
-    BenchProcess process(argc, argv);
-    const std::optional<SectionChoice> choice =
-        ChooseSection(argc, argv, "bench_client", {"tcp", "udp", "drop", "churn"});
-    if (!choice)
-        return 2;
-
-    process.ReportDescriptorLimit();
-    BoxClicker clicker;
-    {
-        ClientBench bench(clicker);
-        const QList<int> missing = bench.MissingControls();
-        if (!missing.isEmpty()) {
-            QStringList ids;
-            for (int id : missing)
-                ids << QString::number(id);
-            std::printf("the page lacks the controls %s\n", qPrintable(ids.join(QStringLiteral(", "))));
-            return 1;
-        }
-        if (choice->Runs("tcp"))
-            bench.Tcp(choice->Sized(1000000, 10000, 50000000));
-        if (choice->Runs("udp"))
-            bench.Udp(static_cast<int>(choice->Sized(10, 1, 120)));
-        if (choice->Runs("drop"))
-            bench.Drop();
-        if (choice->Runs("churn"))
-            bench.Churn(static_cast<int>(choice->Sized(1000, 1, 50000)));
-        bench.ReportDescriptors();
-    }
-    process.ReportWallTime();
-    return 0;
+    return RunSections(argc, argv, "bench_client", {"tcp", "udp", "drop", "churn"},
+                       [](const SectionChoice &choice, BoxClicker &clicker) {
+                           ClientBench bench(clicker);
+                           const QList<int> missing = bench.MissingControls();
+                           if (!missing.isEmpty()) {
+                               QStringList ids;
+                               for (int id : missing)
+                                   ids << QString::number(id);
+                               std::printf("the page lacks the controls %s\n", qPrintable(ids.join(", ")));
+                               return 1;
+                           }
+                           if (choice.Runs("tcp"))
+                               bench.Tcp(choice.Sized(1000000, 10000, 50000000));
+                           if (choice.Runs("udp"))
+                               bench.Udp(static_cast<int>(choice.Sized(10, 1, 120)));
+                           if (choice.Runs("drop"))
+                               bench.Drop();
+                           if (choice.Runs("churn"))
+                               bench.Churn(static_cast<int>(choice.Sized(1000, 1, 50000)));
+                           bench.ReportDescriptors();
+                           return 0;
+                       });
 }
