@@ -62,6 +62,7 @@ CClientPage::CClientPage(QWidget *parent)
     , m_connectTimer(new QTimer(this))
 {
     m_connectTimer->setSingleShot(true);
+    m_connectTimer->setTimerType(Qt::PreciseTimer);  // a coarse timer may end the wait a second early
     connect(m_connectTimer, &QTimer::timeout, this, &CClientPage::OnConnectFailed);
     connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CClientPage::OnSocketEvent);
     connect(m_sendPath, &TcpSendPath::BytesSent, this, [this](int, qint64 counted) { m_counters->AddTx(counted); });
@@ -165,6 +166,9 @@ void CClientPage::OnConnect()
     m_comboProtocol->setEnabled(false);
     m_btnConnect->setEnabled(false);
     if (!m_socketIsTcp) {
+        // Room for a burst while the window is busy for a moment, as on the UDP server page.
+        const int receiveBuffer = 4 * 1024 * 1024;
+        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         FinishConnect();
         return;
     }
