@@ -169,6 +169,12 @@ void TestShell::networkFailureEndsBeforeAnyWindow()
     QCOMPARE(boxes.Texts(), QStringList{"网络版本校验不匹配，启动失败!"});
     QCOMPARE(boxes.Boxes()[0].caption, QString("Velvane V1.03"));
     QCOMPARE(boxes.Boxes()[0].icon, QMessageBox::Warning);
+    // Qt's standard buttons speak Chinese like the rest of the window.
+    QCOMPARE(boxes.Boxes()[0].buttonTexts, QStringList{"确定"});
+    QMessageBox::question(nullptr, "Velvane V1.03", "?", QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(boxes.Boxes()[1].buttonTexts.size(), 2);
+    QVERIFY(boxes.Boxes()[1].buttonTexts.join(' ').contains("是"));
+    QVERIFY(boxes.Boxes()[1].buttonTexts.join(' ').contains("否"));
 }
 
 void TestShell::uptimeAndClockTexts()

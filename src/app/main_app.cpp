@@ -1,11 +1,13 @@
 #include "app/main_app.h"
 
 #include <QCoreApplication>
+#include <QTranslator>
 
 #include "app/globals.h"
 #include "platform/host_addresses.h"
 #include "platform/message_box.h"
 #include "platform/network_startup.h"
+#include "platform/standard_texts.h"
 #include "ui/main_dlg.h"
 
 namespace {
@@ -31,12 +33,15 @@ CMainApp::CMainApp(NetworkStarter startNetwork)
 {
 }
 
+CMainApp::~CMainApp() = default;
+
 int CMainApp::InitInstance()
 {
     // Window titles stay exactly as given: the name is not set as the display name, which
     // some platforms append to every title.
     QCoreApplication::setApplicationName(kAppDisplayName);
     RaiseDescriptorLimit();
+    m_standardTexts = InstallStandardTextTranslation();
 
     if (!m_startNetwork()) {
         AppMessageBox(QStringLiteral("网络版本校验不匹配，启动失败!"));

@@ -38,7 +38,9 @@ void BoxAnswerer::Poll()
     if (!seen) {
         m_seen.removeAll(nullptr);
         m_seen.append(box);
-        Box record{box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+        Box record{box->windowTitle(), box->text(), box->icon(), box->standardButtons(), {}};
+        for (QAbstractButton *button : box->buttons())
+            record.buttonTexts.append(button->text());
         m_boxes.append(record);
         if (m_onBox)
             m_onBox(record);

@@ -22,6 +22,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
+        QStringList buttonTexts;  // as shown, left to right
     };
 
     explicit BoxAnswerer(QMessageBox::StandardButton defaultAnswer = QMessageBox::Ok, QObject *parent = nullptr);
