@@ -20,6 +20,7 @@
 #include "ui/page_tab_ctrl.h"
 #include "ui/part_status_bar.h"
 #include "ui/system_log.h"
+#include "ui/tray_notify_icon.h"
 
 namespace {
 
@@ -47,7 +48,11 @@ class TestShell : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { ResetProcessGlobals(); }
+    void init()
+    {
+        ResetProcessGlobals();
+        CTrayNotifyIcon::s_isAvailable = [] { return true; };  // as on a desktop with a tray
+    }
 
     void startUpWritesLogTxtOnlyWhenAccepted();
     void logTxtThatCannotBeWrittenIsReported();

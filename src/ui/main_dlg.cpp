@@ -1,7 +1,15 @@
 #include "ui/main_dlg.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QEventLoop>
 #include <QKeyEvent>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+#include <cstdlib>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -14,7 +22,11 @@
 #include "platform/window_timers.h"
 #include "tcpserver/tcp_server_page.h"
 #include "udpserver/udp_server_page.h"
+#include "ui/about_dlg.h"
+#include "ui/help_dlg.h"
 #include "ui/ip_info_dlg.h"
+#include "ui/maker.h"
+#include "ui/tray_notify_icon.h"
 #include "ui/log_page.h"
 #include "ui/page_tab_ctrl.h"
 #include "ui/part_status_bar.h"
@@ -43,6 +55,7 @@ CMainDlg::CMainDlg(QWidget *parent)
     , m_menuBar(new QMenuBar(this))
     , m_client(new QWidget(this))
     , m_timers(new WindowTimers(this))
+    , m_trayIcon(new CTrayNotifyIcon(this))
 {
     setWindowTitle(kAppDisplayName);
 
@@ -67,6 +80,14 @@ CMainDlg::CMainDlg(QWidget *parent)
 
     CreateMenu();
     connect(m_timers, &WindowTimers::Timeout, this, &CMainDlg::OnTimer);
+    connect(m_trayIcon, &CTrayNotifyIcon::CommandChosen, this, [this](int command) {
+        if (command == CTrayNotifyIcon::kShowCommand)
+            OnShowMainWindow();
+        else if (command == CTrayNotifyIcon::kHideCommand)
+            OnHideMainWindow();
+        else if (command == CTrayNotifyIcon::kCloseCommand)
+            accept();  // the OK path
+    });
 }
 
 CMainDlg::~CMainDlg() = default;
@@ -76,13 +97,83 @@ void CMainDlg::Create()
     if (m_created)
         return;
     m_created = true;
+    const bool trayShown = m_trayIcon->Create(QStringLiteral("Velvane程序 - ") + Maker::kName, m_hIcon);
     OnInitDialog();
+    // Without a notification area the program still runs; minimizing then only minimizes.
+    if (!trayShown)
+        SystemLog::Append(DateTimeText(QDateTime::currentDateTime()) + QStringLiteral(" 系统托盘不可用，最小化时窗口不隐藏\r\n"));
 }
 
 int CMainDlg::DoModal()
 {
     Create();
-    return exec();
+    // A loop of our own: QDialog::exec would end when the window hides to the notification area.
+    QApplication::setQuitOnLastWindowClosed(false);
+    setResult(0);
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    QEventLoop loop;
+    m_loop = &loop;
+    loop.exec(QEventLoop::DialogExec);
+    m_loop = nullptr;
+    return result();
+}
+
+void CMainDlg::done(int result)
+{
+    QDialog::done(result);
+    if (m_loop)
+        m_loop->exit();
+}
+
+void CMainDlg::OnShowMainWindow()
+{
+    // Back from hidden or minimized, in front and active.
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CMainDlg::OnHideMainWindow()
+{
+    hide();
+}
+
+void CMainDlg::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    // The minimize box hides the window while the notification area can bring it back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon->IsAdded() && m_trayIcon->IsAvailable())
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            hide();
+        });
+}
+
+void CMainDlg::OnExit()
+{
+    // At once, with status 0: nothing more is written and no window is closed first.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void CMainDlg::OnAbout()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMainDlg::OnHelp()
+{
+    CHelpDlg help(this);
+    help.exec();
+}
+
+void CMainDlg::OpenLogFile(const QString &fileName)
+{
+    // The whole current directory of this moment, as the logs build their paths.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(SystemLog::PathInCurrentDirectory(fileName)));
 }
 
 QWidget *CMainDlg::GetDlgItem(int id) const
@@ -129,22 +220,28 @@ void CMainDlg::CreateMenu()
         connect(action, &QAction::triggered, this, [this, page = entry.page] { m_tabPages->SetActivePage(page); });
     }
     functions->addSeparator();
-    AddCommand(functions, QStringLiteral("退  出"), 32776);
+    connect(AddCommand(functions, QStringLiteral("退  出"), 32776), &QAction::triggered, this, &CMainDlg::OnExit);
 
     QMenu *dataLogs = m_menuBar->addMenu(QStringLiteral("数据日志"));
-    AddCommand(dataLogs, QStringLiteral("系统日志"), 32788);
-    AddCommand(dataLogs, QStringLiteral("TCP服务器日志"), 32785);
-    AddCommand(dataLogs, QStringLiteral("UDP服务器日志"), 32786);
-    AddCommand(dataLogs, QStringLiteral("TCP/UDP客户端日志"), 32787);
+    const struct { const char *caption; int command; const char *file; } logCommands[] = {
+        {"系统日志", 32788, "log.txt"}, {"TCP服务器日志", 32785, "logtcp.txt"},
+        {"UDP服务器日志", 32786, "logudp.txt"}, {"TCP/UDP客户端日志", 32787, "logclient.txt"},
+    };
+    for (const auto &entry : logCommands) {
+        QAction *action = AddCommand(dataLogs, QString::fromUtf8(entry.caption), entry.command);
+        connect(action, &QAction::triggered, this, [this, file = QString::fromLatin1(entry.file)] { OpenLogFile(file); });
+    }
 
     QMenu *help = m_menuBar->addMenu(QStringLiteral("帮助"));
-    AddCommand(help, QStringLiteral("帮助"), 32777);
+    connect(AddCommand(help, QStringLiteral("帮助"), 32777), &QAction::triggered, this, &CMainDlg::OnHelp);
     help->addSeparator();
     QMenu *online = help->addMenu(QStringLiteral("在线帮助"));
-    AddCommand(online, QStringLiteral("访问网站"), 32779);
-    AddCommand(online, QStringLiteral("邮件帮助"), 32780);
+    connect(AddCommand(online, QStringLiteral("访问网站"), 32779), &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(QUrl(Maker::kHomePage)); });
+    connect(AddCommand(online, QStringLiteral("邮件帮助"), 32780), &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + Maker::kSupportMail)); });
     help->addSeparator();
-    AddCommand(help, QStringLiteral("关于"), 32781);
+    connect(AddCommand(help, QStringLiteral("关于"), 32781), &QAction::triggered, this, &CMainDlg::OnAbout);
 }
 
 void CMainDlg::CreateStatusBar()
@@ -192,6 +289,9 @@ void CMainDlg::OnTimer(int)
         m_pStatusBar->SetText(3, TimeText(now));
     }
     g_strDateTime = DateTimeText(now);
+    // The notification area went away (a panel restart) while the window hid there.
+    if (m_created && !isVisible() && m_trayIcon->IsAdded() && !m_trayIcon->IsAvailable())
+        OnShowMainWindow();
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent *event)

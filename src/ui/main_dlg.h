@@ -5,6 +5,8 @@
 #include <QIcon>
 
 class CClientPage;
+class CTrayNotifyIcon;
+class QEventLoop;
 class CDlg_Html_Quorvale;
 class CLogPage;
 class CPageTabCtrl;
@@ -28,7 +30,10 @@ public:
     // Initialises the window once (pages, timer, status bar, the log question) without
     // showing it; DoModal does it first when needed and then runs the window.
     void Create();
+    // Runs the window until OK, Cancel, the close box or "关    闭" ends it; hiding it to the
+    // notification area does not.
     int DoModal();
+    void done(int result) override;
 
     QWidget *GetDlgItem(int id) const;
     QAction *Command(int commandId) const { return m_commands.value(commandId); }
@@ -40,11 +45,19 @@ public:
     CClientPage *ClientPage() const { return m_clientPage; }
     CDlg_Html_Quorvale *WebPage() const { return m_webPage; }
     CLogPage *LogPage() const { return m_logPage; }
+    CTrayNotifyIcon *TrayIcon() const { return m_trayIcon; }
 
     void OnTimer(int id);
+    void OnShowMainWindow();
+    void OnHideMainWindow();
+    void OnExit();
+    void OnAbout();
+    void OnHelp();
+    void OpenLogFile(const QString &fileName);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void OnInitDialog();
@@ -67,5 +80,7 @@ private:
     QWidget *m_client;
     WindowTimers *m_timers;
     QHash<int, QAction *> m_commands;
+    CTrayNotifyIcon *m_trayIcon;
+    QEventLoop *m_loop = nullptr;
     bool m_created = false;
 };

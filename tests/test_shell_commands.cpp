@@ -1,0 +1,235 @@
+// The notification-area icon, hiding and showing the main window, and the commands of the
+// menus: about, help, the log files, the web site and mail, and "退  出".
+#include <QtTest>
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QTextBrowser>
+
+#include "app/globals.h"
+#include "common/line_list_box.h"
+#include "platform/gbk.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "ui/about_dlg.h"
+#include "ui/help_dlg.h"
+#include "ui/log_page.h"
+#include "ui/main_dlg.h"
+#include "ui/tray_notify_icon.h"
+
+namespace {
+
+// Catches what the program hands to the desktop to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlCatcher()
+    {
+        for (const char *scheme : {"file", "http", "https", "mailto"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "Open");
+    }
+    ~UrlCatcher() override
+    {
+        for (const char *scheme : {"file", "http", "https", "mailto"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl &url) { urls.append(url); }
+};
+
+// Runs steps one after the other inside the main window's own loop, then closes it if the
+// steps have not.
+void RunInside(CMainDlg &dlg, std::vector<std::function<void()>> steps)
+{
+    auto *index = new int(0);
+    auto *timer = new QTimer(&dlg);
+    QObject::connect(timer, &QTimer::timeout, &dlg, [=, &dlg, steps = std::move(steps)] {
+        if (*index < static_cast<int>(steps.size()))
+            steps[(*index)++]();
+        else {
+            timer->stop();
+            delete index;
+            dlg.done(99);
+        }
+    });
+    timer->start(30);
+}
+
+QStringList LogLines(const CMainDlg &dlg)
+{
+    QStringList lines;
+    const LineListBox *list = dlg.LogPage()->List();
+    for (int row = 0; row < list->GetCount(); ++row)
+        lines.append(list->model()->index(row, 0).data().toString());
+    return lines;
+}
+
+} // namespace
+
+class TestShellCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { ResetProcessGlobals(); }
+    void trayMenuHidesAndShowsWithoutEndingTheRun();
+    void withoutTrayMinimizeMinimizes();
+    void aboutAndHelp();
+    void filesWebAndMailGoToTheDesktop();
+    void exitEndsWithStatusZero();
+};
+
+void TestShellCommands::trayMenuHidesAndShowsWithoutEndingTheRun()
+{
+    CTrayNotifyIcon::s_isAvailable = [] { return true; };
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    CTrayNotifyIcon *tray = dlg.TrayIcon();
+    const QList<QAction *> items = tray->Menu()->actions();
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items[0]->text(), QString("显示主窗口"));
+    QCOMPARE(items[1]->text(), QString("隐藏主窗口"));
+    QCOMPARE(items[2]->text(), QString("关    闭"));
+    QCOMPARE(items[0]->property("commandId").toInt(), 32771);
+    QCOMPARE(items[1]->property("commandId").toInt(), 32772);
+    QCOMPARE(items[2]->property("commandId").toInt(), 1);
+    QCOMPARE(tray->Menu()->defaultAction(), items[0]);
+    QVERIFY(items[0]->font().bold());
+
+    bool hiddenByCommand = false, shownByDoubleClick = false, singleClickNothing = false, minimizeHides = false;
+    RunInside(dlg, {
+        [&] { tray->Command(32772)->trigger(); },
+        [&] { hiddenByCommand = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::Trigger); },
+        [&] { singleClickNothing = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::DoubleClick); },
+        [&] { shownByDoubleClick = dlg.isVisible() && !dlg.isMinimized(); dlg.showMinimized(); },
+        [&] {},
+        [&] { minimizeHides = !dlg.isVisible(); tray->Command(32771)->trigger(); },
+        [&] { tray->Command(1)->trigger(); },  // 关闭: the OK path ends the run
+    });
+    QCOMPARE(dlg.DoModal(), int(QDialog::Accepted));
+    QVERIFY(hiddenByCommand);
+    QVERIFY(singleClickNothing);
+    QVERIFY(shownByDoubleClick);
+    QVERIFY(minimizeHides);
+    QVERIFY(tray->IsAdded());
+    QVERIFY(!LogLines(dlg).join("").contains("系统托盘不可用"));
+}
+
+void TestShellCommands::withoutTrayMinimizeMinimizes()
+{
+    CTrayNotifyIcon::s_isAvailable = [] { return false; };
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    bool stillThere = false;
+    RunInside(dlg, {[&] { dlg.showMinimized(); }, [&] {}, [&] { stillThere = dlg.isVisible() && dlg.isMinimized(); }});
+    QCOMPARE(dlg.DoModal(), 99);
+    QVERIFY(stillThere);
+    QVERIFY(!dlg.TrayIcon()->IsAdded());
+    const QStringList lines = LogLines(dlg);
+    QCOMPARE(lines.size(), 2);  // right after the start line, with the same kind of time
+    QVERIFY(lines[1].endsWith(" Velvane V1.03 启动成功\r\n"));
+    QCOMPARE(lines[0], lines[1].section(' ', 0, 1) + " 系统托盘不可用，最小化时窗口不隐藏\r\n");
+}
+
+void TestShellCommands::aboutAndHelp()
+{
+    CTrayNotifyIcon::s_isAvailable = [] { return true; };
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    dlg.Create();
+    QStringList aboutTexts;
+    QString aboutTitle, helpText;
+    QTimer::singleShot(100, &dlg, [&] {
+        auto *about = qobject_cast<CAboutDlg *>(QApplication::activeModalWidget());
+        QVERIFY(about);
+        aboutTitle = about->windowTitle();
+        for (QLabel *label : about->findChildren<QLabel *>())
+            if (!label->text().isEmpty())
+                aboutTexts.append(label->text());
+        about->findChild<QPushButton *>()->click();
+    });
+    dlg.Command(32781)->trigger();
+    QCOMPARE(aboutTitle, QString("关于Velvane"));
+    QCOMPARE(aboutTexts.size(), 3);
+    QCOMPARE(aboutTexts[0], QString("关于Velvane V1.03"));
+    QVERIFY(aboutTexts[1].contains("2026"));
+    QCOMPARE(aboutTexts[2], QString("Quorvale工作室  https://quorvale.example/velvane/"));
+
+    QTimer::singleShot(100, &dlg, [&] {
+        auto *help = qobject_cast<CHelpDlg *>(QApplication::activeModalWidget());
+        QVERIFY(help);
+        QCOMPARE(help->parentWidget(), &dlg);
+        helpText = help->Text()->toPlainText();
+        help->accept();
+    });
+    dlg.Command(32777)->trigger();
+    QVERIFY(helpText.contains("logtcp.txt"));
+    QVERIFY(helpText.contains("TCP/UDP Client"));
+}
+
+void TestShellCommands::filesWebAndMailGoToTheDesktop()
+{
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    dlg.Create();
+    UrlCatcher catcher;
+    for (const int command : {32788, 32785, 32786, 32787, 32779, 32780})
+        dlg.Command(command)->trigger();
+    const QString directory = QDir::currentPath();
+    QCOMPARE(catcher.urls, (QList<QUrl>{
+                               QUrl::fromLocalFile(directory + "/log.txt"), QUrl::fromLocalFile(directory + "/logtcp.txt"),
+                               QUrl::fromLocalFile(directory + "/logudp.txt"),
+                               QUrl::fromLocalFile(directory + "/logclient.txt"),
+                               QUrl("https://quorvale.example/velvane/"), QUrl("mailto:support@quorvale.example")}));
+    QCOMPARE(catcher.urls.last().toString(), QString("mailto:support@quorvale.example"));
+}
+
+void TestShellCommands::exitEndsWithStatusZero()
+{
+    ScopedTemporaryCurrentDir dir;
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELVANE_EXIT_CHILD", "1");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(20000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    // Nothing more was written: log.txt ends with the start line.
+    QVERIFY(ReadFileBytes(dir.FilePath("log.txt")).endsWith(ToGbk(u"启动成功\r\n")));
+}
+
+// As a child: the main window with log.txt on, then "退  出" from its menu.
+int RunExitChild(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    BoxAnswerer boxes(QMessageBox::Yes);
+    CTrayNotifyIcon::s_isAvailable = [] { return true; };
+    CMainDlg dlg;
+    QTimer::singleShot(200, &dlg, [&dlg] { dlg.Command(32776)->trigger(); });
+    dlg.DoModal();
+    return 3;  // never reached
+}
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet("VELVANE_EXIT_CHILD"))
+        return RunExitChild(argc, argv);
+    QApplication application(argc, argv);
+    TestShellCommands test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_shell_commands.moc"
