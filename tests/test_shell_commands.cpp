@@ -81,6 +81,7 @@ private slots:
     void init() { ResetProcessGlobals(); }
     void trayMenuHidesAndShowsWithoutEndingTheRun();
     void withoutTrayMinimizeMinimizes();
+    void trayGoingAwayShowsTheWindow();
     void aboutAndHelp();
     void filesWebAndMailGoToTheDesktop();
     void exitEndsWithStatusZero();
@@ -138,6 +139,23 @@ void TestShellCommands::withoutTrayMinimizeMinimizes()
     QCOMPARE(lines.size(), 2);  // right after the start line, with the same kind of time
     QVERIFY(lines[1].endsWith(" Velvane V1.03 启动成功\r\n"));
     QCOMPARE(lines[0], lines[1].section(' ', 0, 1) + " 系统托盘不可用，最小化时窗口不隐藏\r\n");
+}
+
+void TestShellCommands::trayGoingAwayShowsTheWindow()
+{
+    bool available = true;
+    CTrayNotifyIcon::s_isAvailable = [&available] { return available; };
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.OnHideMainWindow();
+    dlg.OnTimer(0);
+    QVERIFY(!dlg.isVisible());
+    available = false;  // the panel went away: nothing could bring the window back
+    dlg.OnTimer(0);
+    QVERIFY(dlg.isVisible());
+    CTrayNotifyIcon::s_isAvailable = [] { return true; };
 }
 
 void TestShellCommands::aboutAndHelp()
