@@ -1,4 +1,4 @@
-// The web page tab's browser: the bundled page, fetching a page, what links and images may do.
+// The web page tab: the bundled page, fetching the maker's page, what links and images may do.
 #include <QtTest>
 
 #include <QDesktopServices>
@@ -6,7 +6,9 @@
 #include <QTcpSocket>
 
 #include "support/test_environment.h"
+#include "ui/maker.h"
 #include "ui/web_browser2.h"
+#include "ui/web_page.h"
 
 namespace {
 
@@ -84,6 +86,7 @@ private slots:
     void unreachablePagesKeepTheBundledPage();
     void fetchedPageWithoutItsImagesAndOnlyWebLinks();
     void slowAndReplacedFetches();
+    void pageShowsTheBundledPageAtOnce();
 };
 
 void TestWebPage::unreachablePagesKeepTheBundledPage()
@@ -151,6 +154,24 @@ void TestWebPage::slowAndReplacedFetches()
     QVERIFY(WaitUntil([&] { return silent.requests.size() == 3; }, 2000));
     doomed.reset();
     QVERIFY(WaitUntil([&] { return silent.hangups == 3; }, 2000));
+}
+
+void TestWebPage::pageShowsTheBundledPageAtOnce()
+{
+    CDlg_Html_Quorvale page;
+    page.show();
+    page.OnInitDialog();
+    auto *browser = qobject_cast<CWebBrowser2 *>(page.GetDlgItem(1051));
+    QVERIFY(browser && browser->IsShowingBundledPage());
+    for (const QString &phrase : {Maker::kName, QString("Velvane V1.03"), kBundledPhrase, Maker::kHomePage, Maker::kSupportMail})
+        QVERIFY2(browser->toPlainText().contains(phrase), qPrintable(phrase));
+    page.resize(500, 350);
+    QCOMPARE(browser->geometry(), page.rect());
+
+    // The tests keep traffic on loopback, so the maker's own page cannot be reached.
+    QSignalSpy finished(browser, &CWebBrowser2::Finished);
+    QVERIFY(WaitUntil([&] { return !finished.isEmpty(); }, 5000));
+    QVERIFY(!finished.at(0).at(0).toBool() && browser->IsShowingBundledPage());
 }
 
 QTEST_MAIN(TestWebPage)
