@@ -2,7 +2,9 @@
 
 #include "ui/dialog_page.h"
 
-// The maker's web page.
+class CWebBrowser2;
+
+// The maker's web page: browser 1051 filling the page.
 class CDlg_Html_Quorvale : public CDialogPage
 {
     Q_OBJECT
@@ -11,4 +13,13 @@ public:
     static constexpr unsigned kTemplateId = 150;
 
     explicit CDlg_Html_Quorvale(QWidget *parent = nullptr);
+
+    void OnInitDialog() override;
+    CWebBrowser2 *Browser() const { return m_browser; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    CWebBrowser2 *m_browser = nullptr;
 };

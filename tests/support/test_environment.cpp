@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QNetworkProxy>
 
 #include <arpa/inet.h>
 #include <filesystem>
@@ -10,6 +11,20 @@
 #include <unistd.h>
 
 #include "app/globals.h"
+
+namespace {
+
+// Tests reach nothing beyond 127.0.0.1: whatever the program fetches from elsewhere (the maker's
+// page) goes to a proxy on a loopback port nobody listens on, so no name is even looked up.
+// Qt never sends loopback traffic through a proxy.
+void KeepTrafficOnLoopback()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), FreePort()));
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(KeepTrafficOnLoopback)
 
 ScopedTemporaryCurrentDir::ScopedTemporaryCurrentDir()
     : m_previous(QDir::currentPath())
