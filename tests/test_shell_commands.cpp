@@ -106,6 +106,7 @@ void TestShellCommands::trayMenuHidesAndShowsWithoutEndingTheRun()
     QVERIFY(items[0]->font().bold());
 
     bool hiddenByCommand = false, shownByDoubleClick = false, singleClickNothing = false, minimizeHides = false;
+    dlg.Create();  // the log question first, then the steps in the window's run
     RunInside(dlg, {
         [&] { tray->Command(32772)->trigger(); },
         [&] { hiddenByCommand = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::Trigger); },
@@ -131,6 +132,7 @@ void TestShellCommands::withoutTrayMinimizeMinimizes()
     BoxAnswerer boxes(QMessageBox::No);
     CMainDlg dlg;
     bool stillThere = false;
+    dlg.Create();
     RunInside(dlg, {[&] { dlg.showMinimized(); }, [&] {}, [&] { stillThere = dlg.isVisible() && dlg.isMinimized(); }});
     QCOMPARE(dlg.DoModal(), 99);
     QVERIFY(stillThere);
