@@ -4,13 +4,11 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,12 +42,6 @@ constexpr int kMaxReadsPerSlice = 4096;
 
 const TrafficAreaIds kIds{QStringLiteral("logclient.txt"), 1040, 1043, 1057, 1041, 1042, 0, 0, 0,
                           1058, 1059, 1060, 1061, 0, 1056};
-
-bool DataWaiting(int socket)
-{
-    int waiting = 0;
-    return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
-}
 
 } // namespace
 
@@ -85,7 +77,7 @@ void CClientPage::CreateControls()
     m_editHost = Place(new Ipv4AddressEdit, 1052, 34, 14, 100, 13);
     AddLabel(QStringLiteral(":"), 136, 16, 6, 10);
     m_editPort = AddEdit(1039, 144, 14, 40, 13);
-    m_editPort->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), m_editPort));
+    AcceptDigitsOnly(m_editPort);
     AddLabel(QStringLiteral("协议:"), 192, 16, 22, 10);
     m_comboProtocol = Place(new QComboBox, 1053, 216, 14, 50, 13);
     m_comboProtocol->addItems({QString(), QStringLiteral("TCP"), QStringLiteral("UDP")});
@@ -166,9 +158,7 @@ void CClientPage::OnConnect()
     m_comboProtocol->setEnabled(false);
     m_btnConnect->setEnabled(false);
     if (!m_socketIsTcp) {
-        // Room for a burst while the window is busy for a moment, as on the UDP server page.
-        const int receiveBuffer = 4 * 1024 * 1024;
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        WidenDatagramReceiveBuffer(m_socket);
         FinishConnect();
         return;
     }
@@ -264,11 +254,7 @@ void CClientPage::OnUdpSocketEvent(int socket, int event)
 
 QByteArray CClientPage::PeerTextOf(int socket) const
 {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-        return PeerText(m_serverAddr);
-    return PeerText(peer);
+    return PeerTextOfSocket(socket, m_serverAddr);
 }
 
 void CClientPage::OnServerClosed(int socket)

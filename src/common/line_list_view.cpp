@@ -256,8 +256,3 @@ void LineListView::rowsInserted(const QModelIndex &parent, int start, int end)
     ScheduleGeometryUpdate();
 }
 
-void LineListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
-{
-    QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
-    ScheduleGeometryUpdate();
-}

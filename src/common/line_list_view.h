@@ -39,7 +39,6 @@ protected:
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
     void rowsInserted(const QModelIndex &parent, int start, int end) override;
-    void rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end) override;
 
 private:
     // Scroll bar ranges and the repaint after lines came or went, at most about 60 times a

@@ -22,7 +22,6 @@ public:
     void Request();
     // Runs a pending request now (for a change the user must see at once).
     void Flush();
-    bool IsPending() const { return m_timer.isActive(); }
 
 private:
     void Run();

@@ -5,9 +5,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 
 #include "common/extent_list_box.h"
+#include "platform/dialog_controls.h"
 #include "ui/dialog_page.h"
 
 ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
@@ -41,7 +41,7 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.send = page->AddButton(ids.send, QStringLiteral("发  送"), 254, 86, 45, 15);
     c.timedSend = page->AddCheckBox(ids.timedSend, QStringLiteral("定时发送"), 8, 104, 46, 10);
     c.interval = page->AddEdit(ids.interval, 56, 103, 36, 12);
-    c.interval->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), c.interval));
+    AcceptDigitsOnly(c.interval);
     c.interval->setText(QStringLiteral("1000"));
     page->AddLabel(QStringLiteral("ms"), 94, 105, 12, 10);
     c.hexSend = page->AddCheckBox(ids.hexSend, QStringLiteral("16进制发送"), 110, 104, 56, 10);

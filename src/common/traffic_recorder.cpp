@@ -18,13 +18,12 @@ TrafficRecorder::TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, Tr
 {
 }
 
-QByteArray TrafficRecorder::ShowReceived(QByteArrayView block, QByteArrayView peerText)
+void TrafficRecorder::ShowReceived(QByteArrayView block, QByteArrayView peerText)
 {
     const QByteArray line = PayloadCodec::FormatReceived(block, m_hexDisplay->isChecked(), peerText);
     m_list->InsertString(0, line);
     m_log.WriteLine(m_receivedTag + line);
     m_counters.AddRx(block.size());
-    return line;
 }
 
 void TrafficRecorder::RecordSent(QByteArrayView text)

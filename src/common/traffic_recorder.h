@@ -17,8 +17,8 @@ public:
                     QByteArray receivedTag, QByteArray sentTag);
 
     // The display line of a block from peer, shown, recorded and counted in RX (every byte,
-    // also those after a zero byte the text display stops at). Returns the line.
-    QByteArray ShowReceived(QByteArrayView block, QByteArrayView peerText);
+    // also those after a zero byte the text display stops at).
+    void ShowReceived(QByteArrayView block, QByteArrayView peerText);
     // The traffic log line of a send: the sent tag, text, CR LF.
     void RecordSent(QByteArrayView text);
     // A send the system took: counted bytes into TX, the line into the traffic log.

@@ -3,6 +3,12 @@
 #include <cerrno>
 #include <sys/socket.h>
 
+void WidenDatagramReceiveBuffer(int socket)
+{
+    const int bytes = 4 * 1024 * 1024;  // the system caps it at its own maximum
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 DatagramRead ReadDatagram(int socket, char *buffer, int size, int &received, sockaddr_in &source)
 {
     iovec part{buffer, static_cast<size_t>(size)};

@@ -1,6 +1,7 @@
 #include "platform/dialog_controls.h"
 
 #include <QLineEdit>
+#include <QRegularExpressionValidator>
 
 #include <QAction>
 #include <QVariant>
@@ -27,6 +28,11 @@ QRect DialogUnitsRect(int x, int y, int width, int height)
     auto across = [](int units) { return units * 3 / 2; };
     auto down = [](int units) { return units * 13 / 8; };
     return QRect(across(x), down(y), across(width), down(height));
+}
+
+void AcceptDigitsOnly(QLineEdit *edit)
+{
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d*")), edit));
 }
 
 int ReadNumber(const QLineEdit *edit)

@@ -27,5 +27,8 @@ QWidget *FindControl(const QWidget *root, int id);
 // 1.5 pixels across and 1.625 pixels down.
 QRect DialogUnitsRect(int x, int y, int width, int height);
 
+// A box that takes digits only (ports, intervals).
+void AcceptDigitsOnly(QLineEdit *edit);
+
 // A box's text read as a signed number, 0 when it is not one.
 int ReadNumber(const QLineEdit *edit);

@@ -10,11 +10,12 @@ QByteArray PeerText(const sockaddr_in &address)
     return QByteArray(dotted) + ':' + QByteArray::number(ntohs(address.sin_port));
 }
 
-QByteArray PeerTextOfSocket(int socket)
+QByteArray PeerTextOfSocket(int socket, const sockaddr_in &whenUnknown)
 {
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
-    ::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length);
+    if (::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
+        return PeerText(whenUnknown);
     return PeerText(peer);
 }
 

@@ -1,7 +1,14 @@
 #include "platform/socket_events.h"
 
 #include <cerrno>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+
+bool DataWaiting(int socket)
+{
+    int waiting = 0;
+    return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
+}
 
 SocketEventRegistry::SocketEventRegistry(QObject *parent)
     : QObject(parent)

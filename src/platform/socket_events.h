@@ -6,6 +6,10 @@
 #include <memory>
 #include <unordered_map>
 
+// True while received bytes wait on a stream socket, so a reader can go on without waiting
+// for the next event.
+bool DataWaiting(int socket);
+
 // Socket events as the pages know them.
 inline constexpr int FD_READ = 0x01;
 inline constexpr int FD_CLOSE = 0x20;

@@ -8,7 +8,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,12 +43,6 @@ const ServerPageIds kIds{
     1007, 1008, 1006, 1004, 1005, 1010, 1009,
     {QStringLiteral("logtcp.txt"), 1039, 1042, 1038, 1040, 1041, 1062, 1063, 1064, 1011, 1012, 1013, 1022, 1054, 1050},
 };
-
-bool DataWaiting(int socket)
-{
-    int waiting = 0;
-    return ::ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
-}
 
 // The id of a client list line "a.b.c.d:port-id": the whole number after the first hyphen,
 // so that 10000 is never read as 1000.

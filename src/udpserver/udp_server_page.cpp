@@ -94,10 +94,7 @@ void CUdpServerPage::OnListen()
         PageMessageBox(this, kCaption, QStringLiteral("绑定失败"));
         return;
     }
-    // Room for a burst while the window is busy for a moment (a repaint, a box): the
-    // system's default holds a few hundred small datagrams and drops the rest.
-    const int receiveBuffer = 4 * 1024 * 1024;
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    WidenDatagramReceiveBuffer(socket);
     m_socket = socket;
     m_socketEvents->Register(m_socket, FD_READ);
 
