@@ -141,6 +141,23 @@ struct ClientThread
     }
 };
 
+// One client thread streaming blocks to the page (StreamBlocks), with the flags the bench and
+// the thread talk through. The thread is joined before the flags go.
+struct BlockStream
+{
+    std::atomic<bool> go = false;
+    std::atomic<bool> stop = false;
+    std::atomic<bool> finished = false;
+    std::atomic<long> sent = 0;
+    ClientThread client;
+
+    void Start(int port, long blocks, long resetAfter = -1)
+    {
+        client.thread = std::thread(StreamBlocks, port, blocks, resetAfter, std::cref(go), std::cref(stop), std::ref(sent),
+                                    std::ref(finished));
+    }
+};
+
 // A timer on this thread that keeps how late it fired at worst: what the window's own
 // timers and repaints suffer meanwhile.
 class TimerLateness

@@ -165,13 +165,8 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
         return;
     }
 
-    std::atomic<bool> go = false;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
-    ClientThread client;
-    client.thread = std::thread(StreamBlocks, m_port, blocks, -1L, std::cref(go), std::cref(stop), std::ref(sent),
-                                std::ref(finished));
+    BlockStream stream;
+    stream.Start(m_port, blocks);
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
 
     // The time at which each further 1,000 blocks had been handled.
@@ -180,7 +175,7 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
     marks.reserve(blocks / 1000 + 1);
     const qint64 total = qint64(blocks) * kBlockSize;
     QElapsedTimer clock;
-    go = true;
+    stream.go = true;
     clock.start();
     const int limitMs = static_cast<int>(std::max<long>(15000, blocks / 20));
     const bool complete = listed && RunUntil(
@@ -188,19 +183,19 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
                                             const qint64 rx = m_page->RxCount();
                                             while (rx >= qint64(marks.size() + 1) * kMarkBytes)
                                                 marks.push_back(clock.nsecsElapsed());
-                                            return rx >= total || (finished && rx >= sent);
+                                            return rx >= total || (stream.finished && rx >= stream.sent);
                                         },
                                         limitMs);
     const qint64 elapsedNs = clock.nsecsElapsed();
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
     const int logLines = g_pSystemLogList->GetCount();
-    stop = true;
+    stream.stop = true;
     if (complete)
         RunUntil([this] { return Listed() == 0; }, 5000);
     const qint64 logBytes = trafficLog ? QFileInfo(temporary.filePath(QStringLiteral("logtcp.txt"))).size() : 0;
     // Stop resets a client still sending, so it ends before the descriptors are counted.
-    Stop([&] { client.thread.join(); });
+    Stop([&] { stream.client.thread.join(); });
     QDir::setCurrent(previousDir);
     m_page->show();
     QApplication::processEvents();
@@ -288,17 +283,13 @@ void Bench::ResetMidStream()
         std::printf("client resets mid-stream: FAIL (Listen refused)\n");
         return;
     }
-    std::atomic<bool> go = true;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
-    ClientThread client;
+    BlockStream stream;
+    stream.go = true;
     // 40,000 blocks would be sent; the reset comes after 20,000, with data still unread.
-    client.thread = std::thread(StreamBlocks, m_port, 40000L, 20000L, std::cref(go), std::cref(stop), std::ref(sent),
-                                std::ref(finished));
-    const bool listed = RunUntil([&] { return Listed() == 1 || finished; }, 5000);
-    const bool gone = RunUntil([&] { return finished && Listed() == 0; }, 20000);
-    client.thread.join();
+    stream.Start(m_port, 40000L, 20000L);
+    const bool listed = RunUntil([&] { return Listed() == 1 || stream.finished; }, 5000);
+    const bool gone = RunUntil([&] { return stream.finished && Listed() == 0; }, 20000);
+    stream.client.thread.join();
     const QString newest = g_pSystemLogList->GetCount() ? FromGbk(g_pSystemLogList->GetText(0)) : QString();
     const bool closeLine = newest.contains(QStringLiteral("断开与服务器的连接")) && newest.contains(QStringLiteral("127.0.0.1:"))
                            && !newest.contains(QStringLiteral("0.0.0.0"));
@@ -311,7 +302,7 @@ void Bench::ResetMidStream()
     std::printf("client resets mid-stream: %s (listed %d, removed %d, close line \"%s\", RX %lld of %ld sent,"
                 " still accepting %d)\n",
                 Verdict(listed && gone && closeLine && serving), listed, gone, qPrintable(newest.trimmed()),
-                static_cast<long long>(m_page->RxCount()), sent.load(), serving);
+                static_cast<long long>(m_page->RxCount()), stream.sent.load(), serving);
     std::fflush(stdout);
 }
 
@@ -364,13 +355,8 @@ void Bench::ReplyFlood(long blocks)
         std::printf("reply flood:              FAIL (Listen refused)\n");
         return;
     }
-    std::atomic<bool> go = false;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
-    ClientThread client;
-    client.thread = std::thread(StreamBlocks, m_port, blocks, -1L, std::cref(go), std::cref(stop), std::ref(sent),
-                                std::ref(finished));
+    BlockStream stream;
+    stream.Start(m_port, blocks);
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
 
     Item<QLineEdit>(1039)->setText(QStringLiteral("1 2 3"));  // three digits: odd length
@@ -383,18 +369,22 @@ void Bench::ReplyFlood(long blocks)
 
     m_clicker.HoldFirstBox(1000);
     QElapsedTimer clock;
-    go = true;
+    stream.go = true;
     clock.start();
     const qint64 total = qint64(blocks) * kBlockSize;
-    const bool complete =
-        listed && RunUntil([&] { return m_page->RxCount() >= total || (finished && m_page->RxCount() >= sent); }, 30000);
+    const bool complete = listed && RunUntil(
+                                        [&] {
+                                            const qint64 rx = m_page->RxCount();
+                                            return rx >= total || (stream.finished && rx >= stream.sent);
+                                        },
+                                        30000);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const bool gone = RunUntil([this] { return Listed() == 0; }, 5000);
-    stop = true;
+    stream.stop = true;
     const BoxClicker::Tally boxes = m_clicker.EndHold();
     const qint64 rx = m_page->RxCount();
     const qint64 tx = m_page->TxCount();
-    Stop([&] { client.thread.join(); });
+    Stop([&] { stream.client.thread.join(); });
     hexSend->setChecked(false);
     Item<QLineEdit>(1039)->clear();
 

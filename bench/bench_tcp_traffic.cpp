@@ -536,13 +536,8 @@ void TrafficBench::Flood(long blocks)
 {
     if (!BeginSection("flood", "flood:         "))
         return;
-    std::atomic<bool> go = false;
-    std::atomic<bool> stop = false;
-    std::atomic<bool> finished = false;
-    std::atomic<long> sent = 0;
-    ClientThread client;
-    client.thread = std::thread(StreamBlocks, m_port, blocks, -1L, std::cref(go), std::cref(stop), std::ref(sent),
-                                std::ref(finished));
+    BlockStream stream;
+    stream.Start(m_port, blocks);
     const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
     if (listed)
         AutoReplyOff();
@@ -553,14 +548,14 @@ void TrafficBench::Flood(long blocks)
     long markResident = 0;
     const qint64 total = qint64(blocks) * kBlockSize;
     QElapsedTimer clock;
-    go = true;
+    stream.go = true;
     clock.start();
     const bool complete = listed && RunUntil(
                                         [&] {
                                             const qint64 rx = m_page->RxCount();
                                             if (markResident == 0 && rx >= markBytes)
                                                 markResident = ResidentBytes();
-                                            return rx >= total || (finished && rx >= sent);
+                                            return rx >= total || (stream.finished && rx >= stream.sent);
                                         },
                                         120000);
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -568,8 +563,8 @@ void TrafficBench::Flood(long blocks)
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
     const int logLines = g_pSystemLogList->GetCount();
-    stop = true;
-    Stop([&] { client.thread.join(); });
+    stream.stop = true;
+    Stop([&] { stream.client.thread.join(); });
 
     const double handled = double(rx) / kBlockSize;
     const double rate = handled / seconds;
