@@ -20,15 +20,17 @@ CExtentListBox::CExtentListBox(QWidget *parent)
     SetMaxLines(kKeptLines);
 }
 
-int CExtentListBox::LineWidth(const QByteArray &line) const
+int CExtentListBox::LineWidth(int row) const
 {
-    return line.isEmpty() ? 0 : MeasuredWidth(line) + fontMetrics().averageCharWidth();
+    if (Lines()->Line(row).isEmpty())
+        return 0;
+    return MeasuredWidth(Lines()->LineText(row)) + fontMetrics().averageCharWidth();
 }
 
 void CExtentListBox::OnLinesInserted(int first, int last)
 {
     for (int row = first; row <= last; ++row)
-        m_widths.Insert(row, LineWidth(Lines()->Line(row)));
+        m_widths.Insert(row, LineWidth(row));
 }
 
 void CExtentListBox::OnLinesAboutToBeRemoved(int first, int last)
@@ -40,7 +42,7 @@ void CExtentListBox::MeasureAllLines()
 {
     m_widths.Clear();
     for (int row = 0; row < GetCount(); ++row)
-        m_widths.Insert(row, LineWidth(Lines()->Line(row)));
+        m_widths.Insert(row, LineWidth(row));
 }
 
 void CExtentListBox::GrowExtent(int width)
@@ -56,10 +58,10 @@ int CExtentListBox::AddString(const QByteArray &line)
     return LineListBox::AddString(line);
 }
 
-int CExtentListBox::InsertString(int index, const QByteArray &line)
+int CExtentListBox::InsertString(int index, const QByteArray &line, TextEncoding encoding)
 {
     const int countBefore = GetCount();
-    const int result = LineListBox::InsertString(index, line);
+    const int result = LineListBox::InsertString(index, line, encoding);
     if (result == LB_ERR)
         return result;
     // Measured once, as it came in; an empty line still widens by one average character.
@@ -108,10 +110,9 @@ int CExtentListBox::Dir(unsigned attributes, const QString &pattern)
     return result;
 }
 
-int CExtentListBox::MeasuredWidth(const QByteArray &line) const
+int CExtentListBox::MeasuredWidth(const QString &text) const
 {
     // Summing cached advances keeps the per-line cost flat under floods of received lines.
-    const QString text = FromGbk(line);
     const QFontMetrics metrics = fontMetrics();
     int width = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -131,7 +132,7 @@ int CExtentListBox::MeasuredWidth(const QByteArray &line) const
 
 int CExtentListBox::TextWidth(const QByteArray &line) const
 {
-    return MeasuredWidth(line) + fontMetrics().averageCharWidth();
+    return MeasuredWidth(FromGbk(line)) + fontMetrics().averageCharWidth();
 }
 
 int CExtentListBox::WidestLineWidth() const

@@ -26,7 +26,7 @@ public:
     // with DDL_DIRECTORY); returns the index of the last name added, or LB_ERR.
     virtual int Dir(unsigned attributes, const QString &pattern);
     int AddString(const QByteArray &line) override;
-    int InsertString(int index, const QByteArray &line) override;
+    int InsertString(int index, const QByteArray &line, TextEncoding encoding = TextEncoding::Gbk) override;
     int DeleteString(int index) override;
     void ResetContent() override;
 
@@ -39,9 +39,9 @@ protected:
 
 private:
     void GrowExtent(int width);
-    int MeasuredWidth(const QByteArray &line) const;
-    // The width a line counts with toward the widest line: empty lines count as none.
-    int LineWidth(const QByteArray &line) const;
+    int MeasuredWidth(const QString &text) const;
+    // The width a row counts with toward the widest line: empty lines count as none.
+    int LineWidth(int row) const;
     void OnLinesInserted(int first, int last);
     void OnLinesAboutToBeRemoved(int first, int last);
     void MeasureAllLines();

@@ -14,9 +14,9 @@ int LineListBox::AddString(const QByteArray &line)
     return m_lines->InsertLine(-1, line);
 }
 
-int LineListBox::InsertString(int index, const QByteArray &line)
+int LineListBox::InsertString(int index, const QByteArray &line, TextEncoding encoding)
 {
-    const int row = m_lines->InsertLine(index, line);
+    const int row = m_lines->InsertLine(index, line, encoding);
     return row < 0 ? LB_ERR : row;
 }
 

@@ -4,10 +4,12 @@
 
 #include <deque>
 
+#include "platform/text_encoding.h"
+
 class LineListModel;
 
-// A list box of text lines with the classic list box calls. Lines are GBK bytes; the
-// model shows them decoded. Positions follow the list box rules: -1 means the end.
+// A list box of text lines with the classic list box calls. Lines are bytes; the model
+// shows them decoded. Positions follow the list box rules: -1 means the end.
 class LineListBox : public LineListView
 {
     Q_OBJECT
@@ -28,7 +30,8 @@ public:
     int MaxLines() const;
 
     virtual int AddString(const QByteArray &line);
-    virtual int InsertString(int index, const QByteArray &line);
+    // The line is shown decoded from encoding; GBK is the lists' own.
+    virtual int InsertString(int index, const QByteArray &line, TextEncoding encoding = TextEncoding::Gbk);
     virtual int DeleteString(int index);
     virtual void ResetContent();
 

@@ -1,7 +1,5 @@
 #include "common/line_list_model.h"
 
-#include "platform/gbk.h"
-
 #include <algorithm>
 
 LineListModel::LineListModel(QObject *parent)
@@ -18,22 +16,29 @@ QVariant LineListModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count())
         return {};
-    return FromGbk(Line(index.row()));
+    return LineText(index.row());
 }
 
-int LineListModel::InsertLine(int row, const QByteArray &line)
+QString LineListModel::LineText(int row) const
+{
+    const StoredLine &line = m_lines[static_cast<size_t>(row)];
+    return DecodeText(line.bytes, line.encoding);
+}
+
+int LineListModel::InsertLine(int row, const QByteArray &line, TextEncoding encoding)
 {
     if (row == -1)
         row = Count();
     if (row < 0 || row > Count())
         return -1;
     beginInsertRows(QModelIndex(), row, row);
+    StoredLine stored{line, encoding};
     if (row == 0)
-        m_lines.push_front(line);
+        m_lines.push_front(std::move(stored));
     else if (row == Count())
-        m_lines.push_back(line);
+        m_lines.push_back(std::move(stored));
     else
-        m_lines.insert(m_lines.begin() + row, line);
+        m_lines.insert(m_lines.begin() + row, std::move(stored));
     endInsertRows();
     if (m_maxLines > 0 && Count() > m_maxLines) {
         const bool fromBottom = row == 0 || row < Count() - 1;
@@ -79,7 +84,7 @@ bool LineListModel::RemoveLine(int row)
 void LineListModel::Clear()
 {
     beginResetModel();
-    std::deque<QByteArray>().swap(m_lines);
+    std::deque<StoredLine>().swap(m_lines);
     endResetModel();
 }
 
@@ -88,6 +93,8 @@ void LineListModel::SetLines(std::deque<QByteArray> lines)
     if (m_maxLines > 0 && lines.size() > static_cast<size_t>(m_maxLines))
         lines.resize(static_cast<size_t>(m_maxLines));
     beginResetModel();
-    m_lines.swap(lines);
+    m_lines.clear();
+    for (QByteArray &line : lines)
+        m_lines.push_back({std::move(line), TextEncoding::Gbk});
     endResetModel();
 }

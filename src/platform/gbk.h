@@ -1,11 +1,14 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "platform/text_encoding.h"
 
-// Text on the wire, in the lists and in the log files is GBK (code page 936).
-// Characters GBK cannot hold become "?", as the Windows code page does it.
-QByteArray ToGbk(QStringView text);
+// Text on the wire, in the lists and in the log files is GBK unless a page chose otherwise.
+inline QByteArray ToGbk(QStringView text)
+{
+    return EncodeText(text, TextEncoding::Gbk);
+}
 
-// Bytes that are not valid GBK show as U+FFFD; the bytes themselves are never changed.
-QString FromGbk(QByteArrayView bytes);
+inline QString FromGbk(QByteArrayView bytes)
+{
+    return DecodeText(bytes, TextEncoding::Gbk);
+}

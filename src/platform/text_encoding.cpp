@@ -1,0 +1,72 @@
+#include "platform/text_encoding.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+constexpr std::array<const char *, kTextEncodings.size()> kNames{"GBK", "UTF-8", "Big5", "ISO-8859-1"};
+
+constexpr std::size_t IndexOf(TextEncoding encoding)
+{
+    return static_cast<std::size_t>(encoding);
+}
+
+// ICU converters are not free to open, so each thread keeps its own, opened on first use.
+QStringEncoder &Encoder(TextEncoding encoding)
+{
+    thread_local std::array<QStringEncoder, kTextEncodings.size()> encoders;
+    QStringEncoder &encoder = encoders[IndexOf(encoding)];
+    if (!encoder.isValid())
+        encoder = QStringEncoder(kNames[IndexOf(encoding)]);
+    return encoder;
+}
+
+QStringDecoder &Decoder(TextEncoding encoding)
+{
+    thread_local std::array<QStringDecoder, kTextEncodings.size()> decoders;
+    QStringDecoder &decoder = decoders[IndexOf(encoding)];
+    if (!decoder.isValid())
+        decoder = QStringDecoder(kNames[IndexOf(encoding)]);
+    return decoder;
+}
+
+// The converters turn some single bytes that are no character into a character instead of
+// flagging them: GBK a lone 0xFF into a private-use character, Big5 0xFF likewise and 0x80
+// into the control character U+0080 (no Big5 pair decodes to either).
+void ReplaceUnmappedBytes(QString &text, TextEncoding encoding)
+{
+    auto replace = [&text](char16_t unmapped) {
+        if (text.contains(QChar(unmapped)))
+            text.replace(QChar(unmapped), QChar::ReplacementCharacter);
+    };
+    if (encoding == TextEncoding::Gbk) {
+        replace(0xF8F5);
+    } else if (encoding == TextEncoding::Big5) {
+        replace(0xF8F8);
+        replace(0x0080);
+    }
+}
+
+} // namespace
+
+QString TextEncodingName(TextEncoding encoding)
+{
+    return QString::fromLatin1(kNames[IndexOf(encoding)]);
+}
+
+QByteArray EncodeText(QStringView text, TextEncoding encoding)
+{
+    QStringEncoder &encoder = Encoder(encoding);
+    encoder.resetState();
+    return encoder.encode(text);
+}
+
+QString DecodeText(QByteArrayView bytes, TextEncoding encoding)
+{
+    QStringDecoder &decoder = Decoder(encoding);
+    decoder.resetState();
+    QString text = decoder.decode(bytes);
+    ReplaceUnmappedBytes(text, encoding);
+    return text;
+}
