@@ -23,7 +23,7 @@ namespace {
 enum ControlId : int {
     kHost = 1052, kPort = 1039, kProtocol = 1053, kConnect = 1054, kDisconnect = 1055,
     kSendBox = 1040, kTimedSend = 1057, kInterval = 1041, kHexSend = 1042, kSend = 1043,
-    kTx = 1058, kRx = 1059, kClearCounters = 1060, kHexDisplay = 1061,
+    kTx = 1058, kRx = 1059, kClearCounters = 1060, kHexDisplay = 1061, kEncoding = 1121,
 };
 
 // A plain socket of the test's own: a TCP listener, a connection it accepted, or a UDP peer.
@@ -129,6 +129,7 @@ private slots:
     void tcpConnectFailsThenSucceeds();
     void tcpReceivingAndServerClose();
     void udpSendingAndReceiving();
+    void encodingOfSentAndShownText();
     void sendRefusalsAndTimedSending();
     void disconnectWhileConnecting();
     void trafficLogHeadersAndAnswers();
@@ -249,6 +250,52 @@ void TestClient::udpSendingAndReceiving()
     QCOMPARE(f.DataLine(0), peer + " \r\n");
     QCOMPARE(f.page->RxCount(), 128);
     QVERIFY(f.page->IsConnected());
+}
+
+void TestClient::encodingOfSentAndShownText()
+{
+    PageFixture f;
+    auto *encoding = f.Item<QComboBox>(kEncoding);
+    QCOMPARE(encoding->currentText(), QString("GBK"));
+    QCOMPARE(encoding->count(), 4);
+    Socket server(SOCK_DGRAM);
+    f.Connect("UDP", server.Port(), QMessageBox::Yes);
+    const QByteArray peer = "127.0.0.1:" + QByteArray::number(server.Port());
+    auto shown = [&](int row) { return f.page->DataList()->model()->index(row, 0).data().toString(); };
+
+    encoding->setCurrentText("UTF-8");
+    f.Type(kSendBox, "中 文");
+    f.Click(kSend);
+    sockaddr_in page{};
+    QCOMPARE(server.Receive(4096, 2000, &page), QByteArray("\xE4\xB8\xAD\xE6\x96\x87", 7));
+    QCOMPARE(f.page->TxCount(), 6);
+    f.Click(kHexSend);  // hex digits do not depend on the encoding
+    f.Type(kSendBox, "41 42");
+    f.Click(kSend);
+    QCOMPARE(server.Receive(4096, 2000), QByteArray("AB"));
+    f.Click(kHexSend);
+
+    server.SendTo(page, "\xE4\xBD\xA0\xE5\xA5\xBD");
+    server.SendTo(page, "a\xFF");
+    QVERIFY(WaitUntil([&] { return f.page->RxCount() == 8; }));
+    QCOMPARE(shown(1), QString(peer + " 你好\r\n"));
+    QCOMPARE(shown(0), QString(peer + " a\uFFFD\r\n"));
+    QCOMPARE(f.DataLine(0), peer + " a\xFF\r\n");  // the bytes themselves are kept
+
+    encoding->setCurrentText("Big5");
+    server.SendTo(page, "\xA4\xA4");
+    QVERIFY(WaitUntil([&] { return f.page->RxCount() == 10; }));
+    QCOMPARE(shown(0), QString(peer + " 中\r\n"));
+    QCOMPARE(shown(2), QString(peer + " 你好\r\n"));  // a line keeps the encoding it came in
+    f.Type(kSendBox, "體");
+    f.Click(kSend);
+    QCOMPARE(server.Receive(4096, 2000), QByteArray("\xC5\xE9", 3));
+
+    // The traffic log holds the bytes as they went and came.
+    const QByteArray log = ReadFileBytes(f.dir.FilePath("logclient.txt"));
+    QVERIFY(log.contains("CLIENT->SERVER  \xE4\xB8\xAD\xE6\x96\x87\r\n"));
+    QVERIFY(log.contains(peer + " \xE4\xBD\xA0\xE5\xA5\xBD\r\n"));
+    QVERIFY(log.contains("CLIENT->SERVER  \xC5\xE9\r\n"));
 }
 
 void TestClient::sendRefusalsAndTimedSending()

@@ -3,6 +3,7 @@
 
 #include "common/payload_codec.h"
 #include "platform/gbk.h"
+#include "platform/text_encoding.h"
 
 using namespace PayloadCodec;
 
@@ -29,6 +30,10 @@ private slots:
     void receivedLine_data();
     void receivedLine();
     void hexDisplayOfEveryByteValue();
+    void textInEveryEncoding_data();
+    void textInEveryEncoding();
+    void invalidBytesShowAsReplacement_data();
+    void invalidBytesShowAsReplacement();
 };
 
 void TestPayloadCodec::textModeSend_data()
@@ -180,6 +185,57 @@ void TestPayloadCodec::hexDisplayOfEveryByteValue()
         expected.append(QString::asprintf("%02X ", value).toLatin1());
     }
     QCOMPARE(DataText(block, true), expected);
+}
+
+void TestPayloadCodec::textInEveryEncoding_data()
+{
+    QTest::addColumn<TextEncoding>("encoding");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("gbk") << TextEncoding::Gbk << QString("A中文") << QByteArray("A\xD6\xD0\xCE\xC4");
+    QTest::newRow("utf-8") << TextEncoding::Utf8 << QString("A中文😀") << QByteArray("A\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x98\x80");
+    QTest::newRow("big5") << TextEncoding::Big5 << QString("A中體") << QByteArray("A\xA4\xA4\xC5\xE9");
+    QTest::newRow("iso-8859-1") << TextEncoding::Latin1 << QString("Aé\u00FF") << QByteArray("A\xE9\xFF");
+}
+
+void TestPayloadCodec::textInEveryEncoding()
+{
+    QFETCH(TextEncoding, encoding);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+
+    QCOMPARE(EncodeText(text, encoding), bytes);
+    QCOMPARE(DecodeText(bytes, encoding), text);
+    // What an encoding cannot hold goes out as "?", one per character.
+    if (encoding != TextEncoding::Utf8)
+        QCOMPARE(EncodeText(u"x😀", encoding), QByteArray("x?"));
+    if (encoding == TextEncoding::Latin1)
+        QCOMPARE(EncodeText(u"中é", encoding), QByteArray("?\xE9"));
+}
+
+void TestPayloadCodec::invalidBytesShowAsReplacement_data()
+{
+    QTest::addColumn<TextEncoding>("encoding");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    const QString bad(QChar::ReplacementCharacter);
+    QTest::newRow("gbk ff") << TextEncoding::Gbk << QByteArray("a\xFF\r\n") << "a" + bad + "\r\n";
+    QTest::newRow("gbk lead before cr") << TextEncoding::Gbk << QByteArray("a\xD6\r\n") << "a" + bad + "\r\n";
+    QTest::newRow("big5 80 and ff") << TextEncoding::Big5 << QByteArray("\x80z\xFF\r\n") << bad + "z" + bad + "\r\n";
+    QTest::newRow("utf-8 stray byte") << TextEncoding::Utf8 << QByteArray("a\xFF" "b\r\n") << "a" + bad + "b\r\n";
+    QTest::newRow("utf-8 cut before cr") << TextEncoding::Utf8 << QByteArray("\xE4\xB8\r\n") << bad + bad + "\r\n";
+    QTest::newRow("utf-8 overlong") << TextEncoding::Utf8 << QByteArray("\xC0\xAF") << bad + bad;
+}
+
+void TestPayloadCodec::invalidBytesShowAsReplacement()
+{
+    QFETCH(TextEncoding, encoding);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+
+    QCOMPARE(DecodeText(bytes, encoding), text);
 }
 
 QTEST_GUILESS_MAIN(TestPayloadCodec)

@@ -1,6 +1,9 @@
 // The application shell: start-up, main window and tab pages, system log, status bar and uptime.
 #include <QtTest>
 
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QTabBar>
 #include <QThread>
@@ -259,6 +262,14 @@ void TestShell::pagesTabsAndActivePage()
     const unsigned templates[] = {133, 134, 149, 150, 144};
     for (int i = 0; i < 5; ++i)
         QCOMPARE(tabs->Page(i)->TemplateId(), templates[i]);
+    // Every traffic page starts as it always did: GBK, no filter, and its rates at 0.
+    for (int i = 0; i < 3; ++i) {
+        const int firstId = 1101 + 10 * i;
+        QCOMPARE(qobject_cast<QComboBox *>(tabs->Page(i)->GetDlgItem(firstId))->currentText(), QString("GBK"));
+        QCOMPARE(qobject_cast<QLineEdit *>(tabs->Page(i)->GetDlgItem(firstId + 1))->text(), QString());
+        QCOMPARE(qobject_cast<QLabel *>(tabs->Page(i)->GetDlgItem(firstId + 2))->text(), QString("TX 0 B/s"));
+        QCOMPARE(qobject_cast<QLabel *>(tabs->Page(i)->GetDlgItem(firstId + 3))->text(), QString("RX 0 B/s"));
+    }
 
     auto onlyVisible = [tabs](int index) {
         for (int i = 0; i < tabs->PageCount(); ++i)

@@ -20,6 +20,7 @@
 #include "common/tcp_send_path.h"
 #include "common/timed_sending.h"
 #include "common/traffic_counters.h"
+#include "common/traffic_rates.h"
 #include "common/traffic_recorder.h"
 #include "platform/datagram.h"
 #include "platform/dialog_controls.h"
@@ -41,7 +42,7 @@ constexpr int kDatagramSize = 128;
 constexpr int kMaxReadsPerSlice = 4096;
 
 const TrafficAreaIds kIds{QStringLiteral("logclient.txt"), 1040, 1043, 1057, 1041, 1042, 0, 0, 0,
-                          1058, 1059, 1060, 1061, 0, 1056};
+                          1058, 1059, 1060, 1061, 0, 1056, 1121, 1122, 1123, 1124};
 
 } // namespace
 
@@ -87,11 +88,12 @@ void CClientPage::CreateControls()
 
     const TrafficAreaControls controls = BuildTrafficArea(this, kIds);
     m_listData = controls.dataList;
-    m_sendBox = std::make_unique<SendBox>(controls.sendBox, controls.hexSend);
+    m_sendBox = std::make_unique<SendBox>(controls.sendBox, controls.hexSend, controls.encoding);
     m_timedSending = new TimedSending(controls.timedSend, controls.interval, kRepeatTimerId, this);
     m_counters = new TrafficCounters(controls.tx, controls.rx, this);
-    m_recorder = std::make_unique<TrafficRecorder>(m_listData, controls.hexDisplay, m_log, *m_counters, kReceivedTag,
-                                                   kSentTag);
+    new TrafficRates(*m_counters, controls.txRate, controls.rxRate, m_counters);
+    m_recorder = std::make_unique<TrafficRecorder>(m_listData, controls.hexDisplay, controls.encoding, m_log,
+                                                   *m_counters, kReceivedTag, kSentTag);
 
     connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
     connect(controls.timedSend, &QCheckBox::clicked, this, &CClientPage::OnTimedSend);

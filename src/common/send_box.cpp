@@ -3,17 +3,21 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include "common/encoding_box.h"
 #include "platform/gbk.h"
 
-SendBox::SendBox(QLineEdit *edit, QCheckBox *hexSend)
+SendBox::SendBox(QLineEdit *edit, QCheckBox *hexSend, const EncodingBox *encoding)
     : m_edit(edit)
     , m_hexSend(hexSend)
+    , m_encoding(encoding)
 {
 }
 
 QByteArray SendBox::Text() const
 {
-    return ToGbk(m_edit->text());
+    if (m_hexSend->isChecked())
+        return ToGbk(m_edit->text());
+    return EncodeText(m_edit->text(), m_encoding->Encoding());
 }
 
 PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
@@ -45,6 +49,7 @@ PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
 {
     if (!IsEmpty())
         return MakePayload(payload);
+    // The server's own words are fixed bytes, whatever the page's encoding.
     static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
     payload = Payload{PayloadCodec::TextModePayload(ownReply), 1, ownReply, false};
     return PayloadCodec::HexFailure::None;

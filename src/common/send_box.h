@@ -4,6 +4,7 @@
 
 #include "common/payload_codec.h"
 
+class EncodingBox;
 class QCheckBox;
 class QLineEdit;
 
@@ -18,13 +19,15 @@ struct Payload
     qint64 Counted() const { return bytes.size() - uncountedTail; }
 };
 
-// A page's send box with its "16进制发送" box: the text as GBK bytes, and the payload it
-// makes under the payload rules.
+// A page's send box with its "16进制发送" box: the text as bytes, and the payload it makes
+// under the payload rules.
 class SendBox
 {
 public:
-    SendBox(QLineEdit *edit, QCheckBox *hexSend);
+    SendBox(QLineEdit *edit, QCheckBox *hexSend, const EncodingBox *encoding);
 
+    // Text mode speaks the page's encoding; hex digits are read from GBK bytes whatever it
+    // is, so a hex send and its refusals never depend on it.
     QByteArray Text() const;
     bool IsEmpty() const { return Text().isEmpty(); }
     // Spaces removed, then the text and its zero byte, or in hex mode the converted bytes.
@@ -40,4 +43,5 @@ public:
 private:
     QLineEdit *m_edit;
     QCheckBox *m_hexSend;
+    const EncodingBox *m_encoding;
 };

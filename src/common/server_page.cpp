@@ -10,6 +10,7 @@
 #include "common/single_box.h"
 #include "common/timed_sending.h"
 #include "common/traffic_counters.h"
+#include "common/traffic_rates.h"
 #include "common/traffic_recorder.h"
 #include "platform/socket_events.h"
 
@@ -41,11 +42,12 @@ ServerPageControls CServerPage::CreateServerControls()
     m_pReplyEcho = traffic.replyEcho;
     m_listData = traffic.dataList;
 
-    m_sendBox = std::make_unique<SendBox>(traffic.sendBox, m_checkHexSend);
+    m_sendBox = std::make_unique<SendBox>(traffic.sendBox, m_checkHexSend, traffic.encoding);
     m_timedSending = new TimedSending(traffic.timedSend, traffic.interval, m_repeatTimerId, this);
     m_counters = new TrafficCounters(traffic.tx, traffic.rx, this);
-    m_recorder = std::make_unique<TrafficRecorder>(m_listData, traffic.hexDisplay, m_log, *m_counters,
-                                                   TrafficLog::kReceivedTag, TrafficLog::kSentTag);
+    new TrafficRates(*m_counters, traffic.txRate, traffic.rxRate, m_counters);
+    m_recorder = std::make_unique<TrafficRecorder>(m_listData, traffic.hexDisplay, traffic.encoding, m_log,
+                                                   *m_counters, TrafficLog::kReceivedTag, TrafficLog::kSentTag);
 
     connect(m_btnListen, &QPushButton::clicked, this, &CServerPage::OnListen);
     connect(controls.stop, &QPushButton::clicked, this, &CServerPage::OnStop);

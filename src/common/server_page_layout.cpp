@@ -2,13 +2,23 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "common/encoding_box.h"
 #include "common/extent_list_box.h"
 #include "platform/dialog_controls.h"
 #include "ui/dialog_page.h"
+
+namespace {
+
+// The free column to the right of every traffic page's own controls.
+constexpr int kRightColumnX = 357;
+constexpr int kRightColumnWidth = 56;
+
+} // namespace
 
 ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids)
 {
@@ -66,6 +76,14 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
         c.clearData = page->AddButton(ids.clearData, QStringLiteral("清空数据"), 118, 136, 46, 14);
     page->AddLabel(QStringLiteral("/*收发数据保存在当前目录下的") + ids.logFileName + QStringLiteral("中*/"), 170, 139, 183, 10);
     c.dataList = page->Place(new CExtentListBox, ids.dataList, 2, 152, 351, 86);
+
+    page->AddLabel(QStringLiteral("编码:"), kRightColumnX, 11, 40, 10);
+    c.encoding = page->Place(new EncodingBox, ids.encoding, kRightColumnX, 22, kRightColumnWidth, 13);
+    c.txRate = page->Place(new QLabel, ids.txRate, kRightColumnX, 104, kRightColumnWidth, 10);
+    c.rxRate = page->Place(new QLabel, ids.rxRate, kRightColumnX, 120, kRightColumnWidth, 10);
+    c.filter = page->AddEdit(ids.filter, kRightColumnX, 137, kRightColumnWidth, 12);
+    c.filter->setPlaceholderText(QStringLiteral("筛选"));
+    c.filter->setClearButtonEnabled(true);
 
     page->SetDefaultButton(c.send);
     return c;

@@ -4,9 +4,11 @@
 
 class CDialogPage;
 class CExtentListBox;
+class EncodingBox;
 class LineListBox;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -18,6 +20,8 @@ struct TrafficAreaIds
     QString logFileName;
     int sendBox, send, timedSend, interval, hexSend, autoReply, replyData, replyEcho;
     int tx, rx, clearCounters, hexDisplay, clearData, dataList;
+    // The column to the right of the page's controls.
+    int encoding, filter, txRate, rxRate;
 };
 
 struct TrafficAreaControls
@@ -36,6 +40,10 @@ struct TrafficAreaControls
     QCheckBox *hexDisplay;
     QPushButton *clearData;
     CExtentListBox *dataList;
+    EncodingBox *encoding;
+    QLineEdit *filter;
+    QLabel *txRate;
+    QLabel *rxRate;
 };
 
 // The dialog ids of a server page's own controls; both server pages have them in the same
@@ -60,8 +68,9 @@ struct ServerPageControls
     TrafficAreaControls traffic;
 };
 
-// Builds the send box, its options and the counters below the page's own controls, and the
-// display list at the bottom. The send button is the page's default.
+// Builds the send box, its options and the counters below the page's own controls, the
+// display list at the bottom, and in the column on the right the encoding, the rates and the
+// display list's filter. The send button is the page's default.
 TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids);
 // A server page: the settings and peer groups above the traffic area.
 ServerPageControls BuildServerPage(CDialogPage *page, const ServerPageIds &ids);

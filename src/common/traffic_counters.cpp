@@ -14,12 +14,14 @@ TrafficCounters::TrafficCounters(QLineEdit *txBox, QLineEdit *rxBox, QObject *pa
 void TrafficCounters::AddTx(qint64 bytes)
 {
     m_tx += bytes;
+    m_txTotal += bytes;
     m_show.Request();
 }
 
 void TrafficCounters::AddRx(qint64 bytes)
 {
     m_rx += bytes;
+    m_rxTotal += bytes;
     m_show.Request();
 }
 

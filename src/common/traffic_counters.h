@@ -20,6 +20,9 @@ public:
     void Clear();
     qint64 Tx() const { return m_tx; }
     qint64 Rx() const { return m_rx; }
+    // Every byte since the page was made: "计数清零" does not touch these.
+    qint64 TxTotal() const { return m_txTotal; }
+    qint64 RxTotal() const { return m_rxTotal; }
 
 private:
     void Show();
@@ -28,5 +31,7 @@ private:
     QLineEdit *m_rxBox;
     qint64 m_tx = 0;
     qint64 m_rx = 0;
+    qint64 m_txTotal = 0;
+    qint64 m_rxTotal = 0;
     PacedAction m_show;
 };

@@ -2,15 +2,18 @@
 
 #include <QCheckBox>
 
+#include "common/encoding_box.h"
 #include "common/extent_list_box.h"
 #include "common/payload_codec.h"
 #include "common/traffic_counters.h"
 #include "common/traffic_log.h"
 
-TrafficRecorder::TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, TrafficLog &log,
-                                 TrafficCounters &counters, QByteArray receivedTag, QByteArray sentTag)
+TrafficRecorder::TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, const EncodingBox *encoding,
+                                 TrafficLog &log, TrafficCounters &counters, QByteArray receivedTag,
+                                 QByteArray sentTag)
     : m_list(list)
     , m_hexDisplay(hexDisplay)
+    , m_encoding(encoding)
     , m_log(log)
     , m_counters(counters)
     , m_receivedTag(std::move(receivedTag))
@@ -21,7 +24,7 @@ TrafficRecorder::TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, Tr
 void TrafficRecorder::ShowReceived(QByteArrayView block, QByteArrayView peerText)
 {
     const QByteArray line = PayloadCodec::FormatReceived(block, m_hexDisplay->isChecked(), peerText);
-    m_list->InsertString(0, line);
+    m_list->InsertString(0, line, m_encoding->Encoding());
     m_log.WriteLine(m_receivedTag + line);
     m_counters.AddRx(block.size());
 }

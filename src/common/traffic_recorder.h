@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 class CExtentListBox;
+class EncodingBox;
 class QCheckBox;
 class TrafficCounters;
 class TrafficLog;
@@ -13,11 +14,12 @@ class TrafficLog;
 class TrafficRecorder
 {
 public:
-    TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, TrafficLog &log, TrafficCounters &counters,
-                    QByteArray receivedTag, QByteArray sentTag);
+    TrafficRecorder(CExtentListBox *list, QCheckBox *hexDisplay, const EncodingBox *encoding, TrafficLog &log,
+                    TrafficCounters &counters, QByteArray receivedTag, QByteArray sentTag);
 
-    // The display line of a block from peer, shown, recorded and counted in RX (every byte,
-    // also those after a zero byte the text display stops at).
+    // The display line of a block from peer, shown in the page's encoding, recorded as its
+    // bytes and counted in RX (every byte, also those after a zero byte the text display
+    // stops at).
     void ShowReceived(QByteArrayView block, QByteArrayView peerText);
     // The traffic log line of a send: the sent tag, text, CR LF.
     void RecordSent(QByteArrayView text);
@@ -27,6 +29,7 @@ public:
 private:
     CExtentListBox *m_list;
     QCheckBox *m_hexDisplay;
+    const EncodingBox *m_encoding;
     TrafficLog &m_log;
     TrafficCounters &m_counters;
     QByteArray m_receivedTag;

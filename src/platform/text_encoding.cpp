@@ -1,5 +1,6 @@
 #include "platform/text_encoding.h"
 
+#include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -57,6 +58,15 @@ QString TextEncodingName(TextEncoding encoding)
 
 QByteArray EncodeText(QStringView text, TextEncoding encoding)
 {
+    if (encoding == TextEncoding::Latin1) {
+        // Qt's own Latin-1 encoder writes "?" per UTF-16 unit; like the others, one per
+        // character, so a character outside the BMP is one "?", not two.
+        QByteArray bytes;
+        bytes.reserve(text.size());
+        for (const uint codePoint : text.toUcs4())
+            bytes.append(codePoint <= 0xFF ? static_cast<char>(codePoint) : '?');
+        return bytes;
+    }
     QStringEncoder &encoder = Encoder(encoding);
     encoder.resetState();
     return encoder.encode(text);

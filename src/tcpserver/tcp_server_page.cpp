@@ -41,7 +41,8 @@ constexpr int kMaxBlocksPerSlice = 4096;
 const ServerPageIds kIds{
     QStringLiteral("TCP"), QStringLiteral("断 开"),
     1007, 1008, 1006, 1004, 1005, 1010, 1009,
-    {QStringLiteral("logtcp.txt"), 1039, 1042, 1038, 1040, 1041, 1062, 1063, 1064, 1011, 1012, 1013, 1022, 1054, 1050},
+    {QStringLiteral("logtcp.txt"), 1039, 1042, 1038, 1040, 1041, 1062, 1063, 1064, 1011, 1012, 1013, 1022, 1054, 1050,
+     1101, 1102, 1103, 1104},
 };
 
 // The id of a client list line "a.b.c.d:port-id": the whole number after the first hyphen,

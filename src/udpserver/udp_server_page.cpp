@@ -39,7 +39,8 @@ constexpr int kMaxDatagramsPerSlice = 4096;
 const ServerPageIds kIds{
     QStringLiteral("UDP"), QStringLiteral("删  除"),
     1027, 1026, 1023, 1024, 1025, 1029, 1054,
-    {QStringLiteral("logudp.txt"), 1043, 1047, 1044, 1045, 1046, 1066, 1067, 1068, 1031, 1032, 1030, 1048, 1055, 1035},
+    {QStringLiteral("logudp.txt"), 1043, 1047, 1044, 1045, 1046, 1066, 1067, 1068, 1031, 1032, 1030, 1048, 1055, 1035,
+     1111, 1112, 1113, 1114},
 };
 
 } // namespace
