@@ -14,22 +14,14 @@ constexpr std::size_t IndexOf(TextEncoding encoding)
 }
 
 // ICU converters are not free to open, so each thread keeps its own, opened on first use.
-QStringEncoder &Encoder(TextEncoding encoding)
+template <typename Converter>
+Converter &ConverterFor(TextEncoding encoding)
 {
-    thread_local std::array<QStringEncoder, kTextEncodings.size()> encoders;
-    QStringEncoder &encoder = encoders[IndexOf(encoding)];
-    if (!encoder.isValid())
-        encoder = QStringEncoder(kNames[IndexOf(encoding)]);
-    return encoder;
-}
-
-QStringDecoder &Decoder(TextEncoding encoding)
-{
-    thread_local std::array<QStringDecoder, kTextEncodings.size()> decoders;
-    QStringDecoder &decoder = decoders[IndexOf(encoding)];
-    if (!decoder.isValid())
-        decoder = QStringDecoder(kNames[IndexOf(encoding)]);
-    return decoder;
+    thread_local std::array<Converter, kTextEncodings.size()> converters;
+    Converter &converter = converters[IndexOf(encoding)];
+    if (!converter.isValid())
+        converter = Converter(kNames[IndexOf(encoding)]);
+    return converter;
 }
 
 // The converters turn some single bytes that are no character into a character instead of
@@ -67,14 +59,14 @@ QByteArray EncodeText(QStringView text, TextEncoding encoding)
             bytes.append(codePoint <= 0xFF ? static_cast<char>(codePoint) : '?');
         return bytes;
     }
-    QStringEncoder &encoder = Encoder(encoding);
+    QStringEncoder &encoder = ConverterFor<QStringEncoder>(encoding);
     encoder.resetState();
     return encoder.encode(text);
 }
 
 QString DecodeText(QByteArrayView bytes, TextEncoding encoding)
 {
-    QStringDecoder &decoder = Decoder(encoding);
+    QStringDecoder &decoder = ConverterFor<QStringDecoder>(encoding);
     decoder.resetState();
     QString text = decoder.decode(bytes);
     ReplaceUnmappedBytes(text, encoding);
