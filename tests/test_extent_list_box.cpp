@@ -60,6 +60,7 @@ private slots:
     void floodRepaintsAtFrameRate();
     void filterShowsMatchingLinesOnly();
     void filterFollowsEveryChangeOfTheLines();
+    void extentFollowsTheShownLines();
     void systemLogListFilters();
 };
 
@@ -346,6 +347,30 @@ void TestExtentListBox::filterFollowsEveryChangeOfTheLines()
         QVERIFY2(ShownTexts(list) == MatchingTexts(list), qPrintable(QString("after change %1").arg(step)));
     }
     QVERIFY(!ShownTexts(list).isEmpty());
+}
+
+void TestExtentListBox::extentFollowsTheShownLines()
+{
+    CExtentListBox list;
+    list.SetMaxLines(3);
+    const QByteArray first = "match" + Line(40);
+    const QByteArray widest = "skip" + Line(80);
+    list.InsertString(0, first);
+    list.InsertString(0, widest);
+    list.InsertString(0, "match" + Line(10));
+    list.SetFilterText("match");
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(first));
+
+    const QByteArray next = "match" + Line(20);
+    list.InsertString(0, next);  // the first line leaves at the bound
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(next));
+    const QByteArray hidden = "skip" + Line(100);
+    list.InsertString(0, hidden);
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(next));
+
+    // The extent of all lines went on following its rules meanwhile.
+    list.SetFilterText("");
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(hidden));
 }
 
 void TestExtentListBox::systemLogListFilters()
