@@ -173,7 +173,15 @@ qint64 LineFilterModel::KeyOf(int sourceRow) const
 
 int LineFilterModel::FirstRowAtOrBelow(qint64 key) const
 {
-    return static_cast<int>(std::lower_bound(m_keys.begin(), m_keys.end(), key, std::greater<>()) - m_keys.begin());
+    // Keys are distinct whole numbers from the bottom count to the top line's key, so at
+    // most (top key - key) rows lie above key's and at most (key - bottom count + 1) at or
+    // below it. At the ends, where a flood changes the list, that leaves a step or two.
+    const qint64 shown = rowCount();
+    const qint64 topKey = m_source->Count() - 1 + m_removedFromBottom;
+    const qint64 fewest = std::clamp(shown - (key - m_removedFromBottom + 1), qint64(0), shown);
+    const qint64 most = std::clamp(topKey - key, fewest, shown);
+    const auto found = std::lower_bound(m_keys.begin() + fewest, m_keys.begin() + most, key, std::greater<>());
+    return static_cast<int>(found - m_keys.begin());
 }
 
 void LineFilterModel::ShiftKeys(int row, qint64 delta)

@@ -75,7 +75,7 @@ QString LineListBox::FilterText() const
 
 bool LineListBox::IsFiltered() const
 {
-    return !FilterText().isEmpty();
+    return !m_shownLines->FilterText().isEmpty();
 }
 
 void LineListBox::SetFilterText(const QString &text)
