@@ -294,7 +294,6 @@ void TestExtentListBox::filterShowsMatchingLinesOnly()
     QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:6 HELLO again", "127.0.0.1:3 你好 hello", "127.0.0.1:1 Hello"}));
     QCOMPARE(list.GetCount(), 6);  // nothing is removed
     QCOMPARE(list.GetText(5), QByteArray("127.0.0.1:1 Hello"));
-    QCOMPARE(list.Lines()->rowCount(), 6);
 
     list.SetFilterText("hello a");  // extends the text: fewer lines
     QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:6 HELLO again"}));
