@@ -18,6 +18,8 @@ CExtentListBox::CExtentListBox(QWidget *parent)
     connect(Lines(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex &, int first, int last) { OnLinesAboutToBeRemoved(first, last); });
     connect(Lines(), &QAbstractItemModel::modelReset, this, &CExtentListBox::MeasureAllLines);
+    // The filter follows the lines only once a filter is set, after these connections: the
+    // widths of the lines it passes on are measured, or forgotten, by then.
     connect(ShownLines(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { OnShownLinesInserted(first, last); });
     connect(ShownLines(), &QAbstractItemModel::rowsAboutToBeRemoved, this,

@@ -44,9 +44,9 @@ private:
     qint64 KeyOf(int sourceRow) const;
     // Index of the first key not above key (keys fall from the top row down).
     int FirstRowAtOrBelow(qint64 key) const;
-    // Keeps keys right after lines came or went at sourceRow: shifts the keys of the shown
-    // rows above `row` by delta, or, when fewer, those from `row` down together with the
-    // bottom count the other way.
+    // Keeps the keys true after delta lines came (or, below 0, went) in the source just
+    // above shown row `row`: the keys of the rows above move by delta or, when those are
+    // more, the bottom count moves the other way and with it the keys from `row` down.
     void ShiftKeys(int row, qint64 delta);
 
     LineListModel *m_source;
