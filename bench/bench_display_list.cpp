@@ -1,11 +1,16 @@
-// Inserting received lines at the top of a shown display list, up to 1,000,000 lines.
+// Inserting received lines at the top of a shown display list, up to 1,000,000 lines, and
+// the filter over a full list.
 //
 //   QT_QPA_PLATFORM=offscreen ./build/bench/bench_display_list [lines]
 //
 // Reports the insert rate, the cost of one insert near 1,000 lines against near the end
-// (same run), and the memory each line costs against its text bytes.
+// (same run), and the memory each line costs against its text bytes. Then, over a full list
+// of kKeptLines lines: how long each key typed into the filter takes to show its result,
+// repaint included, for ASCII and for GBK Chinese lines; and the cost of one insert during
+// a million inserts with and without a filter, in the first, second and last tenth.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 
 #include <algorithm>
@@ -13,6 +18,7 @@
 #include <vector>
 
 #include "common/extent_list_box.h"
+#include "platform/gbk.h"
 
 namespace {
 
@@ -54,6 +60,117 @@ double MedianInsertCost(CExtentListBox &list, int &counter, int batches, int siz
     return costs[costs.size() / 2];
 }
 
+// A display line as a page shows it, port and count varying so that filters match some.
+QByteArray DisplayLine(int counter)
+{
+    return "127.0.0.1:" + QByteArray::number(50000 + counter % 1000) + " some received text " +
+           QByteArray::number(counter % 100000) + "\r\n";
+}
+
+QByteArray ChineseDisplayLine(int counter)
+{
+    return ToGbk(QStringLiteral("127.0.0.1:") + QString::number(50000 + counter % 1000) + QStringLiteral(" 收到的数据 ") +
+                 QString::number(counter % 100000) + QStringLiteral("\r\n"));
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// Types each text into the filter of a full shown list, one key at a time as a line edit
+// passes it on, and reports how long each took to show, repaint included.
+void ReportTyping(const char *title, QByteArray (*lineAt)(int), const QStringList &texts)
+{
+    CExtentListBox list;
+    list.resize(530, 300);
+    list.show();
+    for (int i = 0; i < LineListBox::kKeptLines; ++i)
+        list.InsertString(0, lineAt(i));
+    PaintCounter counter;
+    list.viewport()->installEventFilter(&counter);
+    QApplication::processEvents();
+
+    std::printf("%s, %d lines:\n", title, list.GetCount());
+    double slowest = 0;
+    for (const QString &text : texts) {
+        const int paintsBefore = counter.paints;
+        QElapsedTimer timer;
+        timer.start();
+        list.SetFilterText(text);
+        QApplication::processEvents();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        slowest = std::max(slowest, ms);
+        std::printf("  %-14s %6d shown  %7.2f ms%s\n", qPrintable('"' + text + '"'), list.model()->rowCount(), ms,
+                    counter.paints > paintsBefore ? "" : "  (no repaint)");
+    }
+    std::printf("  slowest key: %.2f ms (target <= 100)\n", slowest);
+}
+
+// Median nanoseconds per insert of the first, second and last tenth of a million inserts at
+// the top: the list grows to its bound in the first tenth and stays there after.
+struct TenthCosts
+{
+    double first;
+    double second;
+    double last;
+};
+
+TenthCosts InsertCostByTenth(const QString &filter)
+{
+    CExtentListBox list;
+    list.resize(530, 300);
+    list.show();
+    list.SetFilterText(filter);
+    QApplication::processEvents();
+
+    constexpr int kInserts = 1000000;
+    constexpr int kBatch = 1000;
+    std::vector<double> costs;
+    int counter = 0;
+    for (int batch = 0; batch < kInserts / kBatch; ++batch) {
+        std::vector<QByteArray> lines;
+        for (int i = 0; i < kBatch; ++i)
+            lines.push_back(DisplayLine(counter++));
+        QElapsedTimer timer;
+        timer.start();
+        for (const QByteArray &line : lines)
+            list.InsertString(0, line);
+        costs.push_back(double(timer.nsecsElapsed()) / kBatch);
+        QApplication::processEvents();
+    }
+    const auto tenth = static_cast<std::ptrdiff_t>(costs.size() / 10);
+    auto median = [&costs, tenth](std::ptrdiff_t start) {
+        std::vector<double> part(costs.begin() + start, costs.begin() + start + tenth);
+        std::sort(part.begin(), part.end());
+        return part[part.size() / 2];
+    };
+    return {median(0), median(tenth), median(9 * tenth)};
+}
+
+void ReportFilteredInserts()
+{
+    std::printf("one insert at the top, a million inserts, bound %d (first tenth grows to it):\n", LineListBox::kKeptLines);
+    double unfiltered = 0;
+    for (const QString &filter : {QString(), QStringLiteral("TEXT 1"), QStringLiteral("text")}) {
+        const TenthCosts costs = InsertCostByTenth(filter);
+        if (filter.isEmpty())
+            unfiltered = costs.last;
+        const QString title = filter.isEmpty() ? QStringLiteral("no filter") : '"' + filter + '"';
+        std::printf("  %-9s first tenth %4.0f ns, second %4.0f ns, last %4.0f ns (last/first %.2f, last/second %.2f; "
+                    "last against no filter %.2f)\n",
+                    qPrintable(title), costs.first, costs.second, costs.last, costs.last / costs.first,
+                    costs.last / costs.second, costs.last / unfiltered);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -64,6 +181,8 @@ int main(int argc, char *argv[])
     CExtentListBox list;
     list.resize(530, 300);
     list.show();
+    // Unbounded, to see what one insert costs at a million lines; the pages keep kKeptLines.
+    list.SetMaxLines(0);
     QApplication::processEvents();
 
     int counter = 0;
@@ -109,5 +228,12 @@ int main(int argc, char *argv[])
     std::printf("memory per line:          %.0f bytes for %.0f text bytes (limit 2 x text + 48 = %.0f)\n",
                 bytesPerLine, textPerLine, 2 * textPerLine + 48);
     std::printf("wall time:                %.2f s\n", total.nsecsElapsed() / 1e9);
+
+    // Typed one key at a time; a key that extends the text only checks the lines shown.
+    ReportTyping("filter typed over ASCII lines", DisplayLine,
+                 {"t", "te", "tex", "text", "text ", "text 1", "text 12", "text 1", "50123", "e", ""});
+    ReportTyping("filter typed over GBK Chinese lines", ChineseDisplayLine,
+                 {"数", "数据", "数据 ", "数据 1", "数据 12", "50123", "E", ""});
+    ReportFilteredInserts();
     return 0;
 }

@@ -1,11 +1,16 @@
-// The display list: horizontal extent rules, line texts and the item view over its lines.
+// The display list: horizontal extent rules, line texts, the item view over its lines and
+// the filter over them.
 #include <QtTest>
+
+#include <QAbstractItemModelTester>
 
 #include <QScrollBar>
 
 #include <QLineEdit>
 
 #include "common/extent_list_box.h"
+#include "common/line_filter_model.h"
+#include "common/line_list_model.h"
 #include "common/traffic_counters.h"
 #include "platform/gbk.h"
 #include "support/test_environment.h"
@@ -15,6 +20,26 @@ namespace {
 QByteArray Line(int characters)
 {
     return QByteArray(characters, 'x') + "\r\n";
+}
+
+QStringList ShownTexts(const LineListBox &list)
+{
+    QStringList texts;
+    for (int row = 0; row < list.model()->rowCount(); ++row)
+        texts.append(list.model()->index(row, 0).data().toString());
+    return texts;
+}
+
+// What the filter should show, worked out from all the lines.
+QStringList MatchingTexts(const LineListBox &list)
+{
+    QStringList texts;
+    for (int row = 0; row < list.GetCount(); ++row) {
+        const QString text = list.Lines()->LineText(row);
+        if (text.contains(list.FilterText(), Qt::CaseInsensitive))
+            texts.append(text);
+    }
+    return texts;
 }
 
 } // namespace
@@ -33,6 +58,10 @@ private slots:
     void clickSelectsTheRowUnderTheMouse();
     void boundKeepsNewestLinesAndExtentFollows();
     void floodRepaintsAtFrameRate();
+    void filterShowsMatchingLinesOnly();
+    void filterFollowsEveryChangeOfTheLines();
+    void extentFollowsTheShownLines();
+    void systemLogListFilters();
 };
 
 void TestExtentListBox::widthOfALine()
@@ -249,6 +278,109 @@ void TestExtentListBox::floodRepaintsAtFrameRate()
     QTRY_COMPARE(rx.text(), QString::number(lines));
     QCOMPARE(counters.Rx(), lines);
     QCOMPARE(list.GetText(0), "line " + QByteArray::number(lines - 1) + "\r\n");
+}
+
+void TestExtentListBox::filterShowsMatchingLinesOnly()
+{
+    CExtentListBox list;
+    list.InsertString(0, "127.0.0.1:1 Hello");
+    list.InsertString(0, "127.0.0.1:2 other");
+    list.InsertString(0, ToGbk(u"127.0.0.1:3 你好 hello"));
+    list.InsertString(0, QString("127.0.0.1:4 héllo wörld").toUtf8(), TextEncoding::Utf8);
+    list.InsertString(0, "127.0.0.1:5 caf\xE9", TextEncoding::Latin1);
+    list.InsertString(0, "127.0.0.1:6 HELLO again");
+
+    list.SetFilterText("hello");
+    QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:6 HELLO again", "127.0.0.1:3 你好 hello", "127.0.0.1:1 Hello"}));
+    QCOMPARE(list.GetCount(), 6);  // nothing is removed
+    QCOMPARE(list.GetText(5), QByteArray("127.0.0.1:1 Hello"));
+
+    list.SetFilterText("hello a");  // extends the text: fewer lines
+    QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:6 HELLO again"}));
+    list.SetFilterText("hello");  // shortens it: the others come back
+    QCOMPARE(ShownTexts(list).size(), 3);
+    // Lines in other encodings match on the text shown, not on their bytes.
+    list.SetFilterText("WÖRLD");
+    QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:4 héllo wörld"}));
+    list.SetFilterText("CAFÉ");
+    QCOMPARE(ShownTexts(list), QStringList({"127.0.0.1:5 café"}));
+
+    // Selections speak in rows of all lines.
+    list.SetFilterText("hello");
+    list.SetCurSel(3);
+    QCOMPARE(list.currentIndex().row(), 1);
+    QCOMPARE(list.GetCurSel(), 3);
+    list.SetCurSel(4);  // not shown
+    QCOMPARE(list.GetCurSel(), -1);
+    list.SetCurSel(5);
+    list.SetFilterText("");  // every line again, the selected one still selected
+    QCOMPARE(list.model(), list.Lines());
+    QCOMPARE(ShownTexts(list).size(), 6);
+    QCOMPARE(list.GetCurSel(), 5);
+}
+
+void TestExtentListBox::filterFollowsEveryChangeOfTheLines()
+{
+    CExtentListBox list;
+    list.SetMaxLines(8);
+    QAbstractItemModelTester tester(list.ShownLines(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    list.SetFilterText("match");
+    int counter = 0;
+    auto line = [&counter](bool matches) { return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter); };
+
+    const std::vector<std::function<void()>> changes = {
+        [&] { for (int i = 0; i < 7; ++i) list.InsertString(0, line(i != 3)); },
+        [&] { for (int i = 0; i < 5; ++i) list.InsertString(0, line(i % 2 == 0)); },  // past the bound: the bottom leaves
+        [&] { list.InsertString(1, line(true)); },  // near the top
+        [&] { list.InsertString(6, line(true)); },  // near the bottom
+        [&] { list.AddString(line(true)); },        // at the bottom: the top leaves
+        [&] { list.DeleteString(1); },
+        [&] { list.DeleteString(list.GetCount() - 2); },
+        [&] { list.DeleteString(list.GetCount() - 1); },
+        [&] { list.SetMaxLines(4); },  // several lines leave the bottom at once
+        [&] { list.ResetLines({line(true), line(false), line(true)}); },
+        [&] { list.SetFilterText("match " + QString::number(counter)); },
+    };
+    for (size_t step = 0; step < changes.size(); ++step) {
+        changes[step]();
+        QVERIFY2(ShownTexts(list) == MatchingTexts(list), qPrintable(QString("after change %1").arg(step)));
+    }
+    QVERIFY(!ShownTexts(list).isEmpty());
+}
+
+void TestExtentListBox::extentFollowsTheShownLines()
+{
+    CExtentListBox list;
+    list.SetMaxLines(3);
+    const QByteArray first = "match" + Line(40);
+    const QByteArray widest = "skip" + Line(80);
+    list.InsertString(0, first);
+    list.InsertString(0, widest);
+    list.InsertString(0, "match" + Line(10));
+    list.SetFilterText("match");
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(first));
+
+    const QByteArray next = "match" + Line(20);
+    list.InsertString(0, next);  // the first line leaves at the bound
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(next));
+    const QByteArray hidden = "skip" + Line(100);
+    list.InsertString(0, hidden);
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(next));
+
+    // The extent of all lines went on following its rules meanwhile.
+    list.SetFilterText("");
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(hidden));
+}
+
+void TestExtentListBox::systemLogListFilters()
+{
+    LineListBox list;
+    list.InsertString(0, ToGbk(u"服务器启动"));
+    list.InsertString(0, ToGbk(u"客户端连接"));
+    list.SetFilterText("服务器");
+    list.InsertString(0, ToGbk(u"服务器停止"));
+    QCOMPARE(ShownTexts(list), QStringList({"服务器停止", "服务器启动"}));
+    QCOMPARE(list.GetCount(), 3);
 }
 
 QTEST_MAIN(TestExtentListBox)

@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 
+#include "common/line_filter_model.h"
 #include "common/line_list_model.h"
 #include "platform/gbk.h"
 
@@ -17,6 +18,13 @@ CExtentListBox::CExtentListBox(QWidget *parent)
     connect(Lines(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex &, int first, int last) { OnLinesAboutToBeRemoved(first, last); });
     connect(Lines(), &QAbstractItemModel::modelReset, this, &CExtentListBox::MeasureAllLines);
+    // The filter follows the lines only once a filter is set, after these connections: the
+    // widths of the lines it passes on are measured, or forgotten, by then.
+    connect(ShownLines(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { OnShownLinesInserted(first, last); });
+    connect(ShownLines(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) { OnShownLinesAboutToBeRemoved(first, last); });
+    connect(ShownLines(), &QAbstractItemModel::modelReset, this, &CExtentListBox::CollectShownWidths);
     SetMaxLines(kKeptLines);
 }
 
@@ -45,10 +53,43 @@ void CExtentListBox::MeasureAllLines()
         m_widths.Insert(row, LineWidth(row));
 }
 
+void CExtentListBox::OnShownLinesInserted(int first, int last)
+{
+    for (int row = first; row <= last; ++row)
+        m_shownWidths.Insert(row, m_widths.At(ShownLines()->SourceRow(row)));
+    ShowExtent();
+}
+
+void CExtentListBox::OnShownLinesAboutToBeRemoved(int first, int last)
+{
+    m_shownWidths.Remove(first, last);
+    ShowExtent();
+}
+
+void CExtentListBox::CollectShownWidths()
+{
+    m_shownWidths.Clear();
+    const LineFilterModel *shown = ShownLines();
+    for (int row = 0; row < shown->rowCount(); ++row)
+        m_shownWidths.Insert(row, m_widths.At(shown->SourceRow(row)));
+    ShowExtent();
+}
+
+void CExtentListBox::SetExtentOfAllLines(int pixels)
+{
+    m_extentOfAllLines = std::max(0, pixels);
+    ShowExtent();
+}
+
 void CExtentListBox::GrowExtent(int width)
 {
-    if (HorizontalExtent() < width)
-        SetHorizontalExtent(width);
+    if (m_extentOfAllLines < width)
+        SetExtentOfAllLines(width);
+}
+
+void CExtentListBox::ShowExtent()
+{
+    SetHorizontalExtent(IsFiltered() ? m_shownWidths.Widest() : m_extentOfAllLines);
 }
 
 int CExtentListBox::AddString(const QByteArray &line)
@@ -67,7 +108,7 @@ int CExtentListBox::InsertString(int index, const QByteArray &line, TextEncoding
     // Measured once, as it came in; an empty line still widens by one average character.
     const int width = line.isEmpty() ? fontMetrics().averageCharWidth() : m_widths.At(result);
     if (GetCount() == countBefore)
-        SetHorizontalExtent(std::max(WidestLineWidth(), width));  // the oldest line left
+        SetExtentOfAllLines(std::max(WidestLineWidth(), width));  // the oldest line left
     else
         GrowExtent(width);
     return result;
@@ -77,13 +118,13 @@ int CExtentListBox::DeleteString(int index)
 {
     const int result = LineListBox::DeleteString(index);
     if (result != LB_ERR)
-        SetHorizontalExtent(WidestLineWidth());
+        SetExtentOfAllLines(WidestLineWidth());
     return result;
 }
 
 void CExtentListBox::ResetContent()
 {
-    SetHorizontalExtent(0);
+    SetExtentOfAllLines(0);
     LineListBox::ResetContent();
 }
 
@@ -106,7 +147,7 @@ int CExtentListBox::Dir(unsigned attributes, const QString &pattern)
         result = LineListBox::AddString(ToGbk(name));
     }
     if (result != LB_ERR && result != LB_ERRSPACE)
-        SetHorizontalExtent(WidestLineWidth());
+        SetExtentOfAllLines(WidestLineWidth());
     return result;
 }
 
@@ -145,6 +186,7 @@ void CExtentListBox::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange) {
         std::fill(m_advances.begin(), m_advances.end(), qint16(-1));
         MeasureAllLines();
+        CollectShownWidths();
     }
     LineListBox::changeEvent(event);
 }

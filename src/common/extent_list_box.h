@@ -8,7 +8,8 @@
 // The display list of the traffic pages. It keeps its horizontal extent at least as wide as
 // its widest line, so long received lines can be scrolled into view. Each line is measured
 // once, when it comes in; the widest line is then known without a scan, so the list can
-// keep only its newest lines and let the extent follow the ones that remain.
+// keep only its newest lines and let the extent follow the ones that remain. While a filter
+// is set, the extent is the widest line shown.
 class CExtentListBox : public LineListBox
 {
     Q_OBJECT
@@ -38,15 +39,24 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // The extent of all lines follows the list box rules whether or not a filter hides some.
+    void SetExtentOfAllLines(int pixels);
     void GrowExtent(int width);
+    void ShowExtent();
     int MeasuredWidth(const QString &text) const;
     // The width a row counts with toward the widest line: empty lines count as none.
     int LineWidth(int row) const;
     void OnLinesInserted(int first, int last);
     void OnLinesAboutToBeRemoved(int first, int last);
     void MeasureAllLines();
+    void OnShownLinesInserted(int first, int last);
+    void OnShownLinesAboutToBeRemoved(int first, int last);
+    // The widths of the shown lines, taken from those of all lines: nothing is measured twice.
+    void CollectShownWidths();
 
     LineWidthIndex m_widths;
+    LineWidthIndex m_shownWidths;
+    int m_extentOfAllLines = 0;
 
     // Advance of every character met so far in the current font; -1 = not measured yet.
     mutable std::vector<qint16> m_advances;

@@ -1,10 +1,12 @@
 #include "common/line_list_box.h"
 
+#include "common/line_filter_model.h"
 #include "common/line_list_model.h"
 
 LineListBox::LineListBox(QWidget *parent)
     : LineListView(parent)
     , m_lines(new LineListModel(this))
+    , m_shownLines(new LineFilterModel(m_lines, this))
 {
     setModel(m_lines);
 }
@@ -53,4 +55,37 @@ void LineListBox::SetMaxLines(int maxLines)
 int LineListBox::MaxLines() const
 {
     return m_lines->MaxLines();
+}
+
+int LineListBox::GetCurSel() const
+{
+    const int row = CurrentSelection();
+    return row >= 0 && IsFiltered() ? m_shownLines->SourceRow(row) : row;
+}
+
+void LineListBox::SetCurSel(int index)
+{
+    SetCurrentSelection(IsFiltered() ? m_shownLines->RowOf(index) : index);
+}
+
+QString LineListBox::FilterText() const
+{
+    return m_shownLines->FilterText();
+}
+
+bool LineListBox::IsFiltered() const
+{
+    return !m_shownLines->FilterText().isEmpty();
+}
+
+void LineListBox::SetFilterText(const QString &text)
+{
+    if (text == FilterText())
+        return;
+    // The selected line stays selected while it is shown.
+    const int selected = GetCurSel();
+    m_shownLines->SetFilterText(text);
+    // Unfiltered, the view shows the lines themselves and the filter costs nothing.
+    setModel(IsFiltered() ? static_cast<QAbstractItemModel *>(m_shownLines) : m_lines);
+    SetCurSel(selected);
 }

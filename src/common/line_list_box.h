@@ -6,10 +6,12 @@
 
 #include "platform/text_encoding.h"
 
+class LineFilterModel;
 class LineListModel;
 
 // A list box of text lines with the classic list box calls. Lines are bytes; the model
-// shows them decoded. Positions follow the list box rules: -1 means the end.
+// shows them decoded. Positions follow the list box rules: -1 means the end. A filter text
+// narrows what is shown, never what is kept: every call but the view's speaks of all lines.
 class LineListBox : public LineListView
 {
     Q_OBJECT
@@ -40,11 +42,21 @@ public:
 
     int GetCount() const;
     QByteArray GetText(int index) const;
-    int GetCurSel() const { return CurrentSelection(); }
-    void SetCurSel(int index) { SetCurrentSelection(index); }
+    int GetCurSel() const;
+    void SetCurSel(int index);
 
+    // All lines, whatever the filter shows.
     LineListModel *Lines() const { return m_lines; }
+    // The lines the view shows while a filter text is set.
+    LineFilterModel *ShownLines() const { return m_shownLines; }
+    QString FilterText() const;
+    bool IsFiltered() const;
+
+public slots:
+    // Shows only the lines that contain text, case-insensitively; empty shows every line.
+    void SetFilterText(const QString &text);
 
 private:
     LineListModel *m_lines;
+    LineFilterModel *m_shownLines;
 };

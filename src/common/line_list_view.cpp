@@ -61,7 +61,16 @@ void LineListView::SetCurrentSelection(int row)
 
 void LineListView::setModel(QAbstractItemModel *model)
 {
+    if (model == this->model())
+        return;
+    if (this->model())
+        disconnect(this->model(), &QAbstractItemModel::rowsRemoved, this, &LineListView::ScheduleGeometryUpdate);
+    // The view makes a new selection model for every model and leaves the old one to us: a
+    // list that switches models (its filter) would otherwise collect one per switch.
+    QItemSelectionModel *oldSelection = selectionModel();
     QAbstractItemView::setModel(model);
+    if (oldSelection && oldSelection != selectionModel() && oldSelection->parent() == this)
+        oldSelection->deleteLater();
     if (model)
         connect(model, &QAbstractItemModel::rowsRemoved, this, &LineListView::ScheduleGeometryUpdate);
     updateGeometries();
