@@ -44,6 +44,8 @@ namespace {
 
 using namespace BenchSupport;
 
+constexpr int kFilterId = 1102;  // the TCP server page's filter field
+
 // Opens count connections as fast as it can, waits (at most 30 s) until the client side of
 // each is established or failed, holds them until release, then closes them all.
 void OpenMany(int port, int count, const std::atomic<bool> &release, std::atomic<int> &opened,
@@ -102,7 +104,8 @@ public:
     }
 
     void AcceptLatency();
-    void ReceiveRate(long blocks, bool trafficLog, bool pageShown);
+    // filter: typed into the page's filter field for the run (empty: none).
+    void ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QString &filter = QString());
     void ManyAtOnce(int count);
     void ResetMidStream();
     void ConnectAndCloseTogether(int count);
@@ -142,11 +145,15 @@ void Bench::AcceptLatency()
     std::fflush(stdout);
 }
 
-void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
+void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QString &filter)
 {
     m_section = QByteArray("receive, log ") + (trafficLog ? "on" : "off") + (pageShown ? ", shown" : ", hidden");
-    const char *label = trafficLog ? (pageShown ? "log on,  shown " : "log on,  hidden")
-                                   : (pageShown ? "log off, shown " : "log off, hidden");
+    QByteArray label = trafficLog ? (pageShown ? "log on,  shown " : "log on,  hidden")
+                                  : (pageShown ? "log off, shown " : "log off, hidden");
+    if (!filter.isEmpty())
+        label += ", filter \"" + filter.toUtf8() + '"';
+    auto *filterField = qobject_cast<QLineEdit *>(m_page->GetDlgItem(kFilterId));
+    filterField->setText(filter);
     QTemporaryDir temporary;
     const QString previousDir = QDir::currentPath();
     if (trafficLog) {
@@ -159,7 +166,7 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
     const bool listening = Listen();
     m_clicker.SetLogAnswer(QMessageBox::No);
     if (!listening) {
-        std::printf("receive, %s: FAIL (Listen refused)\n", label);
+        std::printf("receive, %s: FAIL (Listen refused)\n", label.constData());
         QDir::setCurrent(previousDir);
         m_page->show();
         return;
@@ -189,6 +196,7 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
     const qint64 elapsedNs = clock.nsecsElapsed();
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
+    const int shownLines = m_page->DataList()->model()->rowCount();
     const int logLines = g_pSystemLogList->GetCount();
     stream.stop = true;
     if (complete)
@@ -202,8 +210,8 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
 
     const double handled = double(rx) / kBlockSize;
     const double rate = handled / (elapsedNs / 1e9);
-    std::printf("receive, %s: %.0f blocks/s (%.0f blocks in %.2f s; %d display lines, %d system log lines",
-                label, rate, handled, elapsedNs / 1e9, displayLines, logLines);
+    std::printf("receive, %s: %.0f blocks/s (%.0f blocks in %.2f s; %d display lines, %d shown, %d system log lines",
+                label.constData(), rate, handled, elapsedNs / 1e9, displayLines, shownLines, logLines);
     if (trafficLog)
         std::printf(", logtcp.txt %lld bytes", static_cast<long long>(logBytes));
     std::printf(")");
@@ -220,6 +228,7 @@ void Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown)
                     " (ratio %.2f, flat if <= 1.5)\n",
                     firstCost, displayLines, lastCost, lastCost / firstCost);
     }
+    filterField->clear();
     std::fflush(stdout);
 }
 
@@ -457,6 +466,9 @@ int main(int argc, char *argv[])
         Bench bench(clicker);
         bench.AcceptLatency();
         bench.ReceiveRate(blocks, false, true);
+        // Every line matches the first filter (the most work per line), none the second.
+        bench.ReceiveRate(blocks, false, true, QStringLiteral("127.0.0.1"));
+        bench.ReceiveRate(blocks, false, true, QStringLiteral("QQQ"));
         bench.ReceiveRate(std::min(blocks, 100000L), true, true);
         bench.ReceiveRate(blocks, false, false);
         bench.ReceiveRate(std::min(blocks, 100000L), true, false);

@@ -24,6 +24,7 @@ enum ControlId : int {
     kHost = 1052, kPort = 1039, kProtocol = 1053, kConnect = 1054, kDisconnect = 1055,
     kSendBox = 1040, kTimedSend = 1057, kInterval = 1041, kHexSend = 1042, kSend = 1043,
     kTx = 1058, kRx = 1059, kClearCounters = 1060, kHexDisplay = 1061, kEncoding = 1121,
+    kFilter = 1122,
 };
 
 // A plain socket of the test's own: a TCP listener, a connection it accepted, or a UDP peer.
@@ -290,6 +291,13 @@ void TestClient::encodingOfSentAndShownText()
     f.Type(kSendBox, "體");
     f.Click(kSend);
     QCOMPARE(server.Receive(4096, 2000), QByteArray("\xC5\xE9", 3));
+
+    // The filter field matches the text as shown, whatever encoding each line came in.
+    f.Type(kFilter, "好");
+    QCOMPARE(f.page->DataList()->model()->rowCount(), 1);
+    QCOMPARE(shown(0), QString(peer + " 你好\r\n"));
+    f.Type(kFilter, "");
+    QCOMPARE(f.page->DataList()->model()->rowCount(), 3);
 
     // The traffic log holds the bytes as they went and came.
     const QByteArray log = ReadFileBytes(f.dir.FilePath("logclient.txt"));

@@ -383,6 +383,12 @@ void TestShell::newestLineFirstAndFromOtherThreads()
     SystemLog::Append("first\r\n");
     SystemLog::Append("second\r\n");
     QCOMPARE(ListLines(list).mid(0, 2), (QStringList{"second\r\n", "first\r\n"}));
+    // The page's filter field shows the matching lines only, and every line once emptied.
+    auto *filter = qobject_cast<QLineEdit *>(dlg.LogPage()->GetDlgItem(CLogPage::kFilterId));
+    filter->setText("SECOND");
+    QCOMPARE(list->model()->rowCount(), 1);
+    filter->clear();
+    QCOMPARE(list->model()->rowCount(), list->GetCount());
 
     constexpr int kLines = 200;
     QThread *worker = QThread::create([] {

@@ -84,6 +84,7 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.filter = page->AddEdit(ids.filter, kRightColumnX, 137, kRightColumnWidth, 12);
     c.filter->setPlaceholderText(QStringLiteral("筛选"));
     c.filter->setClearButtonEnabled(true);
+    QObject::connect(c.filter, &QLineEdit::textChanged, c.dataList, &LineListBox::SetFilterText);
 
     page->SetDefaultButton(c.send);
     return c;

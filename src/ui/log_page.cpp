@@ -4,6 +4,8 @@
 #include "common/line_list_box.h"
 #include "platform/dialog_controls.h"
 
+#include <QLineEdit>
+
 CLogPage::CLogPage(QWidget *parent)
     : CDialogPage(kTemplateId, parent)
 {
@@ -20,12 +22,23 @@ void CLogPage::OnInitDialog()
     m_list = WithControlId(new LineListBox(this), 1049);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->SetMaxLines(LineListBox::kKeptLines);
-    m_list->setGeometry(rect());
+    m_filter = WithControlId(new QLineEdit(this), kFilterId);
+    m_filter->setPlaceholderText(QStringLiteral("筛选"));
+    m_filter->setClearButtonEnabled(true);
+    connect(m_filter, &QLineEdit::textChanged, m_list, &LineListBox::SetFilterText);
+    PlaceControls();
     g_pSystemLogList = m_list;
+}
+
+void CLogPage::PlaceControls()
+{
+    const QRect filter = DialogUnitsRect(2, 2, 160, 12);
+    m_filter->setGeometry(filter);
+    m_list->setGeometry(rect().adjusted(0, filter.bottom() + 3, 0, 0));
 }
 
 void CLogPage::resizeEvent(QResizeEvent *)
 {
     if (m_list)
-        m_list->setGeometry(rect());
+        PlaceControls();
 }
