@@ -4,11 +4,14 @@ EncodingBox::EncodingBox(QWidget *parent)
     : QComboBox(parent)
 {
     for (const TextEncoding encoding : kTextEncodings)
-        addItem(TextEncodingName(encoding), static_cast<int>(encoding));
+        addItem(TextEncodingName(encoding));
     setCurrentIndex(0);
 }
 
 TextEncoding EncodingBox::Encoding() const
 {
-    return currentIndex() < 0 ? TextEncoding::Gbk : static_cast<TextEncoding>(currentData().toInt());
+    // Asked for every received block: the items are kTextEncodings in order, so the index
+    // says it without a QVariant.
+    const int index = currentIndex();
+    return index < 0 ? TextEncoding::Gbk : kTextEncodings[static_cast<std::size_t>(index)];
 }

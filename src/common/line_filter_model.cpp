@@ -51,9 +51,7 @@ void LineFilterModel::SetFilterText(const QString &text)
         StopFollowingSource();
         std::deque<qint64>().swap(m_keys);
     } else if (narrows) {
-        std::erase_if(m_keys, [this](qint64 key) {
-            return !Matches(m_source->Count() - 1 - static_cast<int>(key - m_removedFromBottom));
-        });
+        std::erase_if(m_keys, [this](qint64 key) { return !Matches(SourceRowOfKey(key)); });
     } else {
         FollowSource();
         MatchAllLines();
@@ -63,7 +61,12 @@ void LineFilterModel::SetFilterText(const QString &text)
 
 int LineFilterModel::SourceRow(int row) const
 {
-    return m_source->Count() - 1 - static_cast<int>(m_keys[static_cast<size_t>(row)] - m_removedFromBottom);
+    return SourceRowOfKey(m_keys[static_cast<size_t>(row)]);
+}
+
+int LineFilterModel::SourceRowOfKey(qint64 key) const
+{
+    return m_source->Count() - 1 - static_cast<int>(key - m_removedFromBottom);
 }
 
 int LineFilterModel::RowOf(int sourceRow) const

@@ -42,6 +42,7 @@ private:
     bool Matches(int sourceRow) const;
 
     qint64 KeyOf(int sourceRow) const;
+    int SourceRowOfKey(qint64 key) const;
     // Index of the first key not above key (keys fall from the top row down).
     int FirstRowAtOrBelow(qint64 key) const;
     // Keeps the keys true after delta lines came (or, below 0, went) in the source just
