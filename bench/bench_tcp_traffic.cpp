@@ -37,6 +37,7 @@
 #include "app/globals.h"
 #include "common/extent_list_box.h"
 #include "common/line_list_box.h"
+#include "tcpserver/client_list_line.h"
 #include "tcpserver/tcp_server_page.h"
 
 namespace {
@@ -110,15 +111,6 @@ void FillToBound(LineListBox *list, QByteArray (*makeLine)(int) = TypicalLine)
 {
     for (int n = 0; n < kListBound && list->GetCount() < kListBound; ++n)
         list->InsertString(0, makeLine(n));
-}
-
-// The id of a client list line "a.b.c.d:port-id", -1 when there is none.
-int IdOfClientLine(const QByteArray &line)
-{
-    const qsizetype hyphen = line.indexOf('-');
-    bool ok = false;
-    const int id = hyphen < 0 ? -1 : line.mid(hyphen + 1).toInt(&ok);
-    return ok ? id : -1;
 }
 
 // ---- slow reader ----

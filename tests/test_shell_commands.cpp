@@ -45,17 +45,16 @@ public slots:
 };
 
 // Runs steps one after the other inside the main window's own loop, then closes it if the
-// steps have not.
+// steps have not. The step index lives in the slot itself, so it goes with the window however
+// the run ends.
 void RunInside(CMainDlg &dlg, std::vector<std::function<void()>> steps)
 {
-    auto *index = new int(0);
     auto *timer = new QTimer(&dlg);
-    QObject::connect(timer, &QTimer::timeout, &dlg, [=, &dlg, steps = std::move(steps)] {
-        if (*index < static_cast<int>(steps.size()))
-            steps[(*index)++]();
+    QObject::connect(timer, &QTimer::timeout, &dlg, [=, &dlg, steps = std::move(steps), index = std::size_t{0}]() mutable {
+        if (index < steps.size())
+            steps[index++]();
         else {
             timer->stop();
-            delete index;
             dlg.done(99);
         }
     });
@@ -238,7 +237,14 @@ int RunExitChild(int argc, char *argv[])
     BoxAnswerer boxes(QMessageBox::Yes);
     CTrayNotifyIcon::s_isAvailable = [] { return true; };
     CMainDlg dlg;
-    QTimer::singleShot(200, &dlg, [&dlg] { dlg.Command(32776)->trigger(); });
+    // Once the window is up, that is after the log question and the start line, however slow
+    // the start (a fixed delay could fire while the question is still open).
+    auto *exitWhenShown = new QTimer(&dlg);
+    QObject::connect(exitWhenShown, &QTimer::timeout, &dlg, [&dlg] {
+        if (dlg.isVisible())
+            dlg.Command(32776)->trigger();
+    });
+    exitWhenShown->start(20);
     dlg.DoModal();
     return 3;  // never reached
 }

@@ -1156,15 +1156,20 @@ void TestTcpServer::descriptorReservePausesAccepting()
         f.clients.push_back(std::make_unique<LoopbackClient>(f.port));
     QTest::qWait(300);
     QCOMPARE(f.page->ClientList()->GetCount(), listed);
+    // The worker tells of the pause just after it queues the client that reached the reserve:
+    // when the page shows that client first, the loop above has made one more, which waits too.
+    const int waiting = static_cast<int>(f.clients.size()) - listed;
+    QVERIFY2(waiting == 5 || waiting == 6, qPrintable(QString::number(waiting)));
 
-    // Enough of them leave: accepting goes on, and the waiting five are taken in.
+    // Enough of them leave: accepting goes on, and the waiting ones are taken in.
     const int leaving = listed - 3;
     for (int i = 0; i < leaving; ++i)
         f.clients[i]->Close();
     QVERIFY(WaitUntil([&] { return count(resumedLine) == 1; }, 5000));
-    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 3 + 5; }, 5000));
+    QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 3 + waiting; }, 5000));
     QCOMPARE(count(pausedLine), 1);
-    QCOMPARE(f.ClientLine(7), f.clients.back()->Peer() + "-" + QByteArray::number(1000 + listed + 4));
+    QCOMPARE(f.ClientLine(3 + waiting - 1),
+             f.clients.back()->Peer() + "-" + QByteArray::number(1000 + f.clients.size() - 1));
 }
 
 QTEST_MAIN(TestTcpServer)

@@ -73,8 +73,11 @@ HexFailure EncodeHex(QByteArrayView prepared, std::array<char, kHexBufferSize> &
         return HexFailure::TooLong;
     for (qsizetype k = 0; k < count; ++k) {
         quint8 value = 0;
-        if (!HexTokenToByte(prepared.sliced(2 * k, 2), value))
+        if (!HexTokenToByte(prepared.sliced(2 * k, 2), value)) {
+            // No half-converted bytes stay behind: past byteCount the buffer is always zero.
+            buffer.fill(0);
             return HexFailure::BadToken;
+        }
         buffer[k] = static_cast<char>(value);
     }
     byteCount = static_cast<int>(count);

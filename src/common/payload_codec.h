@@ -22,8 +22,9 @@ QString FailureMessage(HexFailure failure);
 void PrepareSendText(QByteArray &text);
 
 // Checks odd length, then length / 2 >= kHexBufferSize, then each two-character token in
-// turn; the first bad token stops. The buffer is zeroed first; on success byteCount is
-// length / 2 and buffer[0..byteCount) holds the bytes, on failure byteCount is 0.
+// turn; the first bad token stops. On success byteCount is length / 2 and
+// buffer[0..byteCount) holds the bytes, on failure byteCount is 0; either way every byte of
+// the buffer past byteCount is zero.
 HexFailure EncodeHex(QByteArrayView prepared, std::array<char, kHexBufferSize> &buffer, int &byteCount);
 
 // Spaces removed, then every character must be 0-9, A-F or a-f. The value is the digits read

@@ -27,6 +27,7 @@
 #include "platform/message_box.h"
 #include "platform/socket_events.h"
 #include "tcpserver/accept_worker.h"
+#include "tcpserver/client_list_line.h"
 #include "tcpserver/client_session.h"
 #include "ui/system_log.h"
 
@@ -44,18 +45,6 @@ const ServerPageIds kIds{
     {QStringLiteral("logtcp.txt"), 1039, 1042, 1038, 1040, 1041, 1062, 1063, 1064, 1011, 1012, 1013, 1022, 1054, 1050,
      1101, 1102, 1103, 1104},
 };
-
-// The id of a client list line "a.b.c.d:port-id": the whole number after the first hyphen,
-// so that 10000 is never read as 1000.
-int IdOfClientLine(const QByteArray &line)
-{
-    const qsizetype hyphen = line.indexOf('-');
-    if (hyphen < 0)
-        return -1;
-    bool ok = false;
-    const int id = line.mid(hyphen + 1).toInt(&ok);
-    return ok ? id : -1;
-}
 
 } // namespace
 
@@ -157,7 +146,7 @@ void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id)
     Sessions::Append(socket, id, peerText);
     m_socketEvents->Register(socket, FD_READ | FD_CLOSE);
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText) + QStringLiteral("连接到本机\r\n"));
-    m_listClients->AddString(peerText + '-' + QByteArray::number(id));
+    m_listClients->AddString(ClientListLine(peerText, id));
     // As after a rebuild of the list, nothing is selected: a send must never go to a client
     // the user did not pick.
     m_listClients->SetCurSel(-1);

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
+#include "ui/ipv4_address_text.h"
+
 namespace {
 
 const QRegularExpression kOctet(QStringLiteral("25[0-5]|2[0-4][0-9]|[01]?[0-9]?[0-9]"));
@@ -49,25 +51,17 @@ Ipv4AddressEdit::Ipv4AddressEdit(QWidget *parent)
 
 void Ipv4AddressEdit::SetAddressText(const QString &dotted)
 {
-    const QStringList parts = dotted.split(QLatin1Char('.'));
-    bool valid = parts.size() == 4;
-    for (const QString &part : parts) {
-        bool ok = false;
-        valid = valid && part.toUInt(&ok) <= 255 && ok;
-    }
+    const auto numbers = ParseIpv4AddressText(dotted);
     for (int i = 0; i < 4; ++i)
-        m_fields[i]->setText(valid ? QString::number(parts[i].toUInt()) : QString());
+        m_fields[i]->setText(numbers ? QString::number((*numbers)[i]) : QString());
 }
 
 QString Ipv4AddressEdit::AddressText() const
 {
-    QStringList parts;
-    bool blank = true;
-    for (const QLineEdit *field : m_fields) {
-        blank = blank && field->text().isEmpty();
-        parts.append(QString::number(field->text().toUInt()));
-    }
-    return blank ? QString() : parts.join(QLatin1Char('.'));
+    std::array<QString, 4> texts;
+    for (int i = 0; i < 4; ++i)
+        texts[i] = m_fields[i]->text();
+    return Ipv4AddressTextOfFields(texts);
 }
 
 void Ipv4AddressEdit::SetReadOnly(bool readOnly)
