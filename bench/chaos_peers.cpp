@@ -371,7 +371,7 @@ void RunGoodTcpPeer(Context &ctx, GoodPeer &peer)
         peer.port = 0;
     };
     int connectFailures = 0;
-    for (long round = 0; round < kMaxRounds && !ctx.Over() && !peer.failed; ++round) {
+    for (long round = 0; round < kMaxRounds && !ctx.GoodOver() && !peer.failed; ++round) {
         const Phase phase = ctx.TcpPhase();
         if (phase == Phase::Pausing) {
             closeSocket();
@@ -441,7 +441,7 @@ void RunGoodUdpPeer(Context &ctx, GoodPeer &peer)
         peer.port = 0;
     };
     char buffer[4096];
-    for (long round = 0; round < kMaxRounds && !ctx.Over() && !peer.failed; ++round) {
+    for (long round = 0; round < kMaxRounds && !ctx.GoodOver() && !peer.failed; ++round) {
         if (ctx.UdpPhase() != Phase::Running) {
             // A new source port after every window.
             closeSocket();

@@ -140,15 +140,20 @@ struct Context
 {
     quint64 seed = 0;
     PortPlan ports;
-    Clock::time_point deadline;       // traffic ends here at the latest
-    std::atomic<bool> stop{false};    // set by the GUI thread when the run's time is up
+    Clock::time_point deadline;       // the good peers end here at the latest
+    Clock::time_point hardDeadline;   // and everybody here, whatever the GUI thread says
+    std::atomic<bool> goodStop{false};  // set by the GUI thread when the run's time is up
+    std::atomic<bool> stop{false};      // set once the window is stopped or gone
     // Scales every wait of a peer for a page (echo, reconnect) for a slower build.
     int slowdown = 1;
     std::atomic<int> tcpPhase{static_cast<int>(Phase::Reconnect)};
     std::atomic<int> udpPhase{static_cast<int>(Phase::Running)};
     Tally tally;
 
-    bool Over() const { return stop || Clock::now() >= deadline; }
+    // The misbehaving peers and the servers go on a little after the good peers end, while
+    // the window is stopped or closed under them.
+    bool Over() const { return stop || Clock::now() >= hardDeadline; }
+    bool GoodOver() const { return goodStop || stop || Clock::now() >= deadline; }
     Phase TcpPhase() const { return static_cast<Phase>(tcpPhase.load()); }
     Phase UdpPhase() const { return static_cast<Phase>(udpPhase.load()); }
 
@@ -160,7 +165,8 @@ private:
     QStringList m_findings;
 };
 
-// The threads' bodies. Each returns when ctx.Over() (a good peer first finishes its block).
+// The threads' bodies. Each returns when ctx.Over(), a good peer when ctx.GoodOver() once it
+// has its block's echo.
 void RunGoodTcpPeer(Context &ctx, GoodPeer &peer);
 void RunGoodUdpPeer(Context &ctx, GoodPeer &peer);
 void RunBadTcpPlayer(Context &ctx, int index);

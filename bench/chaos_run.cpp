@@ -161,6 +161,15 @@ QStringList DescriptorTargets()
     return targets;
 }
 
+int CountSockets()
+{
+    int sockets = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
+        sockets += QFile::symLinkTarget(fds.filePath(name)).contains(QLatin1String("socket:["));
+    return sockets;
+}
+
 QString DescriptorDifference(const QStringList &before, const QStringList &after)
 {
     QStringList gone;
@@ -394,8 +403,12 @@ private:
         QString name;
         std::atomic<qint64> endedMs{-1};
     };
+    // The good peers end first (their last echoes need the pages), then everything else.
+    bool EndGoodPeers();
     bool EndThreads();
     void FinalUserSteps();
+    // The window goes (as at the end of the program), its pages listening or not.
+    void CloseWindow();
     // The web page's fetch leaves a socket in its network manager's connection cache, which
     // the manager closes two minutes later: closed before each count, it does not count.
     void ForgetWebConnections();
@@ -492,6 +505,7 @@ private:
     long m_goodLinesUdp = 0;
 
     QStringList m_descriptorsBefore;
+    int m_socketsBefore = 0;
     long m_rssBase = 0;
     long m_rssMid = 0;
     qint64 m_listBytesMid = 0;
@@ -530,7 +544,7 @@ void Runner::OnLateCheck()
     const qint64 lateMs = (now - m_lastLateTickNs) / 1000000 - 10;
     m_lastLateTickNs = now;
     const QString gap = m_tracer ? QStringLiteral("; ") + m_tracer->LastGap() : QString();
-    if (lateMs < 100)
+    if (lateMs < 100 || !m_tcp)
         return;
     ++m_lateTickCount;
     m_lateTicks.emplace(lateMs, QStringLiteral("%1 ms at %2 s (last user action: %3; %4 boxes open; TCP/UDP/client lines %5/%6/%7%8)")
@@ -623,6 +637,7 @@ bool Runner::SetUp(Result &result, int &descriptorsBefore)
     ForgetWebConnections();
     descriptorsBefore = BenchSupport::CountDescriptorsSettled();
     m_descriptorsBefore = DescriptorTargets();
+    m_socketsBefore = CountSockets();
     if (qEnvironmentVariableIsSet("VELVANE_CHAOS_TRACE"))
         std::fprintf(stderr, "chaos: descriptors before: %s\n", qPrintable(m_descriptorsBefore.join(QStringLiteral("; "))));
     m_rssBase = BenchSupport::ResidentBytes();
@@ -679,14 +694,28 @@ void Runner::StartThreads()
         start(QStringLiteral("bad UDP player %1").arg(i), [&ctx, i] { RunBadUdpPlayer(ctx, i); });
 }
 
+bool Runner::EndGoodPeers()
+{
+    m_ctx->goodStop = true;
+    // The good TCP peers finish their block: the page must go on echoing meanwhile.
+    auto ended = [this] {
+        auto finished = [](const auto &peer) { return peer->State() == PeerState::Finished; };
+        return std::all_of(m_goodTcp.begin(), m_goodTcp.end(), finished)
+               && std::all_of(m_goodUdp.begin(), m_goodUdp.end(), finished);
+    };
+    if (BenchSupport::RunUntil(ended, 30000 * m_ctx->slowdown))
+        return true;
+    m_ctx->Finding(QStringLiteral("good peers still ran %1 s after the end").arg(30 * m_ctx->slowdown));
+    return false;
+}
+
 bool Runner::EndThreads()
 {
     m_ctx->stop = true;
-    // The good TCP peers finish their block: the page must go on echoing meanwhile.
     const bool ended = BenchSupport::RunUntil([this] { return m_threadsRunning == 0; }, 30000 * m_ctx->slowdown);
     if (!ended) {
-        m_ctx->Finding(QStringLiteral("%1 driver threads still ran 30 s after the end; the run waits for them")
-                           .arg(m_threadsRunning.load()));
+        m_ctx->Finding(QStringLiteral("%1 driver threads still ran %2 s after the end; the run waits for them")
+                           .arg(m_threadsRunning.load()).arg(30 * m_ctx->slowdown));
         BenchSupport::RunUntil([this] { return m_threadsRunning == 0; }, 600000);
     }
     for (std::thread &thread : m_threads)
@@ -695,6 +724,19 @@ bool Runner::EndThreads()
     ::close(m_driverTcpListener);
     ::close(m_driverUdpSocket);
     return ended;
+}
+
+void Runner::CloseWindow()
+{
+    m_tick.stop();
+    m_lateCheck.stop();
+    m_tracer.reset();
+    m_tcp = nullptr;
+    m_udp = nullptr;
+    m_client = nullptr;
+    m_dlg.reset();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
 }
 
 // ---- the user ----
@@ -1214,9 +1256,8 @@ Result Runner::Execute()
     g_bTcpTrafficLog = g_bUdpTrafficLog = g_bClientTrafficLog = g_bSystemLogFile = 0;
 
     auto restore = [&] {
-        m_tick.stop();
+        CloseWindow();
         m_lateness.reset();
-        m_dlg.reset();
         m_answerer.reset();
         g_pHostEntry = previousHost;
         g_bTcpTrafficLog = g_bUdpTrafficLog = g_bClientTrafficLog = g_bSystemLogFile = 0;
@@ -1253,6 +1294,7 @@ Result Runner::Execute()
     m_start = Clock::now();
     m_end = m_start + std::chrono::seconds(m_options.seconds);
     m_ctx->deadline = m_end;
+    m_ctx->hardDeadline = m_end + std::chrono::seconds(120 * m_ctx->slowdown);
     m_nextUserAction = m_start;
     m_nextLogCheck = m_start;
     m_nextWindow = m_start + std::chrono::milliseconds(m_options.windowEveryMs / 2);
@@ -1282,7 +1324,7 @@ Result Runner::Execute()
         },
         m_options.seconds * 1000 + 5000);
     m_userStopped = true;
-    const bool threadsEnded = EndThreads();
+    const bool goodEnded = EndGoodPeers();
     const auto trafficEnd = Clock::now();
     const long rssEnd = BenchSupport::ResidentBytes();
     const qint64 listBytesEnd = ListBytes(m_tcp->DataList()) + ListBytes(m_udp->DataList())
@@ -1291,14 +1333,32 @@ Result Runner::Execute()
                          + g_pSystemLogList->GetCount();
     const int udpPeersListed = m_udp->PeerList()->GetCount();
     CheckGoodPeers(result);
-    FinalUserSteps();
+
+    // The end comes one of two ways, chosen by the seed: the user stops both servers and
+    // disconnects, the descriptors are counted with the window still there; or the window
+    // is closed while the pages listen and the misbehaving peers go on, and then its sockets
+    // must all be gone. Either way the misbehaving peers keep at it for a second more.
+    const bool closeWhileListening = m_random.Chance(0.5);
+    if (closeWhileListening) {
+        ForgetWebConnections();
+        CloseWindow();
+    } else {
+        FinalUserSteps();
+    }
+    BenchSupport::RunUntil([] { return false; }, 1000);
+    const bool threadsEnded = EndThreads() && goodEnded;
+    int descriptorsAfter = -1;
+    QStringList descriptorTargetsAfter;
+    if (m_dlg) {
+        ForgetWebConnections();
+        descriptorsAfter = BenchSupport::CountDescriptorsSettled();
+        descriptorTargetsAfter = DescriptorTargets();
+    }
+    CloseWindow();
+    BenchSupport::RunUntil([] { return false; }, 200);
+    const int socketsAfter = CountSockets();
     const double worstLateMs = m_lateness->WorstMs();
     m_lateness->Stop();
-    m_lateCheck.stop();
-    m_tracer.reset();
-    ForgetWebConnections();
-    const int descriptorsAfter = BenchSupport::CountDescriptorsSettled();
-    const QStringList descriptorTargetsAfter = DescriptorTargets();
     watching = false;
     watchdog.join();
 
@@ -1370,6 +1430,7 @@ Result Runner::Execute()
                         " apart from the echoes").arg(injected);
     f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms%2").arg(m_lateTickCount)
              .arg(LateTicksText());
+    f << QStringLiteral("end:                      %1").arg(closeWhileListening ? QStringLiteral("the window closed while listening, the misbehaving peers going on") : QStringLiteral("Stop, Stop, Disconnect, then the window closed"));
     f << QStringLiteral("lists at the end:         %1 lines, %2 of line text; %3 UDP peers listed")
              .arg(linesEnd).arg(Mb(listBytesEnd)).arg(udpPeersListed);
 
@@ -1384,12 +1445,20 @@ Result Runner::Execute()
                                  .arg(SanitizerBuild() ? QStringLiteral(", relaxed for the sanitizer build") : QString())});
     result.checks.push_back({QStringLiteral("threads ended"), threadsEnded,
                              QStringLiteral("every driver thread ended within %1 s of the end").arg(30 * m_ctx->slowdown)});
-    result.checks.push_back({QStringLiteral("descriptors"), descriptorsAfter == descriptorsBefore,
-                             QStringLiteral("%1 before the pages listened, %2 after Stop and Disconnect%3")
-                                 .arg(descriptorsBefore).arg(descriptorsAfter)
-                                 .arg(descriptorsAfter == descriptorsBefore
-                                          ? QString()
-                                          : DescriptorDifference(m_descriptorsBefore, descriptorTargetsAfter))});
+    if (closeWhileListening)
+        result.checks.push_back({QStringLiteral("descriptors"), socketsAfter == m_socketsBefore,
+                                 QStringLiteral("window closed while listening: %1 sockets before the pages listened,"
+                                                " %2 once the window was gone and the peers had ended")
+                                     .arg(m_socketsBefore).arg(socketsAfter)});
+    else
+        result.checks.push_back({QStringLiteral("descriptors"), descriptorsAfter == descriptorsBefore && socketsAfter == m_socketsBefore,
+                                 QStringLiteral("%1 before the pages listened, %2 after Stop and Disconnect%3; %4 sockets"
+                                                " before, %5 once the window was gone")
+                                     .arg(descriptorsBefore).arg(descriptorsAfter)
+                                     .arg(descriptorsAfter == descriptorsBefore
+                                              ? QString()
+                                              : DescriptorDifference(m_descriptorsBefore, descriptorTargetsAfter))
+                                     .arg(m_socketsBefore).arg(socketsAfter)});
 
     // The memory bound. Every list keeps its newest 100,000 lines. The longest line a TCP
     // page shows is a 256-byte read in hex, "127.0.0.1:65535 " + 3 x 256 + CR LF = 786
@@ -1462,6 +1531,9 @@ Options Options::ForSeconds(int seconds)
     options.seed = seed.isEmpty() ? std::random_device{}() * 0x100000000ull + std::random_device{}() : seed.toULongLong();
     // Short runs get their windows sooner, so that each page sees at least two.
     options.windowEveryMs = std::clamp(seconds * 1000 / 5, 3000, 12000);
+    // A short run deletes the logs sooner, so that it meets a log that goes while recording.
+    if (seconds < 120)
+        options.logFilesCap = 4LL * 1024 * 1024;
     if (SanitizerBuild()) {
         options.slowdown = 3;
         options.latenessBoundMs = 1000;
