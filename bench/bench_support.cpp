@@ -453,7 +453,7 @@ double Percentile(std::vector<double> values, double fraction)
 
 void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (message.contains(QLatin1String("propagateSizeHints")))
+    if (message.contains(QLatin1String("propagateSizeHints")) || message.contains(QLatin1String("OpenType support missing")))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }

@@ -472,7 +472,7 @@ void RunGoodUdpPeer(Context &ctx, GoodPeer &peer)
                 ++peer.retransmits;
             if (::send(socket, datagram.constData(), static_cast<size_t>(datagram.size()), 0) == datagram.size())
                 ctx.tally.bytesOut += datagram.size();
-            const auto limit = Clock::now() + 250ms;
+            const auto limit = Clock::now() + 250ms * ctx.slowdown;
             while (!echoed && !peer.failed && Clock::now() < limit) {
                 pollfd waiting{socket, POLLIN, 0};
                 if (::poll(&waiting, 1, 50) <= 0)
@@ -725,6 +725,27 @@ void RunBadTcpPlayer(Context &ctx, int index)
 
 // ---- misbehaving UDP peers ----
 
+namespace {
+
+// The bytes waiting in the receive queue of the UDP socket bound to 127.0.0.1:port, from the
+// kernel's table; -1 when it is not there.
+long UdpQueueBytes(int port)
+{
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 4 && fields[1] == local)
+            return fields[4].split(':').value(1).toLong(nullptr, 16);
+    }
+    return -1;
+}
+
+} // namespace
+
 void RunBadUdpPlayer(Context &ctx, int index)
 {
     Random random(ctx.seed, 200 + static_cast<quint64>(index));
@@ -756,10 +777,14 @@ void RunBadUdpPlayer(Context &ctx, int index)
                 tally.udpOversized += size > 128;
                 tally.udpEmpty += size == 0;
             }
-            // Paced to a few thousand a second per player: a flood, not a kernel-drop test.
+            // Paced to a few thousand a second per player, and never far ahead of the page:
+            // a flood at the page's own pace, so that a good peer's datagram waits behind a
+            // short queue (what the kernel drops beyond it would tell nothing of the page).
             if (++sinceNap >= 8) {
                 sinceNap = 0;
                 Nap(1ms);
+                for (int wait = 0; wait < 5000 && !ctx.Over() && UdpQueueBytes(ctx.ports.udpPage) > 256 * 1024; ++wait)
+                    Nap(1ms);
             }
         }
         if (random.Chance(0.3))

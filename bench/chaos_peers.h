@@ -102,7 +102,7 @@ struct GoodPeer
     std::atomic<int> port{0};       // the source port of its connection now
     std::atomic<long> connections{0};
     std::atomic<long> injectedBytes{0};  // bytes a page sent of its own (timed sending, Send)
-    std::atomic<long> retransmits{0};    // UDP: datagrams sent again after 250 ms without echo
+    std::atomic<long> retransmits{0};    // UDP: sent again after 250 ms (times the slowdown) without echo
     std::atomic<long> lateDuplicates{0}; // UDP: an echo of an earlier datagram sent twice
     std::atomic<bool> failed{false};
 

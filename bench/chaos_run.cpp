@@ -38,6 +38,7 @@
 #include "common/extent_list_box.h"
 #include "common/line_list_box.h"
 #include "common/line_list_model.h"
+#include "common/traffic_counters.h"
 #include "platform/host_addresses.h"
 #include "platform/network_startup.h"
 #include "tcpserver/tcp_server_page.h"
@@ -197,7 +198,7 @@ qint64 ListBytes(const LineListBox *list)
 // Answers every message box as a user would after a moment: the traffic log question with
 // No, now and then Yes; the start-up log question with No; any other box with its default
 // button. Most boxes are answered within 15 ms, one in fifty is left open up to 0.8 s (the
-// pages go on meanwhile). It keeps how many boxes were open at once, and of one text.
+// pages go on meanwhile), a series of the same box at once without delay. It keeps how many boxes were open at once, and of one text.
 class Answerer : public QObject
 {
 public:
@@ -265,9 +266,12 @@ private:
         if (box != m_current) {
             m_current = box;
             m_shown.start();
-            const bool holdLong = m_random.Chance(0.02);
+            // The same box again at once is a series (one per client of a send to all): the
+            // user clicks through it without pausing.
+            const bool series = box->text() == m_lastText && m_sinceLast.isValid() && m_sinceLast.elapsed() < 50;
+            const bool holdLong = !series && m_random.Chance(0.02);
             heldLong += holdLong;
-            m_holdMs = holdLong ? m_random.Between(300, 800) : m_random.Between(0, 15);
+            m_holdMs = series ? 0 : holdLong ? m_random.Between(300, 800) : m_random.Between(0, 15);
             if (!m_seen.contains(box)) {
                 m_seen.removeAll(nullptr);
                 m_seen.append(box);
@@ -289,6 +293,8 @@ private:
         if (!button)
             button = box->buttons().value(0);
         m_current = nullptr;
+        m_lastText = box->text();
+        m_sinceLast.start();
         if (button)
             button->click();
     }
@@ -299,6 +305,8 @@ private:
     QPointer<QMessageBox> m_current;
     QElapsedTimer m_shown;
     int m_holdMs = 0;
+    QString m_lastText;
+    QElapsedTimer m_sinceLast;
     QList<QPointer<QMessageBox>> m_seen;
 };
 
@@ -996,7 +1004,15 @@ void Runner::TcpAction()
             Count("tcp disconnect client");
         }
     } else {
-        Click(TcpItem<QCheckBox>(kTcpSendAll));
+        // One send to every client, "是否群发" ticked for it alone: with hundreds of clients
+        // listed, a refused payload or the clients gone meanwhile bring a box per client
+        // (as designed), and a tick left on would make every later Send such a storm.
+        auto *sendAll = TcpItem<QCheckBox>(kTcpSendAll);
+        if (!sendAll->isChecked())
+            Click(sendAll);
+        Click(TcpItem<QPushButton>(kTcpIds.send));
+        if (sendAll->isChecked())
+            Click(sendAll);
         Count("tcp send to all");
     }
 }
@@ -1332,6 +1348,13 @@ Result Runner::Execute()
     const int linesEnd = m_tcp->DataList()->GetCount() + m_udp->DataList()->GetCount() + m_client->DataList()->GetCount()
                          + g_pSystemLogList->GetCount();
     const int udpPeersListed = m_udp->PeerList()->GetCount();
+    // What the pages counted themselves, clearing aside ("计数清零" leaves the totals).
+    QStringList pageCounts;
+    for (const auto &[name, page] : {std::pair<const char *, QObject *>{"TCP", m_tcp}, {"UDP", m_udp}, {"client", m_client}}) {
+        if (const auto *counters = page->findChild<TrafficCounters *>())
+            pageCounts << QStringLiteral("%1 page RX %2, TX %3").arg(QLatin1String(name))
+                              .arg(Mb(counters->RxTotal())).arg(Mb(counters->TxTotal()));
+    }
     CheckGoodPeers(result);
 
     // The end comes one of two ways, chosen by the seed: the user stops both servers and
@@ -1406,8 +1429,8 @@ Result Runner::Execute()
              .arg(t.tcpConnections.load()).arg(t.tcpRefused.load()).arg(goodTcpConnections);
     f << QStringLiteral("datagrams:                %1 by the bad UDP peers, %2 by the driver's UDP server")
              .arg(t.udpDatagrams.load()).arg(t.serverDatagramsOut.load());
-    f << QStringLiteral("bytes moved:              %1 sent and %2 received by the driver's sockets")
-             .arg(Mb(t.bytesOut)).arg(Mb(t.bytesIn));
+    f << QStringLiteral("bytes moved:              %1 sent and %2 received by the driver's sockets; %3")
+             .arg(Mb(t.bytesOut)).arg(Mb(t.bytesIn)).arg(pageCounts.join(QStringLiteral(", ")));
     long userActions = 0;
     QStringList actionTexts;
     for (const auto &[name, count] : m_userActions) {
@@ -1426,8 +1449,15 @@ Result Runner::Execute()
                         " at most %6 open at once, %7 of one text")
              .arg(m_answerer->Answered()).arg(boxTexts.join(QStringLiteral(", "))).arg(m_answerer->logYes)
              .arg(m_answerer->logNo).arg(m_answerer->heldLong).arg(m_answerer->maxOpen).arg(m_answerer->maxOpenOfOneText);
-    f << QStringLiteral("good peers' bytes:        %1 bytes the pages sent of their own (timed sending, Send) told"
-                        " apart from the echoes").arg(injected);
+    long goodBlocks = 0;
+    long goodDatagrams = 0;
+    for (const auto &peer : m_goodTcp)
+        goodBlocks += peer->echoed;
+    for (const auto &peer : m_goodUdp)
+        goodDatagrams += peer->echoed;
+    f << QStringLiteral("good peers:               %1 TCP blocks and %2 UDP datagrams echoed; %3 bytes the pages sent"
+                        " of their own (timed sending, Send) told apart from the echoes")
+             .arg(goodBlocks).arg(goodDatagrams).arg(injected);
     f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms%2").arg(m_lateTickCount)
              .arg(LateTicksText());
     f << QStringLiteral("end:                      %1").arg(closeWhileListening ? QStringLiteral("the window closed while listening, the misbehaving peers going on") : QStringLiteral("Stop, Stop, Disconnect, then the window closed"));
