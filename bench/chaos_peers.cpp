@@ -1,6 +1,8 @@
 #include "chaos_peers.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -266,6 +268,22 @@ bool PortPlan::Choose()
     driverUdp = nextFree();
     deadTcp = nextFree();
     return tcpPage && udpPage && driverTcp && driverUdp && deadTcp;
+}
+
+void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap)
+{
+    const QDir dir(directory);
+    for (long round = 0; round < kMaxRounds && !ctx.Over(); ++round) {
+        Nap(500ms);
+        qint64 total = 0;
+        const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.txt")}, QDir::Files);
+        for (const QFileInfo &file : files)
+            total += file.size();
+        if (total <= cap)
+            continue;
+        for (const QFileInfo &file : files)
+            ctx.tally.logFilesDeleted += QFile::remove(file.absoluteFilePath());
+    }
 }
 
 int ListenOn(int port)

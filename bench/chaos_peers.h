@@ -133,6 +133,7 @@ struct Tally
     std::atomic<long> serverDatagramsOut{0};
     std::atomic<long> bytesOut{0};          // every byte the driver's sockets sent
     std::atomic<long> bytesIn{0};           // and received
+    std::atomic<long> logFilesDeleted{0};   // traffic logs deleted while recording
 };
 
 // What all threads of a run share.
@@ -175,6 +176,10 @@ void RunBadUdpPlayer(Context &ctx, int index);
 // misbehaviour on each connection, and a UDP one that echoes, bursts or keeps silent.
 void RunDriverTcpServer(Context &ctx, int listener);
 void RunDriverUdpServer(Context &ctx, int socket);
+
+// The user, in another program, deleting the traffic logs that a Yes started once they hold
+// more than cap bytes together (the pages then report the failed writes once).
+void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap);
 
 // 127.0.0.1:port listening (TCP) or bound (UDP); -1 when taken.
 int ListenOn(int port);
