@@ -1096,10 +1096,11 @@ void Runner::TcpAction()
             Click(TcpItem<QPushButton>(kTcpIds.peerButton));
             Count("tcp disconnect client");
         }
-    } else {
-        // One send to every client, "是否群发" ticked for it alone: with hundreds of clients
-        // listed, a refused payload or the clients gone meanwhile bring a box per client
-        // (as designed), and a tick left on would make every later Send such a storm.
+    } else if (clients->GetCount() <= 64) {
+        // One send to every client, "是否群发" ticked for it alone: a refused payload or the
+        // clients gone meanwhile bring a box per client (as designed), so the user sends to
+        // all of a few dozen, not of the hundreds a churn burst lists, and a tick left on
+        // would make every later Send such a series.
         auto *sendAll = TcpItem<QCheckBox>(kTcpSendAll);
         if (!sendAll->isChecked())
             Click(sendAll);
