@@ -86,6 +86,9 @@ private:
 };
 
 int CountDescriptors();
+// The same with Qt's raster painting threads all running (see the .cpp): two such counts
+// differ by the program's own descriptors alone.
+int CountDescriptorsSettled();
 // Every client of a benchmark lives in its process beside the page's own sockets.
 rlim_t RaiseDescriptorLimitToHard();
 // Resident set size of this process in bytes.
@@ -282,8 +285,6 @@ protected:
     QByteArray m_section;
 
 private:
-    static int CountWithPaintingThreads();
-
     const char *m_before;
     const char *m_after;
     QPointer<CDialogPage> m_dialog;

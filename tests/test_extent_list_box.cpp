@@ -8,6 +8,9 @@
 
 #include <QLineEdit>
 
+#include <functional>
+#include <random>
+
 #include "common/extent_list_box.h"
 #include "common/line_filter_model.h"
 #include "common/line_list_model.h"
@@ -60,6 +63,8 @@ private slots:
     void floodRepaintsAtFrameRate();
     void filterShowsMatchingLinesOnly();
     void filterFollowsEveryChangeOfTheLines();
+    void filterFollowsChangesWhileMatching();
+    void filterOverAFullListOfLongLinesKeepsTheWindowGoing();
     void extentFollowsTheShownLines();
     void systemLogListFilters();
 };
@@ -346,6 +351,84 @@ void TestExtentListBox::filterFollowsEveryChangeOfTheLines()
         QVERIFY2(ShownTexts(list) == MatchingTexts(list), qPrintable(QString("after change %1").arg(step)));
     }
     QVERIFY(!ShownTexts(list).isEmpty());
+}
+
+void TestExtentListBox::filterFollowsChangesWhileMatching()
+{
+    // The filter matches a new text a slice at a time; lines come and go meanwhile, above
+    // and below the part matched so far. Two lines a slice make every change meet a filter
+    // in the middle of its work.
+    CExtentListBox list;
+    list.SetMaxLines(40);
+    list.ShownLines()->SetLinesPerSlice(2);
+    QAbstractItemModelTester tester(list.ShownLines(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    int counter = 0;
+    auto line = [&counter](bool matches) { return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter); };
+    for (int i = 0; i < 30; ++i)
+        list.InsertString(0, line(i % 3 != 0));
+    auto finish = [&] {
+        return WaitUntil([&] { return !list.ShownLines()->IsMatching(); }, 5000);
+    };
+
+    const std::vector<std::function<void()>> changes = {
+        [&] { list.InsertString(0, line(true)); },                    // above the part matched
+        [&] { list.InsertString(list.GetCount() - 2, line(true)); },  // below it: its slice comes
+        [&] { list.AddString(line(true)); },                          // at the bottom
+        [&] { list.DeleteString(0); },
+        [&] { list.DeleteString(list.GetCount() - 3); },
+        [&] { for (int i = 0; i < 15; ++i) list.InsertString(0, line(i % 2 == 0)); },  // past the bound
+        [&] { list.SetMaxLines(20); },
+        [&] { list.ResetLines({line(true), line(false), line(true), line(true), line(false), line(true)}); },
+        [&] { list.ResetContent(); for (int i = 0; i < 12; ++i) list.InsertString(0, line(i != 5)); },
+    };
+    for (size_t step = 0; step < changes.size(); ++step) {
+        list.SetFilterText(step % 2 ? "match" : "MATCH ");  // a new text: matching starts again
+        QVERIFY(list.ShownLines()->IsMatching());
+        QCoreApplication::processEvents();  // one slice, perhaps
+        changes[step]();
+        QVERIFY(finish());
+        QVERIFY2(ShownTexts(list) == MatchingTexts(list), qPrintable(QString("after change %1").arg(step)));
+        QVERIFY(!ShownTexts(list).isEmpty());
+    }
+}
+
+void TestExtentListBox::filterOverAFullListOfLongLinesKeepsTheWindowGoing()
+{
+    // Found by the chaos run: typing a filter over a full display list of 256-byte blocks
+    // of arbitrary bytes (each line decoded to be searched) held the window for half a
+    // second a key. Now a key costs a slice; the rest follows, newest lines first, while
+    // the flood goes on.
+    CExtentListBox list;
+    list.resize(530, 300);
+    list.show();
+    std::mt19937 random(7);
+    auto block = [&random] {
+        QByteArray bytes(256, Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = static_cast<char>(0x80 + random() % 0x80);
+        return "127.0.0.1:40000 " + bytes + "\r\n";
+    };
+    for (int i = 0; i < LineListBox::kKeptLines; ++i)
+        list.InsertString(0, block());
+    list.InsertString(42, "127.0.0.1:40001 the zz line\r\n");
+    QCoreApplication::processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    list.SetFilterText("zz");
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(list.ShownLines()->IsMatching());
+    int passes = 0;
+    while (list.ShownLines()->IsMatching() && passes < 100000) {
+        list.InsertString(0, passes % 50 ? block() : "127.0.0.1:40002 zz newer\r\n");
+        clock.restart();
+        QCoreApplication::processEvents();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        ++passes;
+    }
+    QVERIFY(passes > 1);
+    QCOMPARE(ShownTexts(list), MatchingTexts(list));
+    QVERIFY(ShownTexts(list).contains("127.0.0.1:40001 the zz line\r\n"));
 }
 
 void TestExtentListBox::extentFollowsTheShownLines()

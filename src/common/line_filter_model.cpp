@@ -1,5 +1,6 @@
 #include "common/line_filter_model.h"
 
+#include <QElapsedTimer>
 #include <QLatin1StringView>
 #include <QVarLengthArray>
 
@@ -21,6 +22,9 @@ LineFilterModel::LineFilterModel(LineListModel *source, QObject *parent)
     : QAbstractListModel(parent)
     , m_source(source)
 {
+    m_nextSlice.setSingleShot(true);
+    m_nextSlice.setInterval(0);
+    connect(&m_nextSlice, &QTimer::timeout, this, [this] { MatchSlice(true); });
 }
 
 int LineFilterModel::rowCount(const QModelIndex &parent) const
@@ -42,21 +46,25 @@ void LineFilterModel::SetFilterText(const QString &text)
 {
     if (text == m_text)
         return;
-    // Lines that contain the new text contain the old one it extends: only the shown
-    // lines can still match, which keeps typing a word over a full list quick.
-    const bool narrows = !m_text.isEmpty() && text.contains(m_text, Qt::CaseInsensitive);
     beginResetModel();
     m_text = text;
     if (m_text.isEmpty()) {
         StopFollowingSource();
+        m_nextSlice.stop();
         std::deque<qint64>().swap(m_keys);
-    } else if (narrows) {
-        std::erase_if(m_keys, [this](qint64 key) { return !Matches(SourceRowOfKey(key)); });
+        m_matchedTop = 0;
     } else {
+        // Every line is matched again, even when the text only grew: the lines shown so
+        // far may not all be matched yet, and a slice at a time keeps typing quick anyway.
         FollowSource();
-        MatchAllLines();
+        RestartMatching();
     }
     endResetModel();
+}
+
+bool LineFilterModel::IsMatching() const
+{
+    return !m_text.isEmpty() && m_matchedTop < m_source->Count();
 }
 
 int LineFilterModel::SourceRow(int row) const
@@ -110,6 +118,9 @@ void LineFilterModel::OnSourceRowsInserted(int first, int last)
     // The shown rows above the new lines: those above the line that was at `first`.
     const int row = FirstRowAtOrBelow(m_source->Count() - added - 1 - first + m_removedFromBottom);
     ShiftKeys(row, added);
+    if (first > m_matchedTop)
+        return;  // among the lines still to match: their slice comes
+    m_matchedTop += added;
     QVarLengthArray<qint64, 16> matched;
     for (int sourceRow = first; sourceRow <= last; ++sourceRow) {
         if (Matches(sourceRow))
@@ -137,6 +148,7 @@ void LineFilterModel::OnSourceRowsRemoved(int first, int last)
     const bool removesShownRows = m_removingFirst < m_removingEnd;
     m_keys.erase(m_keys.begin() + m_removingFirst, m_keys.begin() + m_removingEnd);
     ShiftKeys(m_removingFirst, -(last - first + 1));
+    m_matchedTop -= std::max(0, std::min(last + 1, m_matchedTop) - first);
     m_removingEnd = m_removingFirst;
     if (removesShownRows)
         endRemoveRows();
@@ -144,18 +156,47 @@ void LineFilterModel::OnSourceRowsRemoved(int first, int last)
 
 void LineFilterModel::OnSourceReset()
 {
-    MatchAllLines();
+    RestartMatching();
     endResetModel();
 }
 
-void LineFilterModel::MatchAllLines()
+void LineFilterModel::RestartMatching()
 {
     m_keys.clear();
     m_removedFromBottom = 0;
-    for (int sourceRow = 0; sourceRow < m_source->Count(); ++sourceRow) {
+    m_matchedTop = 0;
+    m_nextSlice.stop();
+    MatchSlice(false);
+}
+
+void LineFilterModel::MatchSlice(bool announce)
+{
+    if (m_text.isEmpty())
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    QVarLengthArray<qint64, 256> matched;
+    const int count = m_source->Count();
+    int sourceRow = m_matchedTop;
+    for (int lines = 1; sourceRow < count; ++lines) {
         if (Matches(sourceRow))
-            m_keys.push_back(KeyOf(sourceRow));
+            matched.append(KeyOf(sourceRow));
+        ++sourceRow;
+        if (m_linesPerSlice > 0 ? lines >= m_linesPerSlice : lines % 64 == 0 && clock.elapsed() >= kSliceMs)
+            break;
     }
+    m_matchedTop = sourceRow;
+    if (!matched.isEmpty()) {
+        // Below every line matched before: the keys fall from the top down.
+        const int first = rowCount();
+        if (announce)
+            beginInsertRows(QModelIndex(), first, first + static_cast<int>(matched.size()) - 1);
+        m_keys.insert(m_keys.end(), matched.begin(), matched.end());
+        if (announce)
+            endInsertRows();
+    }
+    if (m_matchedTop < m_source->Count())
+        m_nextSlice.start();
 }
 
 bool LineFilterModel::Matches(int sourceRow) const

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
@@ -13,6 +14,12 @@ class LineListModel;
 // removals at the bottom leave unchanged (its distance from the source's bottom plus the
 // lines ever removed below it), so under a flood a new line costs one match and the line
 // leaving at the bound one pop, however many lines are shown.
+//
+// A new filter text is matched against the lines from the top down a slice at a time (about
+// 8 ms each, one per pass of the event loop), the matches appended below those shown so far:
+// a full list of long lines that each need decoding takes far longer than a frame, and the
+// window must go on meanwhile. New lines above the part matched so far are matched at once;
+// lines below it wait for their slice.
 class LineFilterModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -27,9 +34,16 @@ public:
     void SetFilterText(const QString &text);
     const QString &FilterText() const { return m_text; }
 
-    // The source row of a shown row, and the shown row of a source row (-1 when not shown).
+    // The source row of a shown row, and the shown row of a source row (-1 when not shown,
+    // or not matched yet).
     int SourceRow(int row) const;
     int RowOf(int sourceRow) const;
+    // True while lines wait to be matched against the filter text.
+    bool IsMatching() const;
+    // Lines matched per slice instead of the time (tests: 0 goes back to the time).
+    void SetLinesPerSlice(int lines) { m_linesPerSlice = lines; }
+
+    static constexpr int kSliceMs = 8;
 
 private:
     void FollowSource();
@@ -38,7 +52,11 @@ private:
     void OnSourceRowsAboutToBeRemoved(int first, int last);
     void OnSourceRowsRemoved(int first, int last);
     void OnSourceReset();
-    void MatchAllLines();
+    // Starts matching every line from the top: the first slice now, inside a reset.
+    void RestartMatching();
+    // Matches the next slice of lines below those matched; the matches are appended (with
+    // rows-inserted signals unless announce is false, within a reset).
+    void MatchSlice(bool announce);
     bool Matches(int sourceRow) const;
 
     qint64 KeyOf(int sourceRow) const;
@@ -54,6 +72,10 @@ private:
     QString m_text;
     std::deque<qint64> m_keys;
     qint64 m_removedFromBottom = 0;
+    // The source rows [0, m_matchedTop) have been matched against the text.
+    int m_matchedTop = 0;
+    int m_linesPerSlice = 0;
+    QTimer m_nextSlice;
     // Shown rows a source removal under way takes away: [first, end).
     int m_removingFirst = 0;
     int m_removingEnd = 0;

@@ -82,7 +82,7 @@ void LineListBox::SetFilterText(const QString &text)
 {
     if (text == FilterText())
         return;
-    // The selected line stays selected while it is shown.
+    // The selected line stays selected while it is shown (found in the filter's first slice).
     const int selected = GetCurSel();
     m_shownLines->SetFilterText(text);
     // Unfiltered, the view shows the lines themselves and the filter costs nothing.
