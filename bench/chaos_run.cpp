@@ -1581,7 +1581,7 @@ Result Runner::Execute()
     f << QStringLiteral("good peers:               %1 TCP blocks and %2 UDP datagrams echoed; %3 bytes the pages sent"
                         " of their own (timed sending, Send) told apart from the echoes")
              .arg(goodBlocks).arg(goodDatagrams).arg(injected);
-    f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms%2").arg(m_lateTickCount)
+    f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms while the window was open%2").arg(m_lateTickCount)
              .arg(LateTicksText());
     f << QStringLiteral("end:                      %1").arg(closeWhileListening ? QStringLiteral("the window closed while listening, the misbehaving peers going on") : QStringLiteral("Stop, Stop, Disconnect, then the window closed"));
     f << QStringLiteral("lists at the end:         %1 lines, %2 of line text; %3 UDP peers listed")
