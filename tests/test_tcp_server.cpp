@@ -884,6 +884,13 @@ void TestTcpServer::trafficLogOfWholeExchange()
     f.Click(kReplyEcho);
     QVERIFY(client->Send(QByteArray("echo\0!", 6)));
     QCOMPARE(client->Read(6), QByteArray("echo\0!", 6));
+    // A send to a connection its peer has reset goes nowhere, so it is not logged as sent.
+    LoopbackClient *gone = f.Connect();
+    QVERIFY(gone);
+    f.SelectClient(1);
+    f.Type(kSendBox, "lost");
+    gone->Reset();
+    f.page->OnSend();
     f.Click(kStop);
     QCOMPARE(g_bTcpTrafficLog, 0);
 

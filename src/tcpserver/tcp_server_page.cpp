@@ -317,8 +317,9 @@ bool CTcpServerPage::ReceiveBlock(int socket)
 
 void CTcpServerPage::SendPayload(int socket, const Payload &payload)
 {
-    m_sendPath->Send(socket, payload.bytes, payload.uncountedTail);
-    m_recorder->RecordSent(payload.prepared);  // in hex mode the digits, as typed
+    // A connection that has already failed takes nothing: nothing is logged as sent then.
+    if (m_sendPath->Send(socket, payload.bytes, payload.uncountedTail))
+        m_recorder->RecordSent(payload.prepared);  // in hex mode the digits, as typed
 }
 
 // False when the reply failed with a box (the handler then ends).
