@@ -1,0 +1,287 @@
+// Takes the pictures of the README and the AppStream data: the main window on each of its
+// five tabs and the IP information dialog, rendered offscreen after real traffic on
+// 127.0.0.1 through the real pages, so that they can be made again after any change of the UI.
+// Usage: screenshots OUTDIR        (the build's "screenshots" target writes docs/screenshots)
+//
+// It links the tests' support: their box answerer says No to the log questions, and their
+// environment sends whatever the web page fetches to a dead loopback proxy, so the pictures
+// show the bundled page and nothing leaves the machine.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "app/globals.h"
+#include "client/client_page.h"
+#include "common/extent_list_box.h"
+#include "common/line_list_box.h"
+#include "platform/adapters.h"
+#include "platform/dialog_controls.h"
+#include "platform/gbk.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "tcpserver/tcp_server_page.h"
+#include "udpserver/udp_server_page.h"
+#include "ui/ip_info_dlg.h"
+#include "ui/ipv4_address_edit.h"
+#include "ui/main_dlg.h"
+#include "ui/page_tab_ctrl.h"
+
+namespace {
+
+enum TabIndex { kTcpServerTab, kUdpServerTab, kClientTab, kWebTab, kLogTab };
+
+enum TcpServerId : int { kTcpPort = 1006, kTcpListen = 1004, kTcpSendBox = 1039, kTcpSendAll = 1065, kTcpSend = 1042 };
+enum UdpServerId : int { kUdpPort = 1023, kUdpListen = 1024, kUdpSendBox = 1043, kUdpSend = 1047 };
+enum ClientId : int { kClientHost = 1052, kClientPort = 1039, kClientProtocol = 1053, kClientConnect = 1054,
+                      kClientSendBox = 1040, kClientSend = 1043 };
+
+struct StepFailed
+{
+    QString what;
+};
+
+void Expect(bool done, const QString &what)
+{
+    if (!done)
+        throw StepFailed{what};
+}
+
+// The port a user would keep (the page's default) unless something here already uses it.
+quint16 DefaultOrFreePort(quint16 preferred, bool datagram)
+{
+    std::unique_ptr<QAbstractSocket> probe;
+    if (datagram)
+        probe = std::make_unique<QUdpSocket>();
+    else
+        probe = std::make_unique<QTcpSocket>();
+    probe->setProxy(QNetworkProxy::NoProxy);
+    return probe->bind(QHostAddress::LocalHost, preferred) ? preferred : FreePort(datagram);
+}
+
+// Drives the main window's pages the way a user does.
+class Scene
+{
+public:
+    explicit Scene(CMainDlg &window)
+        : m_window(window)
+    {
+        // The tool's own peers talk to the pages directly, past the dead proxy.
+        for (QAbstractSocket *socket : std::initializer_list<QAbstractSocket *>{&m_device, &m_sensor, &m_panel})
+            socket->setProxy(QNetworkProxy::NoProxy);
+    }
+
+    template <typename Control = QWidget>
+    Control *Item(QWidget *page, int id) const
+    {
+        auto *control = qobject_cast<Control *>(FindControl(page, id));
+        Expect(control != nullptr, QStringLiteral("control %1 is found").arg(id));
+        return control;
+    }
+    void Type(QWidget *page, int id, const QString &text) { Item<QLineEdit>(page, id)->setText(text); }
+    void Click(QWidget *page, int id) { QTest::mouseClick(Item<QAbstractButton>(page, id), Qt::LeftButton); }
+
+    void ListenTcp()
+    {
+        CTcpServerPage *page = m_window.TcpServerPage();
+        m_tcpPort = DefaultOrFreePort(6800, false);
+        Type(page, kTcpPort, QString::number(m_tcpPort));
+        Click(page, kTcpListen);
+        Expect(WaitUntil([page] { return page->IsListening(); }), QStringLiteral("the TCP server listens"));
+    }
+
+    // The client page is the server's first client, a device of the tool's own its second.
+    void ConnectClients()
+    {
+        CClientPage *client = m_window.ClientPage();
+        m_window.TabPages()->SetActivePage(kClientTab);
+        Item<Ipv4AddressEdit>(client, kClientHost)->SetAddressText(QStringLiteral("127.0.0.1"));
+        Type(client, kClientPort, QString::number(m_tcpPort));
+        Item<QComboBox>(client, kClientProtocol)->setCurrentText(QStringLiteral("TCP"));
+        Click(client, kClientConnect);
+        Expect(WaitUntil([client] { return client->IsConnected(); }), QStringLiteral("the client page connects"));
+
+        m_device.connectToHost(QHostAddress::LocalHost, m_tcpPort);
+        Expect(m_device.waitForConnected(3000), QStringLiteral("the second client connects"));
+        LineListBox *clients = m_window.TcpServerPage()->ClientList();
+        Expect(WaitUntil([clients] { return clients->GetCount() == 2; }), QStringLiteral("the server lists two clients"));
+    }
+
+    void ExchangeTcp()
+    {
+        CTcpServerPage *server = m_window.TcpServerPage();
+        CClientPage *client = m_window.ClientPage();
+        const auto sendFromDevice = [&](const QString &line) {
+            const qint64 before = server->RxCount();
+            const QByteArray bytes = ToGbk(line);
+            m_device.write(bytes);
+            m_device.flush();
+            Expect(WaitUntil([&] { return server->RxCount() == before + bytes.size(); }),
+                   QStringLiteral("the server receives \"%1\"").arg(line));
+        };
+        sendFromDevice(QStringLiteral("温度=23.5℃ 湿度=41%"));
+
+        Type(client, kClientSendBox, QStringLiteral("你好，Velvane服务器"));
+        const qint64 rxBefore = server->RxCount();
+        Click(client, kClientSend);
+        Expect(WaitUntil([&] { return server->RxCount() > rxBefore; }), QStringLiteral("the server receives the client page"));
+
+        sendFromDevice(QStringLiteral("STATUS:OK;UPTIME=3612s"));
+        sendFromDevice(QStringLiteral("温度=23.6℃ 湿度=40%"));
+
+        m_window.TabPages()->SetActivePage(kTcpServerTab);
+        if (!Item<QCheckBox>(server, kTcpSendAll)->isChecked())
+            Click(server, kTcpSendAll);
+        Type(server, kTcpSendBox, QStringLiteral("欢迎连接Velvane"));
+        const qint64 clientRx = client->RxCount();
+        Click(server, kTcpSend);
+        Expect(WaitUntil([&] { return client->RxCount() > clientRx; }), QStringLiteral("the client page receives the welcome"));
+        Expect(WaitUntil([&] { return m_device.bytesAvailable() > 0; }), QStringLiteral("the second client receives the welcome"));
+        m_device.readAll();
+    }
+
+    void ExchangeUdp()
+    {
+        CUdpServerPage *page = m_window.UdpServerPage();
+        m_window.TabPages()->SetActivePage(kUdpServerTab);
+        const quint16 port = DefaultOrFreePort(7000, true);
+        Type(page, kUdpPort, QString::number(port));
+        Click(page, kUdpListen);
+
+        const auto sendFrom = [&](QUdpSocket &peer, const QString &text) {
+            const qint64 before = page->RxCount();
+            const QByteArray bytes = ToGbk(text);
+            peer.writeDatagram(bytes, QHostAddress::LocalHost, port);
+            Expect(WaitUntil([&] { return page->RxCount() == before + bytes.size(); }),
+                   QStringLiteral("the UDP server receives \"%1\"").arg(text));
+        };
+        for (QUdpSocket *peer : {&m_sensor, &m_panel})
+            Expect(peer->bind(QHostAddress::LocalHost, 0), QStringLiteral("a UDP peer binds"));
+        sendFrom(m_sensor, QStringLiteral("SENSOR-01 PING"));
+        sendFrom(m_panel, QStringLiteral("控制面板:请求状态"));
+        sendFrom(m_sensor, QStringLiteral("SENSOR-01 T=23.5"));
+
+        // Answer the first peer heard from.
+        LineListBox *peers = page->PeerList();
+        Expect(WaitUntil([peers] { return peers->GetCount() == 2; }), QStringLiteral("the UDP server lists two peers"));
+        const QModelIndex first = peers->model()->index(peers->GetCount() - 1, 0);
+        QTest::mouseClick(peers->viewport(), Qt::LeftButton, {}, peers->visualRect(first).center());
+        Type(page, kUdpSendBox, QStringLiteral("ACK"));
+        const qint64 txBefore = page->TxCount();
+        Click(page, kUdpSend);
+        Expect(WaitUntil([&] { return page->TxCount() > txBefore; }), QStringLiteral("the UDP server answers"));
+    }
+
+private:
+    CMainDlg &m_window;
+    quint16 m_tcpPort = 0;
+    QTcpSocket m_device;
+    QUdpSocket m_sensor;
+    QUdpSocket m_panel;
+};
+
+// Picks, as a user would, the first adapter that has an address and a gateway (else one with
+// an address): virtual adapters without any come first on many machines.
+void ShowConfiguredAdapter(CIpInfoDlg &dialog)
+{
+    const QList<AdapterInfo> adapters = FetchAdapters().value_or(QList<AdapterInfo>());
+    auto chosen = std::find_if(adapters.begin(), adapters.end(),
+                               [](const AdapterInfo &a) { return !a.ipAddress.isEmpty() && !a.gateway.isEmpty(); });
+    if (chosen == adapters.end())
+        chosen = std::find_if(adapters.begin(), adapters.end(), [](const AdapterInfo &a) { return !a.ipAddress.isEmpty(); });
+    auto *combo = qobject_cast<QComboBox *>(dialog.GetDlgItem(1020));
+    if (chosen == adapters.end() || !combo)
+        return;
+    const int row = combo->findText(chosen->description);
+    combo->setCurrentIndex(row);
+    emit combo->activated(row);
+}
+
+bool Save(QWidget *widget, const QDir &dir, const QString &name)
+{
+    QCoreApplication::processEvents();
+    const QString path = dir.filePath(name);
+    if (!widget->grab().save(path, "PNG")) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Offscreen on any machine, with or without a display: the same pictures everywhere.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const QStringList arguments = application.arguments();
+    if (arguments.size() != 2) {
+        std::fputs("usage: screenshots OUTDIR\n", stderr);
+        return 2;
+    }
+    const QDir outDir(QDir::current().absoluteFilePath(arguments.at(1)));
+    if (!QDir().mkpath(outDir.path())) {
+        std::fprintf(stderr, "screenshots: cannot create %s\n", qPrintable(outDir.path()));
+        return 1;
+    }
+
+    // No log files of the run land where the tool is started.
+    ScopedTemporaryCurrentDir workDir;
+    HostEntry loopback{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}};
+    g_pHostEntry = &loopback;
+    BoxAnswerer boxes(QMessageBox::No);
+
+    CMainDlg window;
+    window.Create();
+    window.show();
+    // The first tick of the main timer sets the time stamp of the pages' log lines.
+    WaitUntil([] { return !g_strDateTime.isEmpty(); }, 3000);
+
+    Scene scene(window);
+    try {
+        scene.ListenTcp();
+        scene.ConnectClients();
+        scene.ExchangeTcp();
+        scene.ExchangeUdp();
+    } catch (const StepFailed &failure) {
+        std::fprintf(stderr, "screenshots: %s did not happen\n", qPrintable(failure.what));
+        return 1;
+    }
+    // Only the questions about log files may have been asked; any other box is a refusal.
+    for (const BoxAnswerer::Box &box : boxes.Boxes())
+        if (box.buttons != (QMessageBox::Yes | QMessageBox::No)) {
+            std::fprintf(stderr, "screenshots: unexpected box \"%s\"\n", qPrintable(box.text));
+            return 1;
+        }
+
+    const std::vector<std::pair<int, QString>> tabs = {
+        {kTcpServerTab, QStringLiteral("tcp-server.png")}, {kUdpServerTab, QStringLiteral("udp-server.png")},
+        {kClientTab, QStringLiteral("client.png")},        {kWebTab, QStringLiteral("web-page.png")},
+        {kLogTab, QStringLiteral("system-log.png")},
+    };
+    for (const auto &[tab, name] : tabs) {
+        window.TabPages()->SetActivePage(tab);
+        if (!Save(&window, outDir, name))
+            return 1;
+    }
+
+    CIpInfoDlg ipInfo(&window);
+    ShowConfiguredAdapter(ipInfo);
+    ipInfo.show();
+    if (!Save(&ipInfo, outDir, QStringLiteral("ip-info.png")))
+        return 1;
+    return 0;
+}
