@@ -18,31 +18,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench_support.h"
+
 namespace Chaos {
 
 namespace {
 
 using namespace std::chrono_literals;
+using BenchSupport::LoopbackAddress;
+using BenchSupport::SetTimeouts;
 
 // Upper bounds of every loop, far above what a run reaches in its time.
 constexpr long kMaxRounds = 100000000;
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<quint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-int LocalPortOf(int socket)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
 
 void SetBlocking(int socket, bool blocking)
 {
@@ -50,17 +37,9 @@ void SetBlocking(int socket, bool blocking)
     ::fcntl(socket, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
 }
 
-void SetTimeouts(int socket, int milliseconds)
-{
-    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-}
-
 void CloseWithReset(int socket)
 {
-    const linger abort{1, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    BenchSupport::ResetOnClose(socket);
     ::close(socket);
 }
 
@@ -82,13 +61,13 @@ int ConnectTcp(int localPort, int port, int timeoutMs, ConnectResult &result)
     if (localPort != 0) {
         const int reuse = 1;
         ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-        const sockaddr_in local = Loopback(localPort);
+        const sockaddr_in local = LoopbackAddress(localPort);
         if (::bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
             ::close(socket);
             return -1;
         }
     }
-    const sockaddr_in to = Loopback(port);
+    const sockaddr_in to = LoopbackAddress(port);
     if (::connect(socket, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
         if (errno != EINPROGRESS) {
             result = errno == ECONNREFUSED ? ConnectResult::Refused : ConnectResult::Failed;
@@ -291,7 +270,7 @@ int ListenOn(int port)
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int reuse = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    const sockaddr_in address = Loopback(port);
+    const sockaddr_in address = LoopbackAddress(port);
     if (socket < 0 || ::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
         || ::listen(socket, 64) != 0) {
         if (socket >= 0)
@@ -304,7 +283,7 @@ int ListenOn(int port)
 int BindUdp(int port)
 {
     const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(port);
+    const sockaddr_in address = LoopbackAddress(port);
     if (socket < 0 || ::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         if (socket >= 0)
             ::close(socket);
@@ -471,7 +450,7 @@ void RunGoodUdpPeer(Context &ctx, GoodPeer &peer)
             const int port = firstPort + nextPort;
             nextPort = (nextPort + 1) % PortPlan::kPortsPerGoodPeer;
             socket = BindUdp(port);
-            const sockaddr_in page = Loopback(ctx.ports.udpPage);
+            const sockaddr_in page = LoopbackAddress(ctx.ports.udpPage);
             if (socket < 0 || ::connect(socket, reinterpret_cast<const sockaddr *>(&page), sizeof page) != 0) {
                 closeSocket();
                 Nap(5ms);
@@ -678,7 +657,7 @@ private:
             const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             if (socket < 0)
                 break;
-            const sockaddr_in to = Loopback(m_ctx.ports.tcpPage);
+            const sockaddr_in to = LoopbackAddress(m_ctx.ports.tcpPage);
             if (::connect(socket, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
                 ++m_tally.tcpRefused;
                 ::close(socket);
@@ -769,7 +748,7 @@ void RunBadUdpPlayer(Context &ctx, int index)
     Random random(ctx.seed, 200 + static_cast<quint64>(index));
     Tally &tally = ctx.tally;
     std::vector<char> datagram(2000);
-    const sockaddr_in page = Loopback(ctx.ports.udpPage);
+    const sockaddr_in page = LoopbackAddress(ctx.ports.udpPage);
     long sinceNap = 0;
     for (long round = 0; round < kMaxRounds && !ctx.Over(); ++round) {
         // A new source port each time: the page's peer list meets thousands of them.

@@ -69,10 +69,7 @@ void CExtentListBox::OnShownLinesAboutToBeRemoved(int first, int last)
 void CExtentListBox::CollectShownWidths()
 {
     m_shownWidths.Clear();
-    const LineFilterModel *shown = ShownLines();
-    for (int row = 0; row < shown->rowCount(); ++row)
-        m_shownWidths.Insert(row, m_widths.At(shown->SourceRow(row)));
-    ShowExtent();
+    OnShownLinesInserted(0, ShownLines()->rowCount() - 1);
 }
 
 void CExtentListBox::SetExtentOfAllLines(int pixels)

@@ -1,5 +1,7 @@
 #include "common/line_list_box.h"
 
+#include <QLineEdit>
+
 #include "common/line_filter_model.h"
 #include "common/line_list_model.h"
 
@@ -88,4 +90,11 @@ void LineListBox::SetFilterText(const QString &text)
     // Unfiltered, the view shows the lines themselves and the filter costs nothing.
     setModel(IsFiltered() ? static_cast<QAbstractItemModel *>(m_shownLines) : m_lines);
     SetCurSel(selected);
+}
+
+void LineListBox::AttachFilterField(QLineEdit *field)
+{
+    field->setPlaceholderText(QStringLiteral("筛选"));
+    field->setClearButtonEnabled(true);
+    connect(field, &QLineEdit::textChanged, this, &LineListBox::SetFilterText);
 }

@@ -8,6 +8,7 @@
 
 class LineFilterModel;
 class LineListModel;
+class QLineEdit;
 
 // A list box of text lines with the classic list box calls. Lines are bytes; the model
 // shows them decoded. Positions follow the list box rules: -1 means the end. A filter text
@@ -51,6 +52,9 @@ public:
     LineFilterModel *ShownLines() const { return m_shownLines; }
     QString FilterText() const;
     bool IsFiltered() const;
+    // Makes field this list's filter field: "筛选" while empty, a clear button, and every
+    // change of its text sets the filter.
+    void AttachFilterField(QLineEdit *field);
 
 public slots:
     // Shows only the lines that contain text, case-insensitively; empty shows every line.

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include <utility>
+
 #include "common/encoding_box.h"
 #include "platform/gbk.h"
 
@@ -22,9 +24,13 @@ QByteArray SendBox::Text() const
 
 PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
 {
-    QByteArray prepared = Text();
-    PayloadCodec::PrepareSendText(prepared);
-    return MakePayloadOf(prepared, payload);
+    return MakePayloadOfText(Text(), payload);
+}
+
+PayloadCodec::HexFailure SendBox::MakePayloadOfText(QByteArray text, Payload &payload) const
+{
+    PayloadCodec::PrepareSendText(text);
+    return MakePayloadOf(text, payload);
 }
 
 PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payload &payload) const
@@ -47,8 +53,10 @@ PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payl
 
 PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
 {
-    if (!IsEmpty())
-        return MakePayload(payload);
+    // Called for every received block: the box's text is encoded once.
+    QByteArray text = Text();
+    if (!text.isEmpty())
+        return MakePayloadOfText(std::move(text), payload);
     // The server's own words are fixed bytes, whatever the page's encoding.
     static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
     payload = Payload{PayloadCodec::TextModePayload(ownReply), 1, ownReply, false};

@@ -41,6 +41,8 @@ public:
     PayloadCodec::HexFailure MakeServerReply(Payload &payload) const;
 
 private:
+    PayloadCodec::HexFailure MakePayloadOfText(QByteArray text, Payload &payload) const;
+
     QLineEdit *m_edit;
     QCheckBox *m_hexSend;
     const EncodingBox *m_encoding;

@@ -82,9 +82,7 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.txRate = page->Place(new QLabel, ids.txRate, kRightColumnX, 104, kRightColumnWidth, 10);
     c.rxRate = page->Place(new QLabel, ids.rxRate, kRightColumnX, 120, kRightColumnWidth, 10);
     c.filter = page->AddEdit(ids.filter, kRightColumnX, 137, kRightColumnWidth, 12);
-    c.filter->setPlaceholderText(QStringLiteral("筛选"));
-    c.filter->setClearButtonEnabled(true);
-    QObject::connect(c.filter, &QLineEdit::textChanged, c.dataList, &LineListBox::SetFilterText);
+    c.dataList->AttachFilterField(c.filter);
 
     page->SetDefaultButton(c.send);
     return c;

@@ -23,9 +23,7 @@ void CLogPage::OnInitDialog()
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->SetMaxLines(LineListBox::kKeptLines);
     m_filter = WithControlId(new QLineEdit(this), kFilterId);
-    m_filter->setPlaceholderText(QStringLiteral("筛选"));
-    m_filter->setClearButtonEnabled(true);
-    connect(m_filter, &QLineEdit::textChanged, m_list, &LineListBox::SetFilterText);
+    m_list->AttachFilterField(m_filter);
     PlaceControls();
     g_pSystemLogList = m_list;
 }
