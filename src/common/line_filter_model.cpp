@@ -1,6 +1,5 @@
 #include "common/line_filter_model.h"
 
-#include <QElapsedTimer>
 #include <QLatin1StringView>
 #include <QVarLengthArray>
 
@@ -22,6 +21,7 @@ LineFilterModel::LineFilterModel(LineListModel *source, QObject *parent)
     : QAbstractListModel(parent)
     , m_source(source)
 {
+    m_clock.start();
     m_nextSlice.setSingleShot(true);
     m_nextSlice.setInterval(0);
     connect(&m_nextSlice, &QTimer::timeout, this, [this] { MatchSlice(true); });
@@ -173,8 +173,7 @@ void LineFilterModel::MatchSlice(bool announce)
 {
     if (m_text.isEmpty())
         return;
-    QElapsedTimer clock;
-    clock.start();
+    const qint64 start = NowMs();
     QVarLengthArray<qint64, 256> matched;
     const int count = m_source->Count();
     int sourceRow = m_matchedTop;
@@ -182,7 +181,7 @@ void LineFilterModel::MatchSlice(bool announce)
         if (Matches(sourceRow))
             matched.append(KeyOf(sourceRow));
         ++sourceRow;
-        if (m_linesPerSlice > 0 ? lines >= m_linesPerSlice : lines % 64 == 0 && clock.elapsed() >= kSliceMs)
+        if (m_linesPerSlice > 0 ? lines >= m_linesPerSlice : lines % 64 == 0 && NowMs() - start >= kSliceMs)
             break;
     }
     m_matchedTop = sourceRow;

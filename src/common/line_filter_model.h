@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 class LineListModel;
 
@@ -42,6 +44,8 @@ public:
     bool IsMatching() const;
     // Lines matched per slice instead of the time (tests: 0 goes back to the time).
     void SetLinesPerSlice(int lines) { m_linesPerSlice = lines; }
+    // The clock a slice's time is read from, in milliseconds (tests: a clock they move).
+    void SetSliceClock(std::function<qint64()> nowMs) { m_sliceClock = std::move(nowMs); }
 
     static constexpr int kSliceMs = 8;
 
@@ -58,6 +62,7 @@ private:
     // rows-inserted signals unless announce is false, within a reset).
     void MatchSlice(bool announce);
     bool Matches(int sourceRow) const;
+    qint64 NowMs() const { return m_sliceClock ? m_sliceClock() : m_clock.elapsed(); }
 
     qint64 KeyOf(int sourceRow) const;
     int SourceRowOfKey(qint64 key) const;
@@ -75,6 +80,8 @@ private:
     // The source rows [0, m_matchedTop) have been matched against the text.
     int m_matchedTop = 0;
     int m_linesPerSlice = 0;
+    QElapsedTimer m_clock;
+    std::function<qint64()> m_sliceClock;
     QTimer m_nextSlice;
     // Shown rows a source removal under way takes away: [first, end).
     int m_removingFirst = 0;
