@@ -1,7 +1,8 @@
 // The chaos run (bench/chaos_run.h) for 20 seconds: the main window's traffic pages under
 // misbehaving peers and a random user, checked for hangs, descriptors, memory, piled-up
-// boxes and the well-behaved peers' echoes and display lines. The seed is printed first;
-// VELVANE_CHAOS_SEED=<seed> repeats a failing run's choices. bench_chaos runs it for longer.
+// boxes and the well-behaved peers' echoes and display lines. How late the window's timer
+// came is printed, and fails only past a hang's bound: bench_chaos judges the lateness. The
+// seed is printed first; VELVANE_CHAOS_SEED=<seed> repeats a failing run's choices.
 #include <QtTest>
 
 #include <cstdio>
@@ -34,7 +35,11 @@ void QuietNotes(QtMsgType type, const QMessageLogContext &context, const QString
 void TestChaos::twentySecondsOfChaos()
 {
     s_testHandler = qInstallMessageHandler(QuietNotes);
-    const Chaos::Options options = Chaos::Options::ForSeconds(20);
+    Chaos::Options options = Chaos::Options::ForSeconds(20);
+    // A test asserts no speed: the worst lateness is printed as a figure, and only a GUI
+    // thread that stood still for seconds of its own time (a hang, a runaway loop) fails.
+    // bench_chaos keeps the tight bound as its verdict.
+    options.latenessBoundMs = 5000.0 * options.slowdown;
     std::printf("chaos run: 20 s, seed %llu%s\n", static_cast<unsigned long long>(options.seed),
                 Chaos::SanitizerBuild() ? " (sanitizer build)" : "");
     std::fflush(stdout);

@@ -54,7 +54,7 @@ public:
     // The connection waiting on a listener, handling the page's events meanwhile.
     std::unique_ptr<Socket> Accept()
     {
-        if (!Readable(3000))
+        if (!Readable(kPatienceMs))
             return nullptr;
         return std::make_unique<Socket>(::accept(m_fd, nullptr, nullptr), m_port);
     }
@@ -64,7 +64,7 @@ public:
         ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
     }
     // What arrives within the time (a datagram, or up to count bytes of a stream), and from where.
-    QByteArray Receive(int count = 4096, int timeoutMs = 2000, sockaddr_in *from = nullptr)
+    QByteArray Receive(int count = 4096, int timeoutMs = kPatienceMs, sockaddr_in *from = nullptr)
     {
         QByteArray bytes;
         QDeadlineTimer deadline(timeoutMs);
@@ -236,7 +236,7 @@ void TestClient::udpSendingAndReceiving()
     f.Type(kSendBox, "a b");
     f.Click(kSend);
     sockaddr_in page{};
-    QCOMPARE(server.Receive(4096, 2000, &page), QByteArray("ab", 3));
+    QCOMPARE(server.Receive(4096, kPatienceMs, &page), QByteArray("ab", 3));
     QCOMPARE(f.page->TxCount(), 2);
 
     const QByteArray peer = "127.0.0.1:" + QByteArray::number(server.Port());
@@ -268,12 +268,12 @@ void TestClient::encodingOfSentAndShownText()
     f.Type(kSendBox, "中 文");
     f.Click(kSend);
     sockaddr_in page{};
-    QCOMPARE(server.Receive(4096, 2000, &page), QByteArray("\xE4\xB8\xAD\xE6\x96\x87", 7));
+    QCOMPARE(server.Receive(4096, kPatienceMs, &page), QByteArray("\xE4\xB8\xAD\xE6\x96\x87", 7));
     QCOMPARE(f.page->TxCount(), 6);
     f.Click(kHexSend);  // hex digits do not depend on the encoding
     f.Type(kSendBox, "41 42");
     f.Click(kSend);
-    QCOMPARE(server.Receive(4096, 2000), QByteArray("AB"));
+    QCOMPARE(server.Receive(), QByteArray("AB"));
     f.Click(kHexSend);
 
     server.SendTo(page, "\xE4\xBD\xA0\xE5\xA5\xBD");
@@ -290,7 +290,7 @@ void TestClient::encodingOfSentAndShownText()
     QCOMPARE(shown(2), QString(peer + " 你好\r\n"));  // a line keeps the encoding it came in
     f.Type(kSendBox, "體");
     f.Click(kSend);
-    QCOMPARE(server.Receive(4096, 2000), QByteArray("\xC5\xE9", 3));
+    QCOMPARE(server.Receive(), QByteArray("\xC5\xE9", 3));
 
     // The filter field matches the text as shown, whatever encoding each line came in.
     f.Type(kFilter, "好");
@@ -333,14 +333,14 @@ void TestClient::sendRefusalsAndTimedSending()
     f.Type(kSendBox, "01");
     f.Type(kInterval, "500");
     f.Click(kTimedSend);
-    QCOMPARE(server.Receive(4096, 1500), QByteArray("\x01"));
+    QCOMPARE(server.Receive(), QByteArray("\x01"));
     f.Click(kClearCounters);
     QCOMPARE(f.Text(kTx), QString("0"));
-    QCOMPARE(server.Receive(4096, 1500), QByteArray("\x01"));
+    QCOMPARE(server.Receive(), QByteArray("\x01"));
     QTRY_COMPARE(f.Text(kTx), QString("1"));
     f.Click(kDisconnect);
     QVERIFY(f.Ticked(kTimedSend));
-    QVERIFY(WaitUntil([&] { return f.boxes.Texts().last() == "套接字为空,无法发送!"; }, 1500));
+    QVERIFY(WaitUntil([&] { return f.boxes.Texts().last() == "套接字为空,无法发送!"; }));
     QVERIFY(!f.Ticked(kTimedSend));
 }
 

@@ -256,8 +256,8 @@ void TestIpInfoDlg::menuCommandOpensTheDialog()
     QPointer<CIpInfoDlg> opened;
     bool wasModal = false;
     bool ownedByMain = false;
-    QElapsedTimer clock;
-    clock.start();
+    bool forcedShut = false;
+    QDeadlineTimer patience(kPatienceMs);
     QTimer watch;
     watch.setInterval(10);
     connect(&watch, &QTimer::timeout, &main, [&] {
@@ -271,9 +271,11 @@ void TestIpInfoDlg::menuCommandOpensTheDialog()
                 return;
             }
         }
-        if (clock.elapsed() > 5000)
-            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-                dialog->done(99);  // bound: never hang
+        if (patience.hasExpired())
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                forcedShut = true;  // bound: never hang
+                dialog->done(99);
+            }
     });
     watch.start();
     main.Command(32773)->trigger();
@@ -282,7 +284,7 @@ void TestIpInfoDlg::menuCommandOpensTheDialog()
     QVERIFY(wasModal);
     QVERIFY(ownedByMain);
     QVERIFY(opened.isNull());  // closed and gone when the command returns
-    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!forcedShut);
 }
 
 QTEST_MAIN(TestIpInfoDlg)

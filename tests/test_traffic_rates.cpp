@@ -6,6 +6,7 @@
 
 #include "common/traffic_counters.h"
 #include "common/traffic_rates.h"
+#include "support/test_environment.h"
 
 class TestTrafficRates : public QObject
 {
@@ -50,15 +51,15 @@ void TestTrafficRates::ratesFollowTrafficAndFallToZero()
     QCOMPARE(rxRate.text(), QString("RX 0 B/s"));
 
     counters.AddRx(50000);
-    counters.AddTx(3000);
+    counters.AddTx(30000);
     counters.Clear();  // clearing the counts does not take bytes back from the rate
-    QTRY_VERIFY_WITH_TIMEOUT(rxRate.text() != QString("RX 0 B/s"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(rxRate.text() != QString("RX 0 B/s"), kPatienceMs);
     QVERIFY2(rxRate.text().startsWith("RX ") && rxRate.text().endsWith(" KB/s"), qPrintable(rxRate.text()));
     QVERIFY2(txRate.text().startsWith("TX ") && txRate.text().endsWith(" KB/s"), qPrintable(txRate.text()));
     QCOMPARE(counters.Rx(), 0);
 
     // A second without traffic: both back to 0.
-    QTRY_COMPARE_WITH_TIMEOUT(rxRate.text(), QString("RX 0 B/s"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rxRate.text(), QString("RX 0 B/s"), kPatienceMs);
     QCOMPARE(txRate.text(), QString("TX 0 B/s"));
 }
 

@@ -69,7 +69,7 @@ QList<bool> NavigateAndWait(CWebBrowser2 &browser, const QString &address)
 {
     QSignalSpy finished(&browser, &CWebBrowser2::Finished);
     browser.Navigate(address);
-    WaitUntil([&] { return !finished.isEmpty(); }, 5000);
+    WaitUntil([&] { return !finished.isEmpty(); }, kPatienceMs);
     QList<bool> results;
     for (const QList<QVariant> &arguments : finished)
         results.append(arguments.at(0).toBool());
@@ -137,23 +137,24 @@ void TestWebPage::slowAndReplacedFetches()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(NavigateAndWait(browser, silent.Address()), QList<bool>{false});
-    QVERIFY2(clock.elapsed() >= 280 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    // Ended by the deadline, not before it (a coarse timer may come up to 5 % early).
+    QVERIFY2(clock.elapsed() >= 280, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(browser.toPlainText().contains(kBundledPhrase));
-    QVERIFY(WaitUntil([&] { return silent.hangups == 1; }, 2000));
+    QVERIFY(WaitUntil([&] { return silent.hangups == 1; }, kPatienceMs));
 
     // A new address while a fetch runs: the earlier one is dropped and reports nothing.
     browser.Navigate(silent.Address());
-    QVERIFY(WaitUntil([&] { return silent.requests.size() == 2; }, 2000));
+    QVERIFY(WaitUntil([&] { return silent.requests.size() == 2; }, kPatienceMs));
     QCOMPARE(NavigateAndWait(browser, answering.Address()), QList<bool>{true});
     QVERIFY(browser.toPlainText().contains("second page"));
-    QVERIFY(WaitUntil([&] { return silent.hangups == 2; }, 2000));
+    QVERIFY(WaitUntil([&] { return silent.hangups == 2; }, kPatienceMs));
 
     // Destroyed during a fetch: the connection closes and nothing reports into the dead browser.
     auto doomed = std::make_unique<CWebBrowser2>();
     doomed->Navigate(silent.Address());
-    QVERIFY(WaitUntil([&] { return silent.requests.size() == 3; }, 2000));
+    QVERIFY(WaitUntil([&] { return silent.requests.size() == 3; }, kPatienceMs));
     doomed.reset();
-    QVERIFY(WaitUntil([&] { return silent.hangups == 3; }, 2000));
+    QVERIFY(WaitUntil([&] { return silent.hangups == 3; }, kPatienceMs));
 }
 
 void TestWebPage::pageShowsTheBundledPageAtOnce()
@@ -170,7 +171,7 @@ void TestWebPage::pageShowsTheBundledPageAtOnce()
 
     // The tests keep traffic on loopback, so the maker's own page cannot be reached.
     QSignalSpy finished(browser, &CWebBrowser2::Finished);
-    QVERIFY(WaitUntil([&] { return !finished.isEmpty(); }, 5000));
+    QVERIFY(WaitUntil([&] { return !finished.isEmpty(); }));
     QVERIFY(!finished.at(0).at(0).toBool() && browser->IsShowingBundledPage());
 }
 

@@ -40,9 +40,13 @@ quint16 BindToFreeLoopbackPort(int socket);
 // A port on 127.0.0.1 that nothing uses at the moment (TCP or UDP).
 quint16 FreePort(bool datagram = false);
 
+// How long a test waits for something that must happen: a guard against a hang, never a
+// speed. It returns as soon as the thing happens, so a slow or loaded machine only waits longer.
+constexpr int kPatienceMs = 20000;
+
 // Handles events until done() holds or the time is up; quicker than qWaitFor's 10 ms naps.
 template <typename Predicate>
-bool WaitUntil(Predicate done, int timeoutMs = 5000)
+bool WaitUntil(Predicate done, int timeoutMs = kPatienceMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
