@@ -36,12 +36,13 @@
 
 #include "bench_support.h"
 
-#include "app/globals.h"
-#include "client/client_page.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "platform/gbk.h"
-#include "ui/ipv4_address_edit.h"
+#include "pages/log/log_page.h"
+#include "traffic/clock_text.h"
+#include "pages/client/client_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "text/gbk.h"
+#include "widgets/ipv4_address_edit.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/extent_list_box.h"
-#include "platform/gbk.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "text/gbk.h"
 
 namespace {
 

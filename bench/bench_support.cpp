@@ -22,8 +22,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/globals.h"
-#include "common/line_list_box.h"
+#include "pages/log/log_page.h"
+#include "platform/host_addresses.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace BenchSupport {
 
@@ -469,7 +471,7 @@ BenchProcess::BenchProcess(int &argc, char **argv)
     g_pHostEntry = &m_host;
     m_systemLog = std::make_unique<LineListBox>();
     m_systemLog->SetMaxLines(LineListBox::kKeptLines);
-    g_pSystemLogList = m_systemLog.get();
+    SetSystemLogList(m_systemLog.get());
     g_strDateTime = QStringLiteral("2024-5-17 10:30:15");
     m_wall.start();
 }
@@ -486,7 +488,7 @@ void BenchProcess::ReportWallTime() const
 
 BenchProcess::~BenchProcess()
 {
-    g_pSystemLogList = nullptr;
+    SetSystemLogList(nullptr);
     g_pHostEntry = nullptr;
 }
 

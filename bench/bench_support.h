@@ -26,10 +26,10 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 
-#include "common/line_list_box.h"
+#include "widgets/display_list/line_list_box.h"
 #include "platform/host_addresses.h"
-#include "tcpserver/tcp_server_page.h"
-#include "ui/dialog_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/dialog_page.h"
 
 namespace BenchSupport {
 

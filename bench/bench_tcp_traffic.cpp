@@ -34,11 +34,11 @@
 
 #include "bench_support.h"
 
-#include "app/globals.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "tcpserver/client_list_line.h"
-#include "tcpserver/tcp_server_page.h"
+#include "pages/log/log_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "traffic/client_list_line.h"
+#include "pages/tcp_server/tcp_server_page.h"
 
 namespace {
 

@@ -30,10 +30,10 @@
 
 #include "bench_support.h"
 
-#include "app/globals.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "udpserver/udp_server_page.h"
+#include "pages/log/log_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "pages/udp_server/udp_server_page.h"
 
 namespace {
 

@@ -52,20 +52,20 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include "bench_support.h"
 #include "chaos_peers.h"
 
-#include "app/globals.h"
-#include "client/client_page.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "common/line_list_model.h"
-#include "common/traffic_counters.h"
+#include "traffic/system_log.h"
+#include "pages/client/client_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "widgets/display_list/line_list_model.h"
+#include "pages/traffic_area/counter_boxes.h"
 #include "platform/host_addresses.h"
 #include "platform/network_startup.h"
-#include "tcpserver/tcp_server_page.h"
-#include "udpserver/udp_server_page.h"
-#include "ui/ipv4_address_edit.h"
-#include "ui/log_page.h"
-#include "ui/main_dlg.h"
-#include "ui/page_tab_ctrl.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/udp_server/udp_server_page.h"
+#include "widgets/ipv4_address_edit.h"
+#include "pages/log/log_page.h"
+#include "shell/main_dlg.h"
+#include "shell/page_tab_ctrl.h"
 
 namespace Chaos {
 
@@ -1472,7 +1472,7 @@ Result Runner::Execute()
     // What the pages counted themselves, clearing aside ("计数清零" leaves the totals).
     QStringList pageCounts;
     for (const auto &[name, page] : {std::pair<const char *, QObject *>{"TCP", m_tcp}, {"UDP", m_udp}, {"client", m_client}}) {
-        if (const auto *counters = page->findChild<TrafficCounters *>())
+        if (const auto *boxes = page->findChild<CounterBoxes *>(); const TrafficCounters *counters = boxes ? &boxes->Counters() : nullptr)
             pageCounts << QStringLiteral("%1 page RX %2, TX %3").arg(QLatin1String(name))
                               .arg(Mb(counters->RxTotal())).arg(Mb(counters->TxTotal()));
     }

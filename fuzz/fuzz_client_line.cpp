@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "tcpserver/client_list_line.h"
+#include "traffic/client_list_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

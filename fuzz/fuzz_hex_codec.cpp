@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/payload_codec.h"
+#include "text/payload_codec.h"
 #include "fuzz_check.h"
 
 namespace {

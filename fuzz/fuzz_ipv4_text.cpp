@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "ui/ipv4_address_text.h"
+#include "text/ipv4_address_text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "common/payload_codec.h"
+#include "text/payload_codec.h"
 #include "fuzz_check.h"
 
 namespace {

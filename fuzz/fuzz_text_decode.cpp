@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "platform/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace {
 

@@ -12,11 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "client/client_page.h"
-#include "common/extent_list_box.h"
-#include "platform/gbk.h"
+#include "pages/client/client_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "text/gbk.h"
+#include "traffic/clock_text.h"
 #include "support/page_fixture.h"
-#include "ui/ipv4_address_edit.h"
+#include "widgets/ipv4_address_edit.h"
 
 namespace {
 

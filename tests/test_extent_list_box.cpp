@@ -11,11 +11,11 @@
 #include <functional>
 #include <random>
 
-#include "common/extent_list_box.h"
-#include "common/line_filter_model.h"
-#include "common/line_list_model.h"
-#include "common/traffic_counters.h"
-#include "platform/gbk.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_filter_model.h"
+#include "widgets/display_list/line_list_model.h"
+#include "pages/traffic_area/counter_boxes.h"
+#include "text/gbk.h"
 #include "support/test_environment.h"
 
 namespace {
@@ -243,7 +243,8 @@ void TestExtentListBox::floodRepaintsAtFrameRate()
     CExtentListBox list;
     QLineEdit tx;
     QLineEdit rx;
-    TrafficCounters counters(&tx, &rx);
+    CounterBoxes boxes(&tx, &rx);
+    TrafficCounters &counters = boxes.Counters();
     QWidget *viewport = list.viewport();
     list.resize(300, 200);
     list.show();

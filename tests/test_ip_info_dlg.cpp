@@ -10,9 +10,9 @@
 #include "platform/adapters.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
-#include "ui/ip_info_dlg.h"
-#include "ui/ipv4_address_edit.h"
-#include "ui/main_dlg.h"
+#include "shell/ip_info_dlg.h"
+#include "widgets/ipv4_address_edit.h"
+#include "shell/main_dlg.h"
 
 namespace {
 

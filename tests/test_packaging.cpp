@@ -8,7 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "platform/message_box.h"
+#include "pages/message_box.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Send text to wire bytes and received bytes to display lines.
 #include <QtTest>
 
-#include "common/payload_codec.h"
-#include "platform/gbk.h"
-#include "platform/text_encoding.h"
+#include "text/payload_codec.h"
+#include "text/gbk.h"
+#include "text/text_encoding.h"
 
 using namespace PayloadCodec;
 

@@ -10,20 +10,20 @@
 
 #include <sys/resource.h>
 
-#include "app/globals.h"
+#include "traffic/clock_text.h"
 #include "app/main_app.h"
-#include "common/line_list_box.h"
-#include "platform/gbk.h"
+#include "widgets/display_list/line_list_box.h"
+#include "text/gbk.h"
 #include "platform/host_addresses.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
-#include "ui/dialog_page.h"
-#include "ui/log_page.h"
-#include "ui/main_dlg.h"
-#include "ui/page_tab_ctrl.h"
-#include "ui/part_status_bar.h"
-#include "ui/system_log.h"
-#include "ui/tray_notify_icon.h"
+#include "pages/dialog_page.h"
+#include "pages/log/log_page.h"
+#include "shell/main_dlg.h"
+#include "shell/page_tab_ctrl.h"
+#include "widgets/part_status_bar.h"
+#include "traffic/system_log.h"
+#include "shell/tray_notify_icon.h"
 
 namespace {
 

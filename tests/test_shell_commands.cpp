@@ -9,16 +9,15 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
-#include "app/globals.h"
-#include "common/line_list_box.h"
-#include "platform/gbk.h"
+#include "widgets/display_list/line_list_box.h"
+#include "text/gbk.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
-#include "ui/about_dlg.h"
-#include "ui/help_dlg.h"
-#include "ui/log_page.h"
-#include "ui/main_dlg.h"
-#include "ui/tray_notify_icon.h"
+#include "shell/about_dlg.h"
+#include "shell/help_dlg.h"
+#include "pages/log/log_page.h"
+#include "shell/main_dlg.h"
+#include "shell/tray_notify_icon.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "common/receive_slice.h"
-#include "common/tcp_send_path.h"
+#include "traffic/receive_slice.h"
+#include "traffic/tcp_send_path.h"
 #include "support/test_environment.h"
 
 namespace {

@@ -22,17 +22,18 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/globals.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "platform/gbk.h"
+#include "pages/log/log_page.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "text/gbk.h"
 #include "support/box_answerer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
-#include "tcpserver/accept_worker.h"
-#include "tcpserver/client_session.h"
-#include "tcpserver/tcp_server_page.h"
-#include "ui/main_dlg.h"
+#include "traffic/accept_worker.h"
+#include "traffic/client_session.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "shell/main_dlg.h"
 
 namespace {
 
@@ -1052,7 +1053,7 @@ void TestTcpServer::enterInSendBoxPressesSend()
     // The page's default button ran (no client selected), and the window stays open.
     QCOMPARE(boxes.Texts().last(), QString("请选择要发送的目的地!"));
     QVERIFY(dlg.isVisible());
-    g_pSystemLogList = nullptr;
+    SetSystemLogList(nullptr);
 }
 
 void TestTcpServer::echoToASlowReaderLosesNothing()

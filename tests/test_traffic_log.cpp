@@ -1,12 +1,19 @@
 // Traffic log files: headers for new and existing files, lines, refusals and write failures.
 #include <QtTest>
 
-#include "app/globals.h"
-#include "common/line_list_box.h"
-#include "common/traffic_log.h"
-#include "platform/gbk.h"
+#include "pages/client/client_page.h"
+#include "pages/control_ids.h"
+#include "pages/dialog_page.h"
+#include "pages/log/log_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/traffic_area/traffic_area.h"
+#include "pages/udp_server/udp_server_page.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
+#include "text/gbk.h"
+#include "traffic/clock_text.h"
+#include "traffic/traffic_log.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace {
 
@@ -14,6 +21,17 @@ const QByteArray kSeparator = "*------------------------------------------------
 const QByteArray kTcpBanner = "*-----------------------TCP CLIENT---------------------*\r\n";
 const QByteArray kUdpBanner = "*----------------------UDP CLIENT----------------------*\r\n";
 const QByteArray kEmptyLines = "\r\n\r\n\r\n\r\n\r\n";
+
+// A page's traffic area, which asks the user before it starts the page's log.
+struct AreaOnPage
+{
+    explicit AreaOnPage(const QString &caption, const QString &fileName, int &flag)
+        : area(&page, TrafficAreaIds::Of<TcpServerIds::Id>(), {caption, fileName, &flag, "", "", 2})
+    {
+    }
+    CDialogPage page{0};
+    TrafficArea area;
+};
 
 } // namespace
 
@@ -39,18 +57,12 @@ private slots:
 void TestTrafficLog::serverSectionsAndLines()
 {
     ScopedTemporaryCurrentDir dir;
-    BoxAnswerer boxes(QMessageBox::Yes);
-    TrafficLog log("logtcp.txt", "TCP Server提示", g_bTcpTrafficLog);
+    TrafficLog log("logtcp.txt", g_bTcpTrafficLog);
 
     log.WriteLine("before recording\r\n");  // off: nothing, not even a file
     QVERIFY(!QFile::exists(dir.FilePath("logtcp.txt")));
 
-    QVERIFY(log.StartLog(nullptr));
-    QCOMPARE(boxes.Count(), 1);
-    QCOMPARE(boxes.Boxes()[0].caption, QString("TCP Server提示"));
-    QCOMPARE(boxes.Boxes()[0].text, QString("是否需要系统记录收发数据？"));
-    QCOMPARE(boxes.Boxes()[0].icon, QMessageBox::Warning);
-    QCOMPARE(boxes.Boxes()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(log.StartLog());
     QCOMPARE(g_bTcpTrafficLog, 1);
     QCOMPARE(log.Path(), dir.FilePath("logtcp.txt"));
 
@@ -68,7 +80,7 @@ void TestTrafficLog::serverSectionsAndLines()
 
     // A second Yes appends five empty lines and a new header.
     g_strDateTime = "2024-3-5 10:0:0";
-    QVERIFY(log.StartLog(nullptr));
+    QVERIFY(log.StartLog());
     log.WriteLine(TrafficLog::kSentTag + "0102\r\n");
     expected += kEmptyLines + "2024-3-5 10:0:0\r\n" + kSeparator + "SERVER->CLIENT  0102\r\n";
     QCOMPARE(ReadFileBytes(log.Path()), expected);
@@ -79,16 +91,20 @@ void TestTrafficLog::noLeavesFileAndSwitchAlone()
     ScopedTemporaryCurrentDir dir;
     WriteFileBytes(dir.FilePath("logudp.txt"), "earlier\r\n");
     BoxAnswerer boxes(QMessageBox::No);
-    TrafficLog log("logudp.txt", "UDP Server提示", g_bUdpTrafficLog);
-    QVERIFY(!log.StartLog(nullptr));
+    AreaOnPage page("UDP Server提示", "logudp.txt", g_bUdpTrafficLog);
+    QVERIFY(!page.area.StartLog());
+    QCOMPARE(boxes.Count(), 1);
     QCOMPARE(boxes.Boxes()[0].caption, QString("UDP Server提示"));
+    QCOMPARE(boxes.Boxes()[0].text, QString("是否需要系统记录收发数据？"));
+    QCOMPARE(boxes.Boxes()[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.Boxes()[0].buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(g_bUdpTrafficLog, 0);
     QCOMPARE(ReadFileBytes(dir.FilePath("logudp.txt")), QByteArray("earlier\r\n"));
 
     // A No after an earlier Yes keeps the switch as it was.
     boxes.Queue(QMessageBox::Yes);
-    QVERIFY(log.StartLog(nullptr));
-    QVERIFY(!log.StartLog(nullptr));
+    QVERIFY(page.area.StartLog());
+    QVERIFY(!page.area.StartLog());
     QCOMPARE(g_bUdpTrafficLog, 1);
 }
 
@@ -114,10 +130,8 @@ void TestTrafficLog::clientHeaders()
     ScopedTemporaryCurrentDir dir;
     if (existing)
         WriteFileBytes(dir.FilePath("logclient.txt"), "earlier\r\n");
-    BoxAnswerer boxes(QMessageBox::Yes);
-    TrafficLog log("logclient.txt", "TCP/UDP Client提示", g_bClientTrafficLog);
-    QVERIFY(log.StartLog(nullptr, TrafficLog::Header(header)));
-    QCOMPARE(boxes.Boxes()[0].caption, QString("TCP/UDP Client提示"));
+    TrafficLog log("logclient.txt", g_bClientTrafficLog);
+    QVERIFY(log.StartLog(TrafficLog::Header(header)));
     QCOMPARE(ReadFileBytes(dir.FilePath("logclient.txt")), expected);
     QCOMPARE(g_bClientTrafficLog, 1);
 }
@@ -127,12 +141,14 @@ void TestTrafficLog::headerThatCannotBeWrittenKeepsRecordingOff()
     ScopedTemporaryCurrentDir dir;
     QVERIFY(QDir(dir.Path()).mkdir("logtcp.txt"));  // can be neither appended to nor created
     BoxAnswerer boxes(QMessageBox::Yes);
-    TrafficLog log("logtcp.txt", "TCP Server提示", g_bTcpTrafficLog);
-    log.StartLog(nullptr);
+    AreaOnPage page("TCP Server提示", "logtcp.txt", g_bTcpTrafficLog);
+    QVERIFY(page.area.StartLog());  // the user said Yes
     QCOMPARE(boxes.Count(), 2);
     QCOMPARE(boxes.Boxes()[1].caption, QString("TCP Server提示"));
-    QVERIFY(boxes.Boxes()[1].text.contains("logtcp.txt"));
+    QCOMPARE(boxes.Boxes()[1].text, QString("无法写入logtcp.txt，本次不记录收发数据!"));
     QCOMPARE(g_bTcpTrafficLog, 0);
+    TrafficLog log("logtcp.txt", g_bTcpTrafficLog);
+    QVERIFY(!log.StartLog());
     QVERIFY(!log.IsOn());
 }
 
@@ -140,10 +156,10 @@ void TestTrafficLog::lineThatCannotBeWrittenIsReportedOnce()
 {
     ScopedTemporaryCurrentDir dir;
     LineListBox systemLog;
-    g_pSystemLogList = &systemLog;
+    SetSystemLogList(&systemLog);
     BoxAnswerer boxes(QMessageBox::Yes);
-    TrafficLog log("logtcp.txt", "TCP Server提示", g_bTcpTrafficLog);
-    QVERIFY(log.StartLog(nullptr));
+    TrafficLog log("logtcp.txt", g_bTcpTrafficLog);
+    QVERIFY(log.StartLog());
     QVERIFY(QFile::remove(log.Path()));
 
     for (int i = 0; i < 5; ++i)
@@ -151,7 +167,7 @@ void TestTrafficLog::lineThatCannotBeWrittenIsReportedOnce()
     QCOMPARE(systemLog.GetCount(), 1);
     QVERIFY(FromGbk(systemLog.GetText(0)).contains("logtcp.txt"));
     QVERIFY(!QFile::exists(log.Path()));  // never re-created without a header
-    QCOMPARE(boxes.Count(), 1);          // the receive path opens no boxes
+    QCOMPARE(boxes.Count(), 0);          // the receive path opens no boxes
     QCOMPARE(g_bTcpTrafficLog, 1);
 
     // Once the file is back, lines go in again and a new failure is reported again.
@@ -161,7 +177,7 @@ void TestTrafficLog::lineThatCannotBeWrittenIsReportedOnce()
     QVERIFY(QFile::remove(log.Path()));
     log.WriteLine("lost again\r\n");
     QCOMPARE(systemLog.GetCount(), 2);
-    g_pSystemLogList = nullptr;
+    SetSystemLogList(nullptr);
 }
 
 QTEST_MAIN(TestTrafficLog)

@@ -14,14 +14,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/globals.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
-#include "platform/gbk.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "text/gbk.h"
 #include "support/box_answerer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
-#include "udpserver/udp_server_page.h"
+#include "pages/udp_server/udp_server_page.h"
 
 namespace {
 

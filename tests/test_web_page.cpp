@@ -6,9 +6,9 @@
 #include <QTcpSocket>
 
 #include "support/test_environment.h"
-#include "ui/maker.h"
-#include "ui/web_browser2.h"
-#include "ui/web_page.h"
+#include "pages/web/maker.h"
+#include "widgets/web_browser2.h"
+#include "pages/web/web_page.h"
 
 namespace {
 

@@ -22,21 +22,22 @@
 #include <memory>
 #include <vector>
 
-#include "app/globals.h"
-#include "client/client_page.h"
-#include "common/extent_list_box.h"
-#include "common/line_list_box.h"
+#include "platform/host_addresses.h"
+#include "traffic/clock_text.h"
+#include "pages/client/client_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
 #include "platform/adapters.h"
-#include "platform/dialog_controls.h"
-#include "platform/gbk.h"
+#include "pages/dialog_controls.h"
+#include "text/gbk.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
-#include "tcpserver/tcp_server_page.h"
-#include "udpserver/udp_server_page.h"
-#include "ui/ip_info_dlg.h"
-#include "ui/ipv4_address_edit.h"
-#include "ui/main_dlg.h"
-#include "ui/page_tab_ctrl.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/udp_server/udp_server_page.h"
+#include "shell/ip_info_dlg.h"
+#include "widgets/ipv4_address_edit.h"
+#include "shell/main_dlg.h"
+#include "shell/page_tab_ctrl.h"
 
 namespace {
 

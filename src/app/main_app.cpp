@@ -3,12 +3,11 @@
 #include <QCoreApplication>
 #include <QTranslator>
 
-#include "app/globals.h"
+#include "app/standard_texts.h"
+#include "pages/message_box.h"
 #include "platform/host_addresses.h"
-#include "platform/message_box.h"
 #include "platform/network_startup.h"
-#include "platform/standard_texts.h"
-#include "ui/main_dlg.h"
+#include "shell/main_dlg.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+HostEntry *g_pHostEntry = nullptr;
+
 std::optional<QString> LocalHostName()
 {
     char name[64] = {};

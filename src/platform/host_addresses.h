@@ -13,6 +13,10 @@ struct HostEntry
     QStringList addresses;
 };
 
+// The local host as the process keeps it, set once at start-up; null when it could not be
+// looked up.
+extern HostEntry *g_pHostEntry;
+
 // The host name, or nothing when the system cannot tell it.
 std::optional<QString> LocalHostName();
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "app/globals.h"
-#include "common/line_list_box.h"
+#include "pages/log/log_page.h"
+#include "widgets/display_list/line_list_box.h"
 #include "platform/host_addresses.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
@@ -29,7 +29,7 @@ public:
     {
         ResetProcessGlobals();
         g_pHostEntry = host;
-        g_pSystemLogList = &log;
+        SetSystemLogList(&log);
         page = std::make_unique<Page>();
         page->OnInitDialog();
         page->show();
@@ -37,7 +37,7 @@ public:
     ~PageFixtureBase()
     {
         page.reset();
-        g_pSystemLogList = nullptr;
+        SetSystemLogList(nullptr);
         g_pHostEntry = nullptr;
     }
 

@@ -10,7 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/globals.h"
+#include "pages/client/client_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/udp_server/udp_server_page.h"
+#include "traffic/clock_text.h"
+#include "traffic/system_log.h"
 
 namespace {
 

@@ -1,0 +1,327 @@
+#include "pages/client/client_page.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "pages/control_ids.h"
+#include "pages/dialog_controls.h"
+#include "pages/message_box.h"
+#include "pages/traffic_area/traffic_area.h"
+#include "platform/datagram.h"
+#include "platform/ipv4_endpoint.h"
+#include "platform/ipv4_socket.h"
+#include "platform/socket_events.h"
+#include "traffic/clock_text.h"
+#include "traffic/receive_slice.h"
+#include "traffic/system_log.h"
+#include "traffic/tcp_send_path.h"
+#include "traffic/traffic_recorder.h"
+#include "widgets/ipv4_address_edit.h"
+
+int g_bClientTrafficLog = 0;
+
+namespace {
+
+constexpr int kReadSize = 256;
+constexpr int kDatagramSize = 128;
+constexpr int kMaxReadsPerSlice = 4096;
+
+} // namespace
+
+CClientPage::CClientPage(QWidget *parent)
+    : CDialogPage(kTemplateId, parent)
+    , m_socketEvents(new SocketEventRegistry(this))
+    , m_sendPath(new TcpSendPath(this))
+    , m_receiveSlice(new ReceiveSlice(this))
+    , m_connectTimer(new QTimer(this))
+{
+    m_connectTimer->setSingleShot(true);
+    m_connectTimer->setTimerType(Qt::PreciseTimer);  // a coarse timer may end the wait a second early
+    connect(m_connectTimer, &QTimer::timeout, this, &CClientPage::OnConnectFailed);
+    connect(m_socketEvents, &SocketEventRegistry::SocketEvent, this, &CClientPage::OnSocketEvent);
+}
+
+CClientPage::~CClientPage()
+{
+    CloseSocket();
+}
+
+void CClientPage::CreateControls()
+{
+    using namespace ClientIds;
+    AddGroup(QStringLiteral("选项"), 2, 2, 351, 66);
+    AddLabel(QStringLiteral("主机:"), 10, 16, 22, 10);
+    m_editHost = Place(new Ipv4AddressEdit, kHost, 34, 14, 100, 13);
+    AddLabel(QStringLiteral(":"), 136, 16, 6, 10);
+    m_editPort = AddEdit(kPort, 144, 14, 40, 13);
+    AcceptDigitsOnly(m_editPort);
+    AddLabel(QStringLiteral("协议:"), 192, 16, 22, 10);
+    m_comboProtocol = Place(new QComboBox, kProtocol, 216, 14, 50, 13);
+    m_comboProtocol->addItems({QString(), QStringLiteral("TCP"), QStringLiteral("UDP")});
+    m_comboProtocol->setCurrentIndex(-1);
+    m_btnConnect = AddButton(kConnect, QStringLiteral("连  接"), 60, 40, 50, 15);
+    m_btnDisconnect = AddButton(kDisconnect, QStringLiteral("断  开"), 150, 40, 50, 15);
+
+    // Seen from the client, data comes from the server and goes to it.
+    m_area = new TrafficArea(this, TrafficAreaIds::Of<ClientIds::Id>(),
+                             {QStringLiteral("TCP/UDP Client提示"), QStringLiteral("logclient.txt"), &g_bClientTrafficLog,
+                              "SERVER->CLIENT  ", "CLIENT->SERVER  ", kRepeatTimerId});
+    ConnectSendPath(*m_sendPath, *m_socketEvents, m_area->Counters());
+
+    connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
+    connect(m_area, &TrafficArea::SendRequested, this, &CClientPage::OnSend);
+    connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
+}
+
+void CClientPage::OnInitDialog()
+{
+    CreateControls();
+}
+
+qint64 CClientPage::RxCount() const
+{
+    return m_area ? m_area->RxCount() : 0;
+}
+
+qint64 CClientPage::TxCount() const
+{
+    return m_area ? m_area->TxCount() : 0;
+}
+
+CExtentListBox *CClientPage::DataList() const
+{
+    return m_area ? m_area->DataList() : nullptr;
+}
+
+void CClientPage::CloseSocket()
+{
+    m_connectTimer->stop();
+    m_connectNotifier.reset();
+    if (m_socket >= 0) {
+        // Notifiers and queue go first: the number is free for the next socket at once.
+        m_sendPath->Forget(m_socket);
+        m_socketEvents->Unregister(m_socket);
+        ::close(m_socket);
+    }
+    m_socket = -1;
+    m_state = State::Idle;
+}
+
+void CClientPage::OnConnect()
+{
+    const QString host = m_editHost->AddressText();
+    const QString protocol = m_comboProtocol->currentText();
+    const int port = ReadNumber(m_editPort);
+    if (host.isEmpty() || protocol.isEmpty() || port == 0) {
+        AppMessageBox(QStringLiteral("输入参数不全!"));
+        return;
+    }
+    CloseSocket();
+    m_socketIsTcp = protocol == QLatin1String("TCP");
+    m_hostText = host;
+    m_portNumber = port;
+    m_socket = OpenIpv4Socket(m_socketIsTcp ? SocketKind::Stream : SocketKind::Datagram);
+    if (m_socket < 0) {
+        m_socket = -1;  // no socket: a later Send says so
+        SystemLog::Append(QStringLiteral("无法创建服务器socket!"), QStringLiteral("无法创建服务器socket!\r\n"));
+        AppMessageBox(QStringLiteral("无法创建服务器socket!"));
+        return;
+    }
+    m_serverAddr = Ipv4Endpoint(host, port);  // 70000 connects to 4464
+    m_state = State::Connecting;
+    m_comboProtocol->setEnabled(false);
+    m_btnConnect->setEnabled(false);
+    if (!m_socketIsTcp) {
+        WidenDatagramReceiveBuffer(m_socket);
+        FinishConnect();
+        return;
+    }
+    // The window goes on while the handshake runs; its end comes as writability.
+    if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&m_serverAddr), sizeof m_serverAddr) == 0) {
+        FinishConnect();
+        return;
+    }
+    if (errno != EINPROGRESS) {
+        OnConnectFailed();
+        return;
+    }
+    m_connectNotifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
+    connect(m_connectNotifier.get(), &QSocketNotifier::activated, this, &CClientPage::OnConnectWritable);
+    m_connectTimer->start(kConnectTimeoutMs);
+}
+
+void CClientPage::OnConnectWritable()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length);
+    m_connectTimer->stop();
+    m_connectNotifier->setEnabled(false);
+    m_connectNotifier.release()->deleteLater();  // it may be the one being delivered
+    if (error != 0)
+        OnConnectFailed();
+    else
+        FinishConnect();
+}
+
+void CClientPage::OnConnectFailed()
+{
+    // The attempt ends here: its socket too, so the system does not go on trying.
+    CloseSocket();
+    m_comboProtocol->setEnabled(true);
+    m_btnConnect->setEnabled(true);
+    SystemLog::Append(QStringLiteral("无法连接服务器!"), QStringLiteral("无法连接服务器!\r\n"));
+    AppMessageBox(QStringLiteral("无法连接服务器!"));
+}
+
+void CClientPage::FinishConnect()
+{
+    const int socket = m_socket;
+    const bool record = m_area->StartLog(m_socketIsTcp ? TrafficLog::Header::TcpClient : TrafficLog::Header::UdpClient);
+    if (!record)
+        m_area->StopLog();  // No means this connection is not recorded
+    if (m_socket != socket || m_state != State::Connecting)
+        return;  // disconnected while the question was open
+    // A datagram socket has no close event: an empty datagram is a datagram.
+    m_socketEvents->Register(m_socket, m_socketIsTcp ? FD_READ | FD_CLOSE : FD_READ);
+    m_state = State::Open;
+    SystemLog::Append(g_strDateTime + QStringLiteral(" 成功连接到") + m_hostText + QStringLiteral("的")
+                      + QString::number(m_portNumber) + QStringLiteral("端口 ")
+                      + (m_socketIsTcp ? QStringLiteral("连接方式为TCP!\r\n") : QStringLiteral("连接方式为UDP!\r\n")));
+    m_comboProtocol->setEnabled(false);
+    m_btnConnect->setEnabled(false);
+}
+
+void CClientPage::OnDisconnect()
+{
+    // Also cancels an attempt that is still running: no failure follows.
+    CloseSocket();
+    SystemLog::Append(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
+    m_comboProtocol->setEnabled(true);
+    m_btnConnect->setEnabled(true);
+    m_area->StopLog();
+}
+
+void CClientPage::OnSocketEvent(int socket, int event)
+{
+    if (socket != m_socket)
+        return;
+    if (m_socketIsTcp)
+        OnTcpSocketEvent(socket, event);
+    else
+        OnUdpSocketEvent(socket, event);
+}
+
+void CClientPage::OnTcpSocketEvent(int socket, int event)
+{
+    if (event == FD_READ)
+        ReceiveTcp(socket);
+    else if (event == FD_CLOSE)
+        OnServerClosed(socket);
+}
+
+void CClientPage::OnUdpSocketEvent(int socket, int event)
+{
+    if (event == FD_READ)
+        ReceiveUdp(socket);
+}
+
+QByteArray CClientPage::PeerTextOf(int socket) const
+{
+    return PeerTextOfSocket(socket, m_serverAddr);
+}
+
+void CClientPage::OnServerClosed(int socket)
+{
+    m_area->StopTimedSending();
+    SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(PeerTextOf(socket))
+                      + QStringLiteral("服务器主动断开\r\n"));
+    m_state = State::ClosedByServer;  // the socket stays until Connect or Disconnect
+    m_comboProtocol->setEnabled(true);
+    m_btnConnect->setEnabled(true);
+}
+
+void CClientPage::ReceiveTcp(int socket)
+{
+    m_receiveSlice->Begin();
+    const QByteArray peer = PeerTextOf(socket);
+    for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
+        std::fill_n(m_recvBuffer.begin(), kReadSize, 0);
+        const ssize_t received = ::recv(socket, m_recvBuffer.data(), kReadSize, MSG_DONTWAIT);
+        // Nothing there, a failure or the end of the stream (said by the close event): no line.
+        if (received <= 0)
+            return;
+        m_area->Recorder().ShowReceived(QByteArrayView(m_recvBuffer.data(), received), peer);
+        if (m_receiveSlice->IsOver() || !DataWaiting(socket))
+            return;
+    }
+}
+
+void CClientPage::ReceiveUdp(int socket)
+{
+    m_receiveSlice->Begin();
+    for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
+        char datagram[kDatagramSize] = {};
+        int received = 0;
+        sockaddr_in source{};
+        const DatagramRead read = ReadDatagram(socket, datagram, kDatagramSize, received, source);
+        if (read == DatagramRead::Nothing)
+            return;
+        if (read == DatagramRead::Failed)
+            m_area->ShowLine(QStringLiteral("接收数据失败！\r\n"));
+        else
+            m_area->Recorder().ShowReceived(QByteArrayView(datagram, received), PeerText(source));
+        if (m_receiveSlice->IsOver())
+            return;
+    }
+}
+
+void CClientPage::OnSend()
+{
+    if (m_area->RefuseEmptySend())
+        return;
+    if (m_socket < 0) {
+        m_area->RefuseSend(QStringLiteral("套接字为空,无法发送!"));
+        return;
+    }
+    Payload payload;
+    if (m_area->MakePayload(payload) != PayloadCodec::HexFailure::None)
+        return;
+    // Nothing goes out before the success line, nor after the server's close.
+    if (m_state != State::Open || !SendPayload(payload))
+        m_area->RefuseSend(QStringLiteral("数据发送失败"));
+}
+
+bool CClientPage::SendPayload(const Payload &payload)
+{
+    if (m_socketIsTcp) {
+        if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedTail))
+            return false;
+        m_area->Recorder().RecordSent(payload.prepared);
+        return true;
+    }
+    const ssize_t sent = ::sendto(m_socket, payload.bytes.constData(), static_cast<size_t>(payload.bytes.size()),
+                                  MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&m_serverAddr),
+                                  sizeof m_serverAddr);
+    if (sent != payload.bytes.size())
+        return false;
+    m_area->Recorder().CountAndRecordSent(payload.Counted(), payload.prepared);
+    return true;
+}
+
+void CClientPage::OnTimedSend()
+{
+    m_area->OnTimedSend();
+}
+
+void CClientPage::OnClearCounters()
+{
+    m_area->OnClearCounters();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <array>
+#include <memory>
+
+#include <netinet/in.h>
+
+#include "pages/dialog_page.h"
+
+class CExtentListBox;
+class Ipv4AddressEdit;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSocketNotifier;
+class QTimer;
+class ReceiveSlice;
+class SocketEventRegistry;
+class TcpSendPath;
+class TrafficArea;
+struct Payload;
+
+// The client page's recording switch: 1 while logclient.txt records.
+extern int g_bClientTrafficLog;
+
+// The TCP/UDP client page: one outgoing TCP connection or UDP socket toward a server,
+// what comes back shown at the top of its list, the send box sent once or on a timer.
+class CClientPage : public CDialogPage
+{
+    Q_OBJECT
+
+public:
+    static constexpr unsigned kTemplateId = 149;
+    static constexpr int kRepeatTimerId = 6;
+    static constexpr int kConnectTimeoutMs = 21000;
+
+    explicit CClientPage(QWidget *parent = nullptr);
+    ~CClientPage() override;
+
+    void OnInitDialog() override;
+
+    void OnConnect();
+    void OnDisconnect();
+    void OnSend();
+    void OnTimedSend();
+    void OnClearCounters();
+    void OnTcpSocketEvent(int socket, int event);
+    void OnUdpSocketEvent(int socket, int event);
+
+    bool IsConnecting() const { return m_state == State::Connecting; }
+    bool IsConnected() const { return m_state == State::Open; }
+    qint64 RxCount() const;
+    qint64 TxCount() const;
+    CExtentListBox *DataList() const;
+
+private:
+    enum class State { Idle, Connecting, Open, ClosedByServer };
+
+    void CreateControls();
+    void OnSocketEvent(int socket, int event);
+    void OnConnectWritable();
+    void OnConnectFailed();
+    // The question, the registration and the success line of a socket that is ready.
+    void FinishConnect();
+    void CloseSocket();
+    void OnServerClosed(int socket);
+    void ReceiveTcp(int socket);
+    void ReceiveUdp(int socket);
+    // The peer of the connection; the server's address once the socket cannot tell it.
+    QByteArray PeerTextOf(int socket) const;
+    // Sends the payload on the open socket; false when the system did not take it.
+    bool SendPayload(const Payload &payload);
+
+    std::array<char, 512> m_recvBuffer{};
+    QComboBox *m_comboProtocol = nullptr;
+    QPushButton *m_btnConnect = nullptr;
+    QPushButton *m_btnDisconnect = nullptr;
+    int m_socket = -1;
+    bool m_socketIsTcp = false;
+    State m_state = State::Idle;
+    sockaddr_in m_serverAddr{};
+    QString m_hostText;
+    int m_portNumber = 0;
+
+    Ipv4AddressEdit *m_editHost = nullptr;
+    QLineEdit *m_editPort = nullptr;
+    SocketEventRegistry *m_socketEvents;
+    TcpSendPath *m_sendPath;
+    ReceiveSlice *m_receiveSlice;
+    QTimer *m_connectTimer;
+    std::unique_ptr<QSocketNotifier> m_connectNotifier;
+    TrafficArea *m_area = nullptr;
+};

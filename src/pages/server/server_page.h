@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QString>
+
+#include "pages/dialog_page.h"
+#include "pages/server/server_page_layout.h"
+#include "traffic/payload.h"
+
+class CExtentListBox;
+class LineListBox;
+class ReceiveSlice;
+class SocketEventRegistry;
+class TrafficArea;
+
+// What the TCP and the UDP server page have in common: their controls (each page with its
+// own ids and words), the traffic area, the steps of Listen and Stop, and the handlers that
+// work the same on both. The pages add their sockets, their peer list's meaning and their
+// own steps.
+class CServerPage : public CDialogPage
+{
+    Q_OBJECT
+
+public:
+    ~CServerPage() override;
+
+    void OnListen();
+    void OnStop();
+    virtual void OnSend() = 0;
+    virtual void OnSocketEvent(int socket, int event) = 0;
+    void OnIpInfo();
+    void OnTimedSend();
+    void OnAutoReply();
+    void OnClearCounters();
+    void OnClearData();
+
+    virtual bool IsListening() const = 0;
+    qint64 RxCount() const;
+    qint64 TxCount() const;
+    CExtentListBox *DataList() const;
+    bool IsTimedSending() const;
+
+signals:
+    // The page's "IP信息" button: the window shows the IP information dialog.
+    void IpInfoRequested();
+
+protected:
+    struct Setup
+    {
+        ServerPageIds ids;
+        QString caption;      // of the page's own boxes
+        QString logFileName;
+        int *logFlag;
+        int repeatTimerId;
+    };
+
+    CServerPage(unsigned templateId, const Setup &setup, QWidget *parent);
+
+    // Builds the controls, the traffic area over them and their handlers; the button beside
+    // the peer list runs OnPeerButton. Run by the page's OnInitDialog.
+    void CreateServerControls();
+
+    // Listen's own steps of a page: whether the fields let it go on (the page refuses in its
+    // own way), what the bound socket needs to serve, and what starts once the start line
+    // is written. Stop's: everything the page serves ends, its sockets closed.
+    virtual bool AcceptsListenFields(const QString &host, int port) = 0;
+    virtual bool IsStreamServer() const = 0;
+    virtual void StartServing(int socket) = 0;
+    virtual void OnListening() {}
+    virtual void StopServing() = 0;
+    virtual void OnPeerButton() = 0;
+
+    const QString &Caption() const { return m_setup.caption; }
+    TrafficArea &Area() const { return *m_area; }
+    LineListBox *Peers() const { return m_peers; }
+    QLineEdit *PortBox() const { return m_controls.port; }
+    SocketEventRegistry *SocketEvents() const { return m_socketEvents; }
+    ReceiveSlice *Slice() const { return m_receiveSlice; }
+    // The radio buttons read into m_replyMode, as at every received block.
+    ReplyMode ReadReplyMode();
+
+    ReplyMode m_replyMode = ReplyMode::None;
+
+private:
+    QString ListenText(const char *what, const QString &host, int port) const;
+    void SetListenControlsEnabled(bool enabled);
+
+    Setup m_setup;
+    TrafficArea *m_area = nullptr;
+    ServerPageControls m_controls{};
+    LineListBox *m_peers = nullptr;
+    SocketEventRegistry *m_socketEvents;
+    ReceiveSlice *m_receiveSlice;
+};

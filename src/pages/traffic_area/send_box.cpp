@@ -1,0 +1,38 @@
+#include "pages/traffic_area/send_box.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "widgets/encoding_box.h"
+
+SendBox::SendBox(QLineEdit *edit, QCheckBox *hexSend, const EncodingBox *encoding)
+    : m_edit(edit)
+    , m_hexSend(hexSend)
+    , m_encoding(encoding)
+{
+}
+
+bool SendBox::IsHex() const
+{
+    return m_hexSend->isChecked();
+}
+
+QByteArray SendBox::Text() const
+{
+    return SendRules::SendText(m_edit->text(), IsHex(), m_encoding->Encoding());
+}
+
+PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
+{
+    return SendRules::MakePayload(Text(), IsHex(), payload);
+}
+
+PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payload &payload) const
+{
+    return SendRules::MakePayloadOfPrepared(prepared, IsHex(), payload);
+}
+
+PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
+{
+    return SendRules::MakeServerReply(Text(), IsHex(), payload);
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+#include "pages/traffic_area/traffic_area_layout.h"
+#include "traffic/payload.h"
+#include "traffic/traffic_log.h"
+
+class CounterBoxes;
+class SendBox;
+class SingleBox;
+class TimedSending;
+class TrafficCounters;
+class TrafficRecorder;
+
+// The part every traffic page has below its own controls: the send box with its options,
+// timed sending, the counters and rates, the display list with its traffic log, and the
+// refusals of a send. The three pages use it with their own texts and order of steps; a
+// new capability of the traffic pages is added here once.
+class TrafficArea : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Setup
+    {
+        QString caption;      // of the page's own boxes, "TCP Server提示"
+        QString logFileName;  // "logtcp.txt"
+        int *logFlag;         // the page's process-wide recording switch
+        QByteArray receivedTag;
+        QByteArray sentTag;
+        int repeatTimerId;    // the window timer of timed sending
+    };
+
+    TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Setup &setup);
+    ~TrafficArea() override;
+
+    const TrafficAreaControls &Controls() const { return m_controls; }
+    CExtentListBox *DataList() const { return m_controls.dataList; }
+    const SendBox &Box() const { return *m_sendBox; }
+    TrafficRecorder &Recorder() { return *m_recorder; }
+    TrafficCounters &Counters();
+    qint64 RxCount() const;
+    qint64 TxCount() const;
+    bool IsTimedSending() const;
+    void StopTimedSending();
+
+    // The buttons' handlers, also the pages' own.
+    void OnTimedSend();
+    void OnClearCounters();
+    void OnClearData();
+    // "16进制发送" keeps its tick while greyed out: data replies still follow it.
+    void OnAutoReply();
+
+    // Asks "是否需要系统记录收发数据？"; on Yes starts the traffic log, and says in a box when it
+    // cannot be written (recording then stays off). Returns whether the user said Yes.
+    bool StartLog(TrafficLog::Header header = TrafficLog::Header::Server);
+    void StopLog();
+
+    // Stops timed sending first (its ticks would go on under the box), then says why a send
+    // cannot go.
+    void RefuseSend(const QString &message);
+    // True, after its refusal, when the send box is empty.
+    bool RefuseEmptySend();
+    // The send box's payload; a hex failure is refused and returned.
+    PayloadCodec::HexFailure MakePayload(Payload &payload);
+    PayloadCodec::HexFailure MakePayloadOf(const QByteArray &prepared, Payload &payload);
+    // A server's data reply; false when it failed. Its box shows once while it is open, not
+    // once per received block.
+    bool MakeDataReply(Payload &payload);
+
+    // A server's automatic reply: whether it is on, and the radio buttons read.
+    bool IsAutoReplying() const;
+    ReplyMode ReadReplyMode() const;
+    // The reply controls follow whether anybody can be answered; off, the reply is unticked.
+    void AllowAutoReply(bool allowed);
+    void EnableHexSend();
+
+    // A line of the page's own at the top of the display list ("数据发送失败!").
+    void ShowLine(const QString &text);
+
+signals:
+    // The send button was pressed, or timed sending ticked.
+    void SendRequested();
+
+private:
+    void Connect();
+
+    CDialogPage *m_page;
+    QString m_caption;
+    TrafficAreaControls m_controls;
+    TrafficLog m_log;
+    CounterBoxes *m_counters;
+    TimedSending *m_timedSending;
+    std::unique_ptr<SendBox> m_sendBox;
+    std::unique_ptr<TrafficRecorder> m_recorder;
+    std::unique_ptr<SingleBox> m_replyFailureBox;
+};

@@ -1,0 +1,190 @@
+#include "pages/udp_server/udp_server_page.h"
+
+#include <QLineEdit>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "pages/message_box.h"
+#include "pages/single_box.h"
+#include "pages/control_ids.h"
+#include "pages/traffic_area/traffic_area.h"
+#include "platform/datagram.h"
+#include "platform/ipv4_endpoint.h"
+#include "platform/socket_events.h"
+#include "traffic/clock_text.h"
+#include "traffic/receive_slice.h"
+#include "traffic/system_log.h"
+#include "traffic/traffic_recorder.h"
+#include "widgets/display_list/line_list_box.h"
+
+int g_bUdpTrafficLog = 0;
+
+namespace {
+
+// Datagrams waiting are read one after the other for up to one shared slice of the event
+// loop, so a flood costs no repaint per datagram.
+constexpr int kMaxDatagramsPerSlice = 4096;
+
+} // namespace
+
+CUdpServerPage::CUdpServerPage(QWidget *parent)
+    : CServerPage(kTemplateId,
+                  {ServerPageIds::Of<UdpServerIds::Id>(QStringLiteral("UDP"), QStringLiteral("删  除")),
+                   QStringLiteral("UDP Server提示"), QStringLiteral("logudp.txt"), &g_bUdpTrafficLog, kRepeatTimerId},
+                  parent)
+    , m_receiveFailureBox(std::make_unique<SingleBox>())
+{
+}
+
+CUdpServerPage::~CUdpServerPage()
+{
+    CloseSocket();
+}
+
+void CUdpServerPage::OnInitDialog()
+{
+    CreateServerControls();
+    PortBox()->setText(QStringLiteral("7000"));
+}
+
+void CUdpServerPage::CloseSocket()
+{
+    if (m_socket < 0)
+        return;
+    // The notifier goes first: the number is free for the next socket at once.
+    SocketEvents()->Unregister(m_socket);
+    ::close(m_socket);
+    m_socket = -1;
+}
+
+bool CUdpServerPage::AcceptsListenFields(const QString &host, int port)
+{
+    if (port == 0 || host.isEmpty()) {
+        AppMessageBox(QStringLiteral("请填写所有参数"));
+        return false;
+    }
+    return !IsListening();  // the button is disabled then; a second socket would leak the first
+}
+
+void CUdpServerPage::StartServing(int socket)
+{
+    WidenDatagramReceiveBuffer(socket);
+    m_socket = socket;
+    SocketEvents()->Register(m_socket, FD_READ);
+}
+
+void CUdpServerPage::AddPeer(const QByteArray &peerText)
+{
+    if (m_peers.contains(peerText))
+        return;
+    m_peers.insert(peerText);
+    Peers()->AddString(peerText);
+}
+
+void CUdpServerPage::OnDeletePeer()
+{
+    const int selected = Peers()->GetCurSel();
+    if (selected < 0) {
+        AppMessageBox(QStringLiteral("请选择要删除的客户端!"));
+        return;
+    }
+    m_peers.remove(Peers()->GetText(selected));
+    Peers()->DeleteString(selected);
+    Peers()->SetCurSel(-1);  // the list view would select the neighbour
+}
+
+void CUdpServerPage::OnSocketEvent(int socket, int event)
+{
+    if (event != FD_READ || socket != m_socket)
+        return;
+    Slice()->Begin();
+    for (int datagrams = 0; datagrams < kMaxDatagramsPerSlice; ++datagrams) {
+        if (!ReceiveDatagram() || Slice()->IsOver())
+            return;
+    }
+}
+
+bool CUdpServerPage::ReceiveDatagram()
+{
+    char datagram[kDatagramSize] = {};
+    int received = 0;
+    sockaddr_in source{};
+    switch (ReadDatagram(m_socket, datagram, kDatagramSize, received, source)) {
+    case DatagramRead::Nothing:
+        return false;
+    case DatagramRead::Failed:
+        // While its box is open, further failures are dropped without another box.
+        m_receiveFailureBox->ShowPlain(this, QStringLiteral("接收数据失败！"));
+        return false;
+    case DatagramRead::Datagram:
+        break;
+    }
+    const QByteArray peer = PeerText(source);
+    AddPeer(peer);
+    const sockaddr_in replyAddress = source;
+    SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
+    const QByteArrayView bytes(datagram, received);
+    Area().Recorder().ShowReceived(bytes, peer);
+
+    ReadReplyMode();
+    if (Area().IsAutoReplying()) {
+        if (m_replyMode == ReplyMode::Data)
+            ReplyWithData(replyAddress);
+        else
+            ReplyEcho(replyAddress, bytes);
+    }
+    // A box shown on the way may have let Stop close the socket.
+    return m_socket >= 0;
+}
+
+bool CUdpServerPage::SendTo(const sockaddr_in &to, QByteArrayView bytes)
+{
+    if (m_socket < 0)
+        return false;
+    const ssize_t sent = ::sendto(m_socket, bytes.data(), static_cast<size_t>(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    return sent == bytes.size();
+}
+
+QByteArray CUdpServerPage::LoggedText(const Payload &payload)
+{
+    return payload.hex ? PayloadCodec::DataText(payload.bytes, false) : payload.prepared;
+}
+
+void CUdpServerPage::ReplyWithData(const sockaddr_in &replyAddress)
+{
+    Payload payload;
+    if (!Area().MakeDataReply(payload))
+        return;
+    // A reply the system refused is not reported as sent.
+    if (SendTo(replyAddress, payload.bytes))
+        Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
+}
+
+void CUdpServerPage::ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView datagram)
+{
+    if (SendTo(replyAddress, datagram))
+        Area().Recorder().CountAndRecordSent(datagram.size(), PayloadCodec::DataText(datagram, false));
+}
+
+void CUdpServerPage::OnSend()
+{
+    if (Area().RefuseEmptySend())
+        return;
+    const int selected = Peers()->GetCurSel();
+    if (selected < 0) {
+        Area().RefuseSend(QStringLiteral("请选择要发送的目的地!"));
+        return;
+    }
+    const sockaddr_in destination = EndpointOfPeerText(Peers()->GetText(selected));
+    Payload payload;
+    if (Area().MakePayload(payload) != PayloadCodec::HexFailure::None)
+        return;
+    if (!SendTo(destination, payload.bytes)) {
+        Area().ShowLine(QStringLiteral("数据发送失败!"));
+        Area().StopTimedSending();
+        return;
+    }
+    Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+
+#include <memory>
+
+#include "pages/server/server_page.h"
+
+class SingleBox;
+struct sockaddr_in;
+
+// The UDP server page's recording switch: 1 while logudp.txt records.
+extern int g_bUdpTrafficLog;
+
+// The UDP server page: binds a datagram socket to a local address, lists every peer heard
+// from, shows what they send, sends to the selected peer, on a timer too, and can answer
+// every datagram.
+class CUdpServerPage : public CServerPage
+{
+    Q_OBJECT
+
+public:
+    static constexpr unsigned kTemplateId = 134;
+    static constexpr int kRepeatTimerId = 4;
+    static constexpr int kDatagramSize = 128;
+
+    explicit CUdpServerPage(QWidget *parent = nullptr);
+    ~CUdpServerPage() override;
+
+    void OnInitDialog() override;
+
+    void OnSend() override;
+    void OnDeletePeer();
+    void OnSocketEvent(int socket, int event) override;
+    void OnTimedSendClicked() { OnTimedSend(); }
+    void OnAutoReplyClicked() { OnAutoReply(); }
+
+    bool IsListening() const override { return m_socket >= 0; }
+    LineListBox *PeerList() const { return Peers(); }
+
+protected:
+    bool AcceptsListenFields(const QString &host, int port) override;
+    bool IsStreamServer() const override { return false; }
+    void StartServing(int socket) override;
+    void StopServing() override { CloseSocket(); }
+    void OnPeerButton() override { OnDeletePeer(); }
+
+private:
+    void AddPeer(const QByteArray &peerText);
+    // One datagram; false when nothing more should be read now.
+    bool ReceiveDatagram();
+    void ReplyWithData(const sockaddr_in &replyAddress);
+    void ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView datagram);
+    bool SendTo(const sockaddr_in &to, QByteArrayView bytes);
+    // What the traffic log records of a payload: its text, or in hex mode the bytes themselves.
+    static QByteArray LoggedText(const Payload &payload);
+    void CloseSocket();
+
+    int m_socket = -1;
+    // The peer check is a lookup beside the list, not a walk of it.
+    QSet<QByteArray> m_peers;
+    // "接收数据失败！" is shown once while its box is open, however many reads fail meanwhile.
+    std::unique_ptr<SingleBox> m_receiveFailureBox;
+};

@@ -1,0 +1,48 @@
+#include "traffic/payload.h"
+
+#include <array>
+#include <utility>
+
+#include "text/gbk.h"
+
+namespace SendRules {
+
+QByteArray SendText(QStringView text, bool hex, TextEncoding encoding)
+{
+    return hex ? ToGbk(text) : EncodeText(text, encoding);
+}
+
+PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload)
+{
+    PayloadCodec::PrepareSendText(text);
+    return MakePayloadOfPrepared(text, hex, payload);
+}
+
+PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload)
+{
+    payload = Payload{};
+    payload.prepared = prepared;
+    payload.hex = hex;
+    if (!hex) {
+        payload.bytes = PayloadCodec::TextModePayload(prepared);
+        payload.uncountedTail = 1;
+        return PayloadCodec::HexFailure::None;
+    }
+    std::array<char, PayloadCodec::kHexBufferSize> buffer;
+    int byteCount = 0;
+    const PayloadCodec::HexFailure failure = PayloadCodec::EncodeHex(prepared, buffer, byteCount);
+    if (failure == PayloadCodec::HexFailure::None)
+        payload.bytes = QByteArray(buffer.data(), byteCount);
+    return failure;
+}
+
+PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload)
+{
+    if (!text.isEmpty())
+        return MakePayload(std::move(text), hex, payload);
+    static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
+    payload = Payload{PayloadCodec::TextModePayload(ownReply), 1, ownReply, false};
+    return PayloadCodec::HexFailure::None;
+}
+
+} // namespace SendRules

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+#include "text/payload_codec.h"
+#include "text/text_encoding.h"
+
+// The bytes one send puts on the wire, and what the pages count and record of them.
+struct Payload
+{
+    QByteArray bytes;
+    int uncountedTail = 0;  // the zero byte that ends a text send goes out uncounted
+    QByteArray prepared;    // the send text without spaces (the digits in hex mode)
+    bool hex = false;
+
+    qint64 Counted() const { return bytes.size() - uncountedTail; }
+};
+
+// How a server answers every received block while "自动回复" is ticked: with the send box's
+// data or with the block itself. None only before the page's controls exist.
+enum class ReplyMode { None = -1, Data = 0, Echo = 1 };
+
+// The rules that make a send's payload from the send box's text: the same for every page.
+namespace SendRules {
+
+// The send box's text as bytes. Text mode speaks the page's encoding; hex digits are read
+// from GBK bytes whatever it is, so a hex send and its refusals never depend on it.
+QByteArray SendText(QStringView text, bool hex, TextEncoding encoding);
+
+// Spaces removed, then the text and its zero byte, or in hex mode the converted bytes.
+// On a failure the payload is left empty.
+PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload);
+// The payload of a text prepared already (a send to all prepares it once for every client).
+PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload);
+// A server's data reply: the payload of the text, or while it is empty the server's own
+// fixed text with its zero byte, the same bytes whatever the page's encoding.
+PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload);
+
+} // namespace SendRules

@@ -1,0 +1,36 @@
+#include "traffic/traffic_recorder.h"
+
+#include "text/payload_codec.h"
+#include "traffic/traffic_counters.h"
+#include "traffic/traffic_log.h"
+
+TrafficRecorder::TrafficRecorder(Display display, TrafficLog &log, TrafficCounters &counters, QByteArray receivedTag,
+                                 QByteArray sentTag)
+    : m_display(std::move(display))
+    , m_log(log)
+    , m_counters(counters)
+    , m_receivedTag(std::move(receivedTag))
+    , m_sentTag(std::move(sentTag))
+{
+}
+
+void TrafficRecorder::ShowReceived(QByteArrayView block, QByteArrayView peerText)
+{
+    const QByteArray line = PayloadCodec::FormatReceived(block, m_hexDisplay, peerText);
+    m_display(line, m_encoding);
+    m_log.WriteLine(m_receivedTag + line);
+    m_counters.AddRx(block.size());
+}
+
+void TrafficRecorder::RecordSent(QByteArrayView text)
+{
+    QByteArray line = m_sentTag;
+    line.append(text).append("\r\n");
+    m_log.WriteLine(line);
+}
+
+void TrafficRecorder::CountAndRecordSent(qint64 counted, QByteArrayView text)
+{
+    m_counters.AddTx(counted);
+    RecordSent(text);
+}

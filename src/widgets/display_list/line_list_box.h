@@ -1,0 +1,66 @@
+#pragma once
+
+#include "widgets/display_list/line_list_view.h"
+
+#include <deque>
+
+#include "text/text_encoding.h"
+
+class LineFilterModel;
+class LineListModel;
+class QLineEdit;
+
+// A list box of text lines with the classic list box calls. Lines are bytes; the model
+// shows them decoded. Positions follow the list box rules: -1 means the end. A filter text
+// narrows what is shown, never what is kept: every call but the view's speaks of all lines.
+class LineListBox : public LineListView
+{
+    Q_OBJECT
+
+public:
+    static constexpr int LB_ERR = -1;
+    static constexpr int LB_ERRSPACE = -2;
+
+    // How many lines the display lists and the system log keep: the newest ones. The log
+    // files keep everything; a list that grew without end would end in the out-of-memory
+    // killer under a flood left running.
+    static constexpr int kKeptLines = 100000;
+
+    explicit LineListBox(QWidget *parent = nullptr);
+
+    // At most maxLines lines (0: no bound); inserting at the top beyond it drops the bottom line.
+    void SetMaxLines(int maxLines);
+    int MaxLines() const;
+
+    virtual int AddString(const QByteArray &line);
+    // The line is shown decoded from encoding; GBK is the lists' own.
+    virtual int InsertString(int index, const QByteArray &line, TextEncoding encoding = TextEncoding::Gbk);
+    virtual int DeleteString(int index);
+    virtual void ResetContent();
+
+    // Empties the list and fills it with lines, as one change.
+    void ResetLines(std::deque<QByteArray> lines);
+
+    int GetCount() const;
+    QByteArray GetText(int index) const;
+    int GetCurSel() const;
+    void SetCurSel(int index);
+
+    // All lines, whatever the filter shows.
+    LineListModel *Lines() const { return m_lines; }
+    // The lines the view shows while a filter text is set.
+    LineFilterModel *ShownLines() const { return m_shownLines; }
+    QString FilterText() const;
+    bool IsFiltered() const;
+    // Makes field this list's filter field: "筛选" while empty, a clear button, and every
+    // change of its text sets the filter.
+    void AttachFilterField(QLineEdit *field);
+
+public slots:
+    // Shows only the lines that contain text, case-insensitively; empty shows every line.
+    void SetFilterText(const QString &text);
+
+private:
+    LineListModel *m_lines;
+    LineFilterModel *m_shownLines;
+};

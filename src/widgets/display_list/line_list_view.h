@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractItemView>
+
+#include "widgets/paced_action.h"
+
+// A list box view: one row per line, all rows the same height, only the visible rows
+// painted. Its cost does not grow with the number of lines, unlike the item layouts of
+// QListView. The horizontal scroll range is the horizontal extent set by the owner (0 = none).
+class LineListView : public QAbstractItemView
+{
+    Q_OBJECT
+
+public:
+    explicit LineListView(QWidget *parent = nullptr);
+
+    void SetHorizontalExtent(int pixels);
+    int HorizontalExtent() const { return m_horizontalExtent; }
+
+    int RowHeight() const;
+    int TopRow() const;
+    int CurrentSelection() const;  // selected row, or -1
+    void SetCurrentSelection(int row);
+
+    QRect visualRect(const QModelIndex &index) const override;
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint &point) const override;
+    void setModel(QAbstractItemModel *model) override;
+    void reset() override;
+
+protected:
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex &index) const override;
+    void setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection &selection) const override;
+    void paintEvent(QPaintEvent *event) override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+
+private:
+    // Scroll bar ranges and the repaint after lines came or went, at most about 60 times a
+    // second: every range change costs the scroll area a relayout, every repaint a paint of
+    // the visible rows, and a flood brings thousands of lines a second.
+    void ScheduleGeometryUpdate();
+    void RefreshAfterChange();
+    int RowCount() const;
+    int VisibleRows() const;
+
+    int m_horizontalExtent = 0;
+    PacedAction m_refresh;
+};

@@ -1,0 +1,17 @@
+#include "widgets/encoding_box.h"
+
+EncodingBox::EncodingBox(QWidget *parent)
+    : QComboBox(parent)
+{
+    for (const TextEncoding encoding : kTextEncodings)
+        addItem(TextEncodingName(encoding));
+    setCurrentIndex(0);
+}
+
+TextEncoding EncodingBox::Encoding() const
+{
+    // Asked for every received block: the items are kTextEncodings in order, so the index
+    // says it without a QVariant.
+    const int index = currentIndex();
+    return index < 0 ? TextEncoding::Gbk : kTextEncodings[static_cast<std::size_t>(index)];
+}
