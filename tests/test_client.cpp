@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "pages/control_ids.h"
 #include "pages/client/client_page.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "text/gbk.h"
@@ -21,12 +22,7 @@
 
 namespace {
 
-enum ControlId : int {
-    kHost = 1052, kPort = 1039, kProtocol = 1053, kConnect = 1054, kDisconnect = 1055,
-    kSendBox = 1040, kTimedSend = 1057, kInterval = 1041, kHexSend = 1042, kSend = 1043,
-    kTx = 1058, kRx = 1059, kClearCounters = 1060, kHexDisplay = 1061, kEncoding = 1121,
-    kFilter = 1122,
-};
+using namespace ClientIds;
 
 // A plain socket of the test's own: a TCP listener, a connection it accepted, or a UDP peer.
 class Socket

@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "pages/control_ids.h"
 #include "pages/log/log_page.h"
 #include "traffic/clock_text.h"
 #include "widgets/display_list/extent_list_box.h"
@@ -37,12 +38,7 @@
 
 namespace {
 
-enum ControlId : int {
-    kHost = 1007, kPort = 1006, kListen = 1004, kStop = 1005, kDisconnect = 1009,
-    kSendBox = 1039, kTimedSend = 1038, kInterval = 1040, kHexSend = 1041, kSendAll = 1065,
-    kAutoReply = 1062, kReplyData = 1063, kReplyEcho = 1064, kSend = 1042,
-    kTx = 1011, kRx = 1012, kClearCounters = 1013, kHexDisplay = 1022, kClearData = 1054,
-};
+using namespace TcpServerIds;
 
 const QByteArray kSeparator = "*---------------------------------------------------*\r\n";
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");

@@ -21,16 +21,12 @@
 #include "support/box_answerer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
+#include "pages/control_ids.h"
 #include "pages/udp_server/udp_server_page.h"
 
 namespace {
 
-enum ControlId : int {
-    kHost = 1027, kPort = 1023, kListen = 1024, kStop = 1025, kDelete = 1054,
-    kSendBox = 1043, kTimedSend = 1044, kInterval = 1045, kHexSend = 1046, kSend = 1047,
-    kAutoReply = 1066, kReplyData = 1067, kReplyEcho = 1068,
-    kTx = 1031, kRx = 1032, kClearCounters = 1030, kHexDisplay = 1048, kClearData = 1055,
-};
+using namespace UdpServerIds;
 
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
 
@@ -193,10 +189,10 @@ void TestUdpServer::peerListOrderDeleteAndStop()
     QCOMPARE(f.PeerLine(0), a.Peer());
     QCOMPARE(f.PeerLine(1), b.Peer());
 
-    f.Click(kDelete);
+    f.Click(kDeletePeer);
     QCOMPARE(f.boxes.Texts().last(), QString("请选择要删除的客户端!"));
     f.SelectPeer(0);
-    f.Click(kDelete);
+    f.Click(kDeletePeer);
     QCOMPARE(f.page->PeerList()->GetCount(), 1);
     QVERIFY(f.Deliver(a, "4", 4));  // heard again: at the end
     QCOMPARE(f.PeerLine(1), a.Peer());

@@ -3,6 +3,13 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+// What one read takes: a TCP block of at most 256 bytes, a datagram of at most 128 (a larger
+// one fails the read). A page reads at most kMaxReadsPerSlice times in one slice, at least
+// once per notification, so every sender gets its turn.
+inline constexpr int kStreamReadSize = 256;
+inline constexpr int kDatagramSize = 128;
+inline constexpr int kMaxReadsPerSlice = 4096;
+
 // One slice of time shared by every read of one pass of the event loop. A flood is read
 // block after block, without a repaint per block, but only for about a frame however many
 // peers send at once: then the window's timers, repaints and the other sockets get their turn.

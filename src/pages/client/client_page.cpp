@@ -27,16 +27,8 @@
 
 int g_bClientTrafficLog = 0;
 
-namespace {
-
-constexpr int kReadSize = 256;
-constexpr int kDatagramSize = 128;
-constexpr int kMaxReadsPerSlice = 4096;
-
-} // namespace
-
 CClientPage::CClientPage(QWidget *parent)
-    : CDialogPage(kTemplateId, parent)
+    : CTrafficPage(kTemplateId, parent)
     , m_socketEvents(new SocketEventRegistry(this))
     , m_sendPath(new TcpSendPath(this))
     , m_receiveSlice(new ReceiveSlice(this))
@@ -70,34 +62,18 @@ void CClientPage::CreateControls()
     m_btnDisconnect = AddButton(kDisconnect, QStringLiteral("断  开"), 150, 40, 50, 15);
 
     // Seen from the client, data comes from the server and goes to it.
-    m_area = new TrafficArea(this, TrafficAreaIds::Of<ClientIds::Id>(),
-                             {QStringLiteral("TCP/UDP Client提示"), QStringLiteral("logclient.txt"), &g_bClientTrafficLog,
-                              "SERVER->CLIENT  ", "CLIENT->SERVER  ", kRepeatTimerId});
-    ConnectSendPath(*m_sendPath, *m_socketEvents, m_area->Counters());
+    CreateTrafficArea(TrafficAreaIds::Of<ClientIds::Id>(),
+                      {QStringLiteral("TCP/UDP Client提示"), QStringLiteral("logclient.txt"), &g_bClientTrafficLog,
+                       "SERVER->CLIENT  ", "CLIENT->SERVER  ", kRepeatTimerId});
+    ConnectSendPath(*m_sendPath, *m_socketEvents, Area().Counters());
 
     connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
-    connect(m_area, &TrafficArea::SendRequested, this, &CClientPage::OnSend);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
 }
 
 void CClientPage::OnInitDialog()
 {
     CreateControls();
-}
-
-qint64 CClientPage::RxCount() const
-{
-    return m_area ? m_area->RxCount() : 0;
-}
-
-qint64 CClientPage::TxCount() const
-{
-    return m_area ? m_area->TxCount() : 0;
-}
-
-CExtentListBox *CClientPage::DataList() const
-{
-    return m_area ? m_area->DataList() : nullptr;
 }
 
 void CClientPage::CloseSocket()
@@ -184,9 +160,9 @@ void CClientPage::OnConnectFailed()
 void CClientPage::FinishConnect()
 {
     const int socket = m_socket;
-    const bool record = m_area->StartLog(m_socketIsTcp ? TrafficLog::Header::TcpClient : TrafficLog::Header::UdpClient);
+    const bool record = Area().StartLog(m_socketIsTcp ? TrafficLog::Header::TcpClient : TrafficLog::Header::UdpClient);
     if (!record)
-        m_area->StopLog();  // No means this connection is not recorded
+        Area().StopLog();  // No means this connection is not recorded
     if (m_socket != socket || m_state != State::Connecting)
         return;  // disconnected while the question was open
     // A datagram socket has no close event: an empty datagram is a datagram.
@@ -206,7 +182,7 @@ void CClientPage::OnDisconnect()
     SystemLog::Append(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
     m_comboProtocol->setEnabled(true);
     m_btnConnect->setEnabled(true);
-    m_area->StopLog();
+    Area().StopLog();
 }
 
 void CClientPage::OnSocketEvent(int socket, int event)
@@ -240,7 +216,7 @@ QByteArray CClientPage::PeerTextOf(int socket) const
 
 void CClientPage::OnServerClosed(int socket)
 {
-    m_area->StopTimedSending();
+    Area().StopTimedSending();
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(PeerTextOf(socket))
                       + QStringLiteral("服务器主动断开\r\n"));
     m_state = State::ClosedByServer;  // the socket stays until Connect or Disconnect
@@ -253,12 +229,12 @@ void CClientPage::ReceiveTcp(int socket)
     m_receiveSlice->Begin();
     const QByteArray peer = PeerTextOf(socket);
     for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
-        std::fill_n(m_recvBuffer.begin(), kReadSize, 0);
-        const ssize_t received = ::recv(socket, m_recvBuffer.data(), kReadSize, MSG_DONTWAIT);
+        std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
+        const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, MSG_DONTWAIT);
         // Nothing there, a failure or the end of the stream (said by the close event): no line.
         if (received <= 0)
             return;
-        m_area->Recorder().ShowReceived(QByteArrayView(m_recvBuffer.data(), received), peer);
+        Area().Recorder().ShowReceived(QByteArrayView(m_recvBuffer.data(), received), peer);
         if (m_receiveSlice->IsOver() || !DataWaiting(socket))
             return;
     }
@@ -275,9 +251,9 @@ void CClientPage::ReceiveUdp(int socket)
         if (read == DatagramRead::Nothing)
             return;
         if (read == DatagramRead::Failed)
-            m_area->ShowLine(QStringLiteral("接收数据失败！\r\n"));
+            Area().ShowLine(QStringLiteral("接收数据失败！\r\n"));
         else
-            m_area->Recorder().ShowReceived(QByteArrayView(datagram, received), PeerText(source));
+            Area().Recorder().ShowReceived(QByteArrayView(datagram, received), PeerText(source));
         if (m_receiveSlice->IsOver())
             return;
     }
@@ -285,18 +261,18 @@ void CClientPage::ReceiveUdp(int socket)
 
 void CClientPage::OnSend()
 {
-    if (m_area->RefuseEmptySend())
+    if (Area().RefuseEmptySend())
         return;
     if (m_socket < 0) {
-        m_area->RefuseSend(QStringLiteral("套接字为空,无法发送!"));
+        Area().RefuseSend(QStringLiteral("套接字为空,无法发送!"));
         return;
     }
     Payload payload;
-    if (m_area->MakePayload(payload) != PayloadCodec::HexFailure::None)
+    if (Area().MakePayload(payload) != PayloadCodec::HexFailure::None)
         return;
     // Nothing goes out before the success line, nor after the server's close.
     if (m_state != State::Open || !SendPayload(payload))
-        m_area->RefuseSend(QStringLiteral("数据发送失败"));
+        Area().RefuseSend(QStringLiteral("数据发送失败"));
 }
 
 bool CClientPage::SendPayload(const Payload &payload)
@@ -304,7 +280,7 @@ bool CClientPage::SendPayload(const Payload &payload)
     if (m_socketIsTcp) {
         if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedTail))
             return false;
-        m_area->Recorder().RecordSent(payload.prepared);
+        Area().Recorder().RecordSent(payload.prepared);
         return true;
     }
     const ssize_t sent = ::sendto(m_socket, payload.bytes.constData(), static_cast<size_t>(payload.bytes.size()),
@@ -312,16 +288,6 @@ bool CClientPage::SendPayload(const Payload &payload)
                                   sizeof m_serverAddr);
     if (sent != payload.bytes.size())
         return false;
-    m_area->Recorder().CountAndRecordSent(payload.Counted(), payload.prepared);
+    Area().Recorder().CountAndRecordSent(payload.Counted(), payload.prepared);
     return true;
-}
-
-void CClientPage::OnTimedSend()
-{
-    m_area->OnTimedSend();
-}
-
-void CClientPage::OnClearCounters()
-{
-    m_area->OnClearCounters();
 }

@@ -7,7 +7,7 @@
 
 #include <netinet/in.h>
 
-#include "pages/dialog_page.h"
+#include "pages/traffic_area/traffic_page.h"
 
 class CExtentListBox;
 class Ipv4AddressEdit;
@@ -19,7 +19,6 @@ class QTimer;
 class ReceiveSlice;
 class SocketEventRegistry;
 class TcpSendPath;
-class TrafficArea;
 struct Payload;
 
 // The client page's recording switch: 1 while logclient.txt records.
@@ -27,7 +26,7 @@ extern int g_bClientTrafficLog;
 
 // The TCP/UDP client page: one outgoing TCP connection or UDP socket toward a server,
 // what comes back shown at the top of its list, the send box sent once or on a timer.
-class CClientPage : public CDialogPage
+class CClientPage : public CTrafficPage
 {
     Q_OBJECT
 
@@ -43,17 +42,12 @@ public:
 
     void OnConnect();
     void OnDisconnect();
-    void OnSend();
-    void OnTimedSend();
-    void OnClearCounters();
+    void OnSend() override;
     void OnTcpSocketEvent(int socket, int event);
     void OnUdpSocketEvent(int socket, int event);
 
     bool IsConnecting() const { return m_state == State::Connecting; }
     bool IsConnected() const { return m_state == State::Open; }
-    qint64 RxCount() const;
-    qint64 TxCount() const;
-    CExtentListBox *DataList() const;
 
 private:
     enum class State { Idle, Connecting, Open, ClosedByServer };
@@ -91,5 +85,4 @@ private:
     ReceiveSlice *m_receiveSlice;
     QTimer *m_connectTimer;
     std::unique_ptr<QSocketNotifier> m_connectNotifier;
-    TrafficArea *m_area = nullptr;
 };

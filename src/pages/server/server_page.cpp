@@ -16,7 +16,7 @@
 #include "traffic/system_log.h"
 
 CServerPage::CServerPage(unsigned templateId, const Setup &setup, QWidget *parent)
-    : CDialogPage(templateId, parent)
+    : CTrafficPage(templateId, parent)
     , m_setup(setup)
     , m_socketEvents(new SocketEventRegistry(this))
     , m_receiveSlice(new ReceiveSlice(this))
@@ -30,15 +30,13 @@ void CServerPage::CreateServerControls()
 {
     m_controls = BuildServerPage(this, m_setup.ids);
     m_peers = m_controls.peers;
-    m_area = new TrafficArea(this, m_setup.ids.traffic,
-                             {m_setup.caption, m_setup.logFileName, m_setup.logFlag, "CLIENT->SERVER  ",
-                              "SERVER->CLIENT  ", m_setup.repeatTimerId});
+    CreateTrafficArea(m_setup.ids.traffic, {m_setup.caption, m_setup.logFileName, m_setup.logFlag, "CLIENT->SERVER  ",
+                                            "SERVER->CLIENT  ", m_setup.repeatTimerId});
 
     connect(m_controls.listen, &QPushButton::clicked, this, &CServerPage::OnListen);
     connect(m_controls.stop, &QPushButton::clicked, this, &CServerPage::OnStop);
     connect(m_controls.ipInfo, &QPushButton::clicked, this, &CServerPage::OnIpInfo);
     connect(m_controls.peerButton, &QPushButton::clicked, this, &CServerPage::OnPeerButton);
-    connect(m_area, &TrafficArea::SendRequested, this, &CServerPage::OnSend);
 
     FillHostBox(m_controls.host);
     m_replyMode = ReplyMode::Data;
@@ -46,7 +44,7 @@ void CServerPage::CreateServerControls()
 
 ReplyMode CServerPage::ReadReplyMode()
 {
-    m_replyMode = m_area->ReadReplyMode();
+    m_replyMode = Area().ReadReplyMode();
     return m_replyMode;
 }
 
@@ -77,7 +75,7 @@ void CServerPage::OnListen()
     StartServing(socket);
     SetListenControlsEnabled(false);
     // What comes while the question is open waits (TCP) or is handled at once, unrecorded.
-    m_area->StartLog();
+    Area().StartLog();
     SystemLog::Append(ListenText("开始监听", host, port) + QStringLiteral(" 等待客户端连接\r\n"));
     OnListening();
 }
@@ -88,27 +86,7 @@ void CServerPage::OnStop()
     SetListenControlsEnabled(true);
     SystemLog::Append(ListenText("停止监听", m_controls.host->currentText(), ReadNumber(m_controls.port))
                       + QStringLiteral(" 关闭线程\r\n"));
-    m_area->StopLog();
-}
-
-qint64 CServerPage::RxCount() const
-{
-    return m_area ? m_area->RxCount() : 0;
-}
-
-qint64 CServerPage::TxCount() const
-{
-    return m_area ? m_area->TxCount() : 0;
-}
-
-CExtentListBox *CServerPage::DataList() const
-{
-    return m_area ? m_area->DataList() : nullptr;
-}
-
-bool CServerPage::IsTimedSending() const
-{
-    return m_area && m_area->IsTimedSending();
+    Area().StopLog();
 }
 
 void CServerPage::OnIpInfo()
@@ -116,22 +94,12 @@ void CServerPage::OnIpInfo()
     emit IpInfoRequested();
 }
 
-void CServerPage::OnTimedSend()
-{
-    m_area->OnTimedSend();
-}
-
 void CServerPage::OnAutoReply()
 {
-    m_area->OnAutoReply();
-}
-
-void CServerPage::OnClearCounters()
-{
-    m_area->OnClearCounters();
+    Area().OnAutoReply();
 }
 
 void CServerPage::OnClearData()
 {
-    m_area->OnClearData();
+    Area().OnClearData();
 }

@@ -2,21 +2,19 @@
 
 #include <QString>
 
-#include "pages/dialog_page.h"
 #include "pages/server/server_page_layout.h"
+#include "pages/traffic_area/traffic_page.h"
 #include "traffic/payload.h"
 
-class CExtentListBox;
 class LineListBox;
 class ReceiveSlice;
 class SocketEventRegistry;
-class TrafficArea;
 
 // What the TCP and the UDP server page have in common: their controls (each page with its
 // own ids and words), the traffic area, the steps of Listen and Stop, and the handlers that
 // work the same on both. The pages add their sockets, their peer list's meaning and their
 // own steps.
-class CServerPage : public CDialogPage
+class CServerPage : public CTrafficPage
 {
     Q_OBJECT
 
@@ -25,19 +23,12 @@ public:
 
     void OnListen();
     void OnStop();
-    virtual void OnSend() = 0;
     virtual void OnSocketEvent(int socket, int event) = 0;
     void OnIpInfo();
-    void OnTimedSend();
     void OnAutoReply();
-    void OnClearCounters();
     void OnClearData();
 
     virtual bool IsListening() const = 0;
-    qint64 RxCount() const;
-    qint64 TxCount() const;
-    CExtentListBox *DataList() const;
-    bool IsTimedSending() const;
 
 signals:
     // The page's "IP信息" button: the window shows the IP information dialog.
@@ -69,8 +60,6 @@ protected:
     virtual void StopServing() = 0;
     virtual void OnPeerButton() = 0;
 
-    const QString &Caption() const { return m_setup.caption; }
-    TrafficArea &Area() const { return *m_area; }
     LineListBox *Peers() const { return m_peers; }
     QLineEdit *PortBox() const { return m_controls.port; }
     SocketEventRegistry *SocketEvents() const { return m_socketEvents; }
@@ -85,7 +74,6 @@ private:
     void SetListenControlsEnabled(bool enabled);
 
     Setup m_setup;
-    TrafficArea *m_area = nullptr;
     ServerPageControls m_controls{};
     LineListBox *m_peers = nullptr;
     SocketEventRegistry *m_socketEvents;

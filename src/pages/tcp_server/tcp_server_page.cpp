@@ -26,15 +26,6 @@
 
 int g_bTcpTrafficLog = 0;
 
-namespace {
-
-constexpr int kReadSize = 256;
-// A flood is read block after block for up to one shared slice per pass of the event loop
-// (at least one block per notification, so every sender gets its turn).
-constexpr int kMaxBlocksPerSlice = 4096;
-
-} // namespace
-
 CTcpServerPage::CTcpServerPage(QWidget *parent)
     : CServerPage(kTemplateId,
                   {ServerPageIds::Of<TcpServerIds::Id>(QStringLiteral("TCP"), QStringLiteral("断 开")),
@@ -229,7 +220,7 @@ void CTcpServerPage::OnSocketEvent(int socket, int event)
 void CTcpServerPage::ReceiveBlocks(int socket)
 {
     Slice()->Begin();
-    for (int blocks = 0; blocks < kMaxBlocksPerSlice; ++blocks) {
+    for (int blocks = 0; blocks < kMaxReadsPerSlice; ++blocks) {
         // After a box the socket may have been closed meanwhile: the next notification decides.
         if (!ReceiveBlock(socket))
             return;
@@ -251,8 +242,8 @@ bool CTcpServerPage::ReceiveBlock(int socket)
     const QByteArray peer = PeerTextOf(socket);
     SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
 
-    std::fill_n(m_recvBuffer.begin(), kReadSize, 0);
-    const ssize_t received = ::recv(socket, m_recvBuffer.data(), kReadSize, 0);
+    std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
+    const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, 0);
     const QByteArrayView block(m_recvBuffer.data(), received > 0 ? received : 0);
     Area().Recorder().ShowReceived(block, peer);
 

@@ -20,14 +20,6 @@
 
 int g_bUdpTrafficLog = 0;
 
-namespace {
-
-// Datagrams waiting are read one after the other for up to one shared slice of the event
-// loop, so a flood costs no repaint per datagram.
-constexpr int kMaxDatagramsPerSlice = 4096;
-
-} // namespace
-
 CUdpServerPage::CUdpServerPage(QWidget *parent)
     : CServerPage(kTemplateId,
                   {ServerPageIds::Of<UdpServerIds::Id>(QStringLiteral("UDP"), QStringLiteral("删  除")),
@@ -99,7 +91,7 @@ void CUdpServerPage::OnSocketEvent(int socket, int event)
     if (event != FD_READ || socket != m_socket)
         return;
     Slice()->Begin();
-    for (int datagrams = 0; datagrams < kMaxDatagramsPerSlice; ++datagrams) {
+    for (int datagrams = 0; datagrams < kMaxReadsPerSlice; ++datagrams) {
         if (!ReceiveDatagram() || Slice()->IsOver())
             return;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "pages/server/server_page.h"
+#include "traffic/receive_slice.h"
 
 class SingleBox;
 struct sockaddr_in;
@@ -23,7 +24,7 @@ class CUdpServerPage : public CServerPage
 public:
     static constexpr unsigned kTemplateId = 134;
     static constexpr int kRepeatTimerId = 4;
-    static constexpr int kDatagramSize = 128;
+    static constexpr int kDatagramSize = ::kDatagramSize;
 
     explicit CUdpServerPage(QWidget *parent = nullptr);
     ~CUdpServerPage() override;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "pages/dialog_page.h"
+#include "pages/traffic_area/traffic_area.h"
+
+class CExtentListBox;
+
+// A page with a traffic area below its own controls: what the three traffic pages answer
+// and handle the same way.
+class CTrafficPage : public CDialogPage
+{
+    Q_OBJECT
+
+public:
+    qint64 RxCount() const;
+    qint64 TxCount() const;
+    CExtentListBox *DataList() const;
+    bool IsTimedSending() const;
+
+    // The send button, and every tick of timed sending.
+    virtual void OnSend() = 0;
+    void OnTimedSend();
+    void OnClearCounters();
+
+protected:
+    using CDialogPage::CDialogPage;
+
+    // Builds the area once the page's own controls stand.
+    void CreateTrafficArea(const TrafficAreaIds &ids, const TrafficArea::Setup &setup);
+    TrafficArea &Area() const { return *m_area; }
+
+private:
+    TrafficArea *m_area = nullptr;
+};
