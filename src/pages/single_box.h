@@ -14,7 +14,6 @@ public:
     bool Show(const QString &text);
     // The same with the caption "Velvane V1.03" and no icon, owned by a page.
     bool ShowPlain(QWidget *owner, const QString &text);
-    bool IsOpen() const { return m_open; }
 
 private:
     template <typename ShowBox>

@@ -30,8 +30,3 @@ bool WindowTimers::IsRunning(int id) const
     return timer && timer->isActive();
 }
 
-int WindowTimers::Interval(int id) const
-{
-    const QTimer *timer = m_timers.value(id);
-    return timer ? timer->interval() : 0;
-}

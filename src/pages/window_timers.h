@@ -17,7 +17,6 @@ public:
     void SetTimer(int id, int intervalMs);
     void KillTimer(int id);
     bool IsRunning(int id) const;
-    int Interval(int id) const;
 
 signals:
     void Timeout(int id);

@@ -51,11 +51,6 @@ void SocketEventRegistry::SetReadPaused(int socket, bool paused)
     registration.notifier->setEnabled(!paused && !registration.closeSaid);
 }
 
-bool SocketEventRegistry::IsReadPaused(int socket) const
-{
-    const auto found = m_notifiers.find(socket);
-    return found != m_notifiers.end() && found->second.paused;
-}
 
 void SocketEventRegistry::OnActivated(QSocketDescriptor descriptor)
 {

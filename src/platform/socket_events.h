@@ -32,7 +32,6 @@ public:
     // While paused, a socket's data waits in the kernel (TCP then slows its peer down) and
     // no event is said for it; resuming says what happened meanwhile.
     void SetReadPaused(int socket, bool paused);
-    bool IsReadPaused(int socket) const;
     int Count() const { return static_cast<int>(m_notifiers.size()); }
 
 signals:

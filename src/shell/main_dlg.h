@@ -43,7 +43,6 @@ public:
     CTcpServerPage *TcpServerPage() const { return m_tcpServerPage; }
     CUdpServerPage *UdpServerPage() const { return m_udpServerPage; }
     CClientPage *ClientPage() const { return m_clientPage; }
-    CDlg_Html_Quorvale *WebPage() const { return m_webPage; }
     CLogPage *LogPage() const { return m_logPage; }
     CTrayNotifyIcon *TrayIcon() const { return m_trayIcon; }
 

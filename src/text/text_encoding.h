@@ -5,7 +5,7 @@
 
 #include <array>
 
-// The encodings a traffic page can speak. GBK (code page 936) is the tool's own: the lists,
+// The encodings a traffic page can speak. GBK is the tool's own: the lists,
 // the log files and every text of its own are GBK; the others only decide how a page turns
 // its send box into bytes and received bytes into a display line.
 enum class TextEncoding : quint8 { Gbk, Utf8, Big5, Latin1 };
@@ -16,7 +16,7 @@ inline constexpr std::array<TextEncoding, 4> kTextEncodings{TextEncoding::Gbk, T
 // "GBK", "UTF-8", "Big5", "ISO-8859-1".
 QString TextEncodingName(TextEncoding encoding);
 
-// Characters the encoding cannot hold become "?", as the Windows code pages do it.
+// Characters the encoding cannot hold become "?": the peer sees that something was there.
 QByteArray EncodeText(QStringView text, TextEncoding encoding);
 
 // Bytes that are not valid in the encoding show as U+FFFD; the bytes themselves are never

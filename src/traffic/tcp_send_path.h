@@ -39,7 +39,6 @@ public:
 
     qint64 Queued(int socket) const;
     bool IsBackedUp(int socket) const;
-    int Connections() const { return static_cast<int>(m_connections.size()); }
 
 signals:
     // Bytes the system accepted, without the uncounted ones: what TX counts.

@@ -16,7 +16,6 @@ public:
 
     void SetParts(const QList<int> &rightEdges);
     QList<int> RightEdges() const { return m_rightEdges; }
-    int PartCount() const { return static_cast<int>(m_texts.size()); }
 
     void SetText(int part, const QString &text);
     QString Text(int part) const;

@@ -67,8 +67,8 @@ bool CTcpServerPage::AcceptsListenFields(const QString &host, int port)
 
 void CTcpServerPage::StartServing(int socket)
 {
-    // A backlog of 8 would let a burst of clients believe they are connected while the
-    // server never sees them (Linux queues them anyway): take the system's largest queue.
+    // A short backlog lets a burst of clients believe they are connected while the server
+    // never sees them: take the system's largest queue.
     ::listen(socket, SOMAXCONN);
     m_listenSocket = socket;
 }

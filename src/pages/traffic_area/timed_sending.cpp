@@ -29,7 +29,7 @@ void TimedSending::OnClicked()
         m_timers->KillTimer(m_timerId);
         return;
     }
-    // Compared as unsigned: a negative number is a huge interval, as on the original.
+    // Compared as unsigned: a negative number is a huge interval, not a refusal.
     const auto interval = static_cast<unsigned>(ReadNumber(m_interval));
     if (interval > 499)
         m_timers->SetTimer(m_timerId, static_cast<int>(std::min<unsigned>(interval, INT_MAX)));

@@ -15,7 +15,6 @@ public:
     explicit CDlg_Html_Quorvale(QWidget *parent = nullptr);
 
     void OnInitDialog() override;
-    CWebBrowser2 *Browser() const { return m_browser; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
