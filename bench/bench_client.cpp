@@ -207,7 +207,7 @@ void HoldConnections(int listener, Clock::duration longest, ServerState &state)
 class ClientBench : public DrivenPageBench
 {
 public:
-    explicit ClientBench(BoxClicker &clicker);
+    explicit ClientBench(BoxAnswerer &boxes);
 
     // The ids of the controls the sections drive that the page lacks.
     QList<int> MissingControls() const;
@@ -226,7 +226,7 @@ private:
     {
         bool idle;    // after Disconnect
         bool logged;  // the connect line and the disconnect line
-        BoxClicker::Tally boxes;
+        BoxAnswerer::Tally boxes;
 
         bool Ok() const { return idle && logged && boxes.boxes == 0; }
         QString Text() const;
@@ -235,7 +235,7 @@ private:
     // section's server, then ends the box tally and counts the descriptors.
     Ending EndSection(int port, const char *protocol, const std::function<void()> &closeServer);
     // The boxes other than the traffic log question since BeginSection.
-    BoxClicker::Tally EndBoxes() { return m_clicker.EndHold(); }
+    BoxAnswerer::Tally EndBoxes() { return m_boxes.EndTally(); }
     // Fills in 127.0.0.1, the port and the protocol and clicks Connect.
     void ClickConnect(int port, int protocol);
     // ClickConnect, then waits for the page to be connected, at most milliseconds.
@@ -250,13 +250,13 @@ private:
     static bool Logged(const QByteArray &line, int newest = 20);
 
     std::unique_ptr<CClientPage> m_page;
-    BoxClicker &m_clicker;
+    BoxAnswerer &m_boxes;
 };
 
-ClientBench::ClientBench(BoxClicker &clicker)
+ClientBench::ClientBench(BoxAnswerer &boxes)
     : DrivenPageBench("before", "after")
     , m_page(std::make_unique<CClientPage>())
-    , m_clicker(clicker)
+    , m_boxes(boxes)
 {
     ShowPage(m_page.get());
 }
@@ -289,7 +289,7 @@ int ClientBench::BeginSection(const QByteArray &section)
     m_page->DataList()->ResetContent();
     Item<QPushButton>(kClearCounters)->click();
     g_pSystemLogList->ResetContent();
-    m_clicker.HoldFirstBox(0);
+    m_boxes.StartTally(0);
     return CountBefore();
 }
 
@@ -304,7 +304,7 @@ void ClientBench::ClickConnect(int port, int protocol)
 bool ClientBench::Connect(int port, int protocol, int milliseconds)
 {
     ClickConnect(port, protocol);
-    return RunUntil([this] { return m_page->IsConnected(); }, milliseconds);
+    return WaitUntil([this] { return m_page->IsConnected(); }, milliseconds);
 }
 
 bool ClientBench::Disconnect()
@@ -372,7 +372,7 @@ void ClientBench::Tcp(long blocks)
     QElapsedTimer clock;
     state.go = connected;
     clock.start();
-    const bool complete = connected && RunUntil(
+    const bool complete = connected && WaitUntil(
                                            [&] {
                                                const qint64 rx = m_page->RxCount();
                                                const qint64 now = clock.nsecsElapsed();
@@ -438,7 +438,7 @@ void ClientBench::Udp(int seconds)
         Item<QLineEdit>(kSendEdit)->setText(QStringLiteral("x"));
         Item<QPushButton>(kSendButton)->click();
     }
-    const bool heard = connected && RunUntil([&] { return state.heard.load(); }, 3000);
+    const bool heard = connected && WaitUntil([&] { return state.heard.load(); }, 3000);
     const qint64 txFirst = m_page->TxCount();
 
     state.go = heard;
@@ -493,10 +493,10 @@ void ClientBench::Drop()
     ClickConnect(silent.Port(), kTcp);
     const double clickMs = Seconds(Clock::now() - clickAt) * 1000;
     const bool connecting = m_page->IsConnecting();
-    const bool boxCame = RunUntil([this] { return m_clicker.OtherBoxes() > 0; }, 30000);
-    RunUntil([] { return false; }, 300);  // a second box, if one comes, is counted too
+    const bool boxCame = WaitUntil([this] { return m_boxes.Tallied().boxes > 0; }, 30000);
+    RunEventsFor(300);  // a second box, if one comes, is counted too
     ticker.Stop();
-    const BoxClicker::Tally boxes = EndBoxes();
+    const BoxAnswerer::Tally boxes = EndBoxes();
     const bool idle = Idle() && Item<QPushButton>(kConnectButton)->isEnabled();
     bool logged = false;
     for (int row = 0; row < g_pSystemLogList->GetCount() && row < 20; ++row)
@@ -553,7 +553,7 @@ void ClientBench::Churn(int rounds)
         server.thread.join();
     if (listener >= 0)
         ::close(listener);
-    const BoxClicker::Tally boxes = EndBoxes();
+    const BoxAnswerer::Tally boxes = EndBoxes();
     const int descriptorsAfter = CountAfter();
 
     // Newest first: round k's success line at 2 * done - 1 - 2 * k, its disconnect line above.
@@ -597,8 +597,8 @@ void ClientBench::Churn(int rounds)
 int main(int argc, char *argv[])
 {
     return RunSections(argc, argv, "bench_client", {"tcp", "udp", "drop", "churn"},
-                       [](const SectionChoice &choice, BoxClicker &clicker) {
-                           ClientBench bench(clicker);
+                       [](const SectionChoice &choice, BoxAnswerer &boxes) {
+                           ClientBench bench(boxes);
                            const QList<int> missing = bench.MissingControls();
                            if (!missing.isEmpty()) {
                                QStringList ids;

@@ -4,9 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
-#include <QImage>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -16,228 +14,22 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "pages/log/log_page.h"
 #include "platform/host_addresses.h"
+#include "platform/network_startup.h"
 #include "traffic/clock_text.h"
 #include "widgets/display_list/line_list_box.h"
 
 namespace BenchSupport {
 
-namespace {
-
-const QString kLogQuestion = QStringLiteral("是否需要系统记录收发数据？");
-
-} // namespace
-
-BoxClicker::BoxClicker()
+void AnswerAsUser(BoxAnswerer &boxes)
 {
-    m_poll.setInterval(1);
-    connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
-    m_poll.start();
-}
-
-void BoxClicker::HoldFirstBox(int milliseconds)
-{
-    m_holdMs = milliseconds;
-    m_held = nullptr;
-    m_holdDone = false;
-    m_otherBoxes = 0;
-    m_whileHeld = 0;
-    m_maxOpen = 0;
-    m_lastText.clear();
-    m_lastSeen = {};
-}
-
-BoxClicker::Tally BoxClicker::EndHold()
-{
-    const Tally tally{m_otherBoxes, m_whileHeld, m_maxOpen, m_lastText, m_holdDone, m_lastSeen};
-    HoldFirstBox(0);
-    return tally;
-}
-
-void BoxClicker::Poll()
-{
-    int open = 0;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (qobject_cast<QMessageBox *>(widget) && widget->isVisible())
-            ++open;
-    m_maxOpen = std::max(m_maxOpen, open);
-
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return;
-    if (box->text() == kLogQuestion) {
-        if (QAbstractButton *answer = box->button(m_logAnswer))
-            answer->click();
-        return;
-    }
-    if (!m_seen.contains(box)) {
-        m_seen.removeAll(nullptr);
-        m_seen.append(box);
-        ++m_otherBoxes;
-        if (m_holdMs > 0 && !m_holdDone && (!m_held || m_held->isVisible()))
-            ++m_whileHeld;
-        m_lastText = box->text();
-        m_lastSeen = Clock::now();
-    }
-    if (m_holdMs > 0 && !m_holdDone) {
-        if (!m_held) {
-            m_held = box;
-            m_holdTimer.start();
-        }
-        if (m_held == box && m_holdTimer.elapsed() < m_holdMs)
-            return;
-        if (m_held == box)
-            m_holdDone = true;
-    }
-    QAbstractButton *button = box->defaultButton() ? box->defaultButton() : box->buttons().value(0);
-    if (button)
-        button->click();
-}
-
-int CountDescriptors()
-{
-    DIR *dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (const dirent *entry = ::readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(dir);
-    return count - 1;  // the directory's own descriptor
-}
-
-// Qt's raster painting spreads a large fill over helper threads of its own, each with a
-// descriptor; they start when a list first paints its scroll bar and end after 30 s without
-// such work. A large fill right before a count has them all running, so that the counts
-// before and after a section differ by the page's descriptors alone.
-int CountDescriptorsSettled()
-{
-    QImage image(1024, 1024, QImage::Format_ARGB32_Premultiplied);
-    QPainter(&image).fillRect(image.rect(), QColor(0, 0, 0, 128));
-    return CountDescriptors();
-}
-
-rlim_t RaiseDescriptorLimitToHard()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 0;
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
-}
-
-long ResidentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.value(1).toLong() * ::sysconf(_SC_PAGESIZE);
-}
-
-sockaddr_in LoopbackAddress(int port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<quint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-int FreePort()
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(probe);
-    return ntohs(address.sin_port);
-}
-
-int ConnectClient(int port, bool blocking)
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
-    if (socket < 0)
-        return -1;
-    const sockaddr_in address = LoopbackAddress(port);
-    if (::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int OpenListener(int &port, int backlog)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = LoopbackAddress(0);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-        || ::listen(listener, backlog) != 0) {
-        if (listener >= 0)
-            ::close(listener);
-        return -1;
-    }
-    port = LocalPort(listener);
-    return listener;
-}
-
-int UdpSocket(int localPort, int peerPort)
-{
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return -1;
-    const sockaddr_in local = LoopbackAddress(localPort);
-    const sockaddr_in peer = LoopbackAddress(peerPort);
-    if (::bind(socket, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0
-        || (peerPort != 0 && ::connect(socket, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0)) {
-        ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int LocalPort(int socket)
-{
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-bool SendAll(int socket, const char *data, size_t size)
-{
-    size_t sent = 0;
-    while (sent < size) {
-        const ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void ResetOnClose(int socket)
-{
-    const linger abort{1, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-}
-
-void SetTimeouts(int socket, int milliseconds)
-{
-    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    boxes.SetDefaultAnswer(QMessageBox::NoButton);
+    boxes.AnswerText(kLogQuestion, QMessageBox::No);
 }
 
 std::map<QByteArray, long> NetCounters(const QString &file, const QByteArray &prefix)
@@ -259,21 +51,6 @@ std::map<QByteArray, long> NetCounters(const QString &file, const QByteArray &pr
     return counters;
 }
 
-bool RunUntil(const std::function<bool()> &done, int milliseconds)
-{
-    // A short timer keeps the loop from sleeping past the bound.
-    QTimer tick;
-    tick.start(5);
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 bool WaitFor(const std::atomic<bool> &flag, int milliseconds)
 {
     for (int i = 0; i < milliseconds && !flag; ++i)
@@ -293,8 +70,7 @@ void SendBlocks(int socket, long blocks, long resetAfter, const std::atomic<bool
             ResetOnClose(socket);
             break;
         }
-        std::snprintf(block, 12, "%010ld", n);
-        block[10] = ' ';
+        StampNumber(block, n);
         int offset = 0;
         while (offset < kBlockSize) {
             const ssize_t sent = ::send(socket, block + offset, kBlockSize - offset, MSG_NOSIGNAL);
@@ -342,7 +118,7 @@ qint64 RunUntilDrained(const std::function<qint64()> &rx, const std::atomic<bool
     qint64 lastRx = rx();
     qint64 lastGrowthNs = 0;
     clock.start();
-    RunUntil(
+    WaitUntil(
         [&] {
             const qint64 now = rx();
             if (now != lastRx) {
@@ -461,7 +237,7 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, cons
 }
 
 BenchProcess::BenchProcess(int &argc, char **argv)
-    : m_descriptorLimit(RaiseDescriptorLimitToHard())
+    : m_descriptorLimit(RaiseDescriptorLimit())
     , m_host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}}
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -478,7 +254,7 @@ BenchProcess::BenchProcess(int &argc, char **argv)
 
 void BenchProcess::ReportDescriptorLimit() const
 {
-    std::printf("descriptor limit:         %llu\n", static_cast<unsigned long long>(m_descriptorLimit));
+    std::printf("descriptor limit:         %ld\n", m_descriptorLimit);
 }
 
 void BenchProcess::ReportWallTime() const
@@ -507,7 +283,7 @@ std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *pr
 }
 
 int RunSections(int &argc, char **argv, const char *program, const QList<QByteArray> &sections,
-                const std::function<int(const SectionChoice &, BoxClicker &)> &run)
+                const std::function<int(const SectionChoice &, BoxAnswerer &)> &run)
 {
     BenchProcess process(argc, argv);
     const std::optional<SectionChoice> choice = ChooseSection(argc, argv, program, sections);
@@ -516,8 +292,9 @@ int RunSections(int &argc, char **argv, const char *program, const QList<QByteAr
     process.ReportDescriptorLimit();
     int code = 0;
     {
-        BoxClicker clicker;
-        code = run(*choice, clicker);
+        BoxAnswerer boxes;
+        AnswerAsUser(boxes);
+        code = run(*choice, boxes);
     }
     process.ReportWallTime();
     return code;
@@ -541,7 +318,7 @@ int DrivenPageBench::CountBefore()
 {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    m_descriptorsBefore = CountDescriptorsSettled();
+    m_descriptorsBefore = OpenDescriptorsSettled();
     return m_descriptorsBefore;
 }
 
@@ -549,7 +326,7 @@ int DrivenPageBench::CountAfter()
 {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    m_balances.push_back({m_section, m_descriptorsBefore, CountDescriptorsSettled()});
+    m_balances.push_back({m_section, m_descriptorsBefore, OpenDescriptorsSettled()});
     return m_balances.back().after;
 }
 

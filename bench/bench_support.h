@@ -1,9 +1,9 @@
 #pragma once
 
-// What the server page benchmarks share: answering the page's boxes, loopback clients,
-// running the event loop for a bounded time, counting descriptors and memory, the kernel's
-// network counters, and a page driven through its controls with the descriptors checked
-// from Listen to Stop.
+// What the page benchmarks share beyond the tests' support (the box answerer, the loopback
+// sockets, the waits, the process's counts): client threads that stream or blast at a page,
+// the kernel's network counters, ping-pong figures, the sections of a benchmark's main(), and
+// a page driven through its controls with the descriptors checked from Listen to Stop.
 
 #include <QApplication>
 #include <QByteArray>
@@ -24,12 +24,15 @@
 #include <vector>
 
 #include <netinet/in.h>
-#include <sys/resource.h>
 
-#include "widgets/display_list/line_list_box.h"
-#include "platform/host_addresses.h"
-#include "pages/tcp_server/tcp_server_page.h"
 #include "pages/dialog_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "platform/host_addresses.h"
+#include "support/box_answerer.h"
+#include "support/event_wait.h"
+#include "support/loopback_sockets.h"
+#include "support/process_counts.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace BenchSupport {
 
@@ -42,77 +45,17 @@ inline double Seconds(Clock::duration duration)
     return std::chrono::duration<double>(duration).count();
 }
 
-// Answers the page's boxes as a user would: the traffic log question with the chosen
-// answer, any other box with its default button. The first other box can be held open for
-// a while; every tick counts the boxes open at once.
-class BoxClicker : public QObject
-{
-public:
-    BoxClicker();
+// The question every traffic page asks as it starts listening or connecting.
+inline const QString kLogQuestion = QStringLiteral("是否需要系统记录收发数据？");
 
-    void SetLogAnswer(QMessageBox::StandardButton answer) { m_logAnswer = answer; }
-    // What the other boxes came to since HoldFirstBox.
-    struct Tally
-    {
-        int boxes;
-        int whileHeld;  // those that came while the held box was open, the held one included
-        int maxOpen;    // the most boxes open at once, the traffic log question included
-        QString lastText;
-        bool heldClosed;
-        Clock::time_point lastSeen;  // when the last of them was first seen open
-    };
+// Sets boxes to answer as the benchmarks' user: the traffic log question with No (a section
+// may answer it Yes), any other box with its default button.
+void AnswerAsUser(BoxAnswerer &boxes);
 
-    void HoldFirstBox(int milliseconds);
-    bool HeldBoxClosed() const { return m_holdDone; }
-    int OtherBoxes() const { return m_otherBoxes; }
-    // The tally so far; the next box is no longer held.
-    Tally EndHold();
-
-private:
-    void Poll();
-
-    QTimer m_poll;
-    QMessageBox::StandardButton m_logAnswer = QMessageBox::No;
-    QList<QPointer<QMessageBox>> m_seen;
-    int m_holdMs = 0;
-    QPointer<QMessageBox> m_held;
-    QElapsedTimer m_holdTimer;
-    bool m_holdDone = false;
-    int m_otherBoxes = 0;
-    int m_whileHeld = 0;
-    int m_maxOpen = 0;
-    QString m_lastText;
-    Clock::time_point m_lastSeen;
-};
-
-int CountDescriptors();
-// The same with Qt's raster painting threads all running (see the .cpp): two such counts
-// differ by the program's own descriptors alone.
-int CountDescriptorsSettled();
-// Every client of a benchmark lives in its process beside the page's own sockets.
-rlim_t RaiseDescriptorLimitToHard();
-// Resident set size of this process in bytes.
-long ResidentBytes();
-sockaddr_in LoopbackAddress(int port);
-int FreePort();
-// A client socket whose connect to the port has been started (non-blocking) or completed.
-int ConnectClient(int port, bool blocking);
-// A TCP socket listening on 127.0.0.1 at a port the kernel picks, put in port; -1 when
-// that fails.
-int OpenListener(int &port, int backlog);
-// A datagram socket bound to 127.0.0.1:localPort (0: the kernel picks), connected to
-// 127.0.0.1:peerPort when that is not 0; -1 when the local port is taken.
-int UdpSocket(int localPort, int peerPort);
-int LocalPort(int socket);
-bool SendAll(int socket, const char *data, size_t size);
-void ResetOnClose(int socket);
-void SetTimeouts(int socket, int milliseconds);
 // One table of the kernel's network counters by name: the line pair of /proc/net/snmp or
 // /proc/net/netstat that starts with prefix ("Udp:", "TcpExt:"); empty when it is not there.
 std::map<QByteArray, long> NetCounters(const QString &file, const QByteArray &prefix);
 
-// Runs the GUI thread's event loop until done() holds or the time is up.
-bool RunUntil(const std::function<bool()> &done, int milliseconds);
 // Waits in a client thread for the GUI thread's word, at most the given time.
 bool WaitFor(const std::atomic<bool> &flag, int milliseconds);
 
@@ -229,7 +172,7 @@ public:
     void ReportWallTime() const;
 
 private:
-    rlim_t m_descriptorLimit;
+    long m_descriptorLimit;
     QElapsedTimer m_wall;
     std::unique_ptr<QApplication> m_application;
     HostEntry m_host;
@@ -252,9 +195,9 @@ std::optional<SectionChoice> ChooseSection(int argc, char **argv, const char *pr
 
 // A page benchmark's main(): the process set up, the section chosen (2 after the usage line
 // when argv[1] names none), the descriptor limit reported, the boxes answered while
-// run(choice, clicker) runs the sections, the wall time reported. Returns what run returns.
+// run(choice, boxes) runs the sections, the wall time reported. Returns what run returns.
 int RunSections(int &argc, char **argv, const char *program, const QList<QByteArray> &sections,
-                const std::function<int(const SectionChoice &, BoxClicker &)> &run);
+                const std::function<int(const SectionChoice &, BoxAnswerer &)> &run);
 
 // A page, shown, driven by its controls. Every section counts the descriptors before the page
 // opens its socket and after it closed it; the counts are kept for the summary. before and

@@ -98,8 +98,8 @@ int CountLogLines(const QString &fragment)
 class Bench : public PageBench
 {
 public:
-    explicit Bench(BoxClicker &clicker)
-        : m_clicker(clicker)
+    explicit Bench(BoxAnswerer &boxes)
+        : m_boxes(boxes)
     {
     }
 
@@ -117,7 +117,7 @@ public:
     void CloseWindowWhileListening(int clients);
 
 private:
-    BoxClicker &m_clicker;
+    BoxAnswerer &m_boxes;
 };
 
 void Bench::AcceptLatency()
@@ -133,13 +133,13 @@ void Bench::AcceptLatency()
         const int client = ConnectClient(m_port, false);
         QElapsedTimer clock;
         clock.start();
-        if (client < 0 || !RunUntil([this] { return Listed() == 1; }, 2000))
+        if (client < 0 || !WaitUntil([this] { return Listed() == 1; }, 2000))
             ++missed;
         else
             latencies.push_back(clock.nsecsElapsed() / 1e6);
         if (client >= 0)
             ::close(client);
-        RunUntil([this] { return Listed() == 0; }, 2000);
+        WaitUntil([this] { return Listed() == 0; }, 2000);
     }
     Stop();
     std::printf("accept latency:           median %.3f ms, 95th percentile %.3f ms, max %.3f ms over %zu connects"
@@ -162,13 +162,13 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
     const QString previousDir = QDir::currentPath();
     if (trafficLog) {
         QDir::setCurrent(temporary.path());
-        m_clicker.SetLogAnswer(QMessageBox::Yes);
+        m_boxes.AnswerText(kLogQuestion, QMessageBox::Yes);
     }
     if (!pageShown)
         m_page->hide();
     ClearLists();
     const bool listening = Listen();
-    m_clicker.SetLogAnswer(QMessageBox::No);
+    m_boxes.AnswerText(kLogQuestion, QMessageBox::No);
     if (!listening) {
         std::printf("receive, %s: FAIL (Listen refused)\n", label.constData());
         QDir::setCurrent(previousDir);
@@ -178,7 +178,7 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
 
     BlockStream stream;
     stream.Start(m_port, blocks);
-    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
 
     // The time at which each further 1,000 blocks had been handled.
     constexpr qint64 kMarkBytes = 1000 * kBlockSize;
@@ -189,7 +189,7 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
     stream.go = true;
     clock.start();
     const int limitMs = static_cast<int>(std::max<long>(15000, blocks / 20));
-    const bool complete = listed && RunUntil(
+    const bool complete = listed && WaitUntil(
                                         [&] {
                                             const qint64 rx = m_page->RxCount();
                                             while (rx >= qint64(marks.size() + 1) * kMarkBytes)
@@ -204,7 +204,7 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
     const int logLines = g_pSystemLogList->GetCount();
     stream.stop = true;
     if (complete)
-        RunUntil([this] { return Listed() == 0; }, 5000);
+        WaitUntil([this] { return Listed() == 0; }, 5000);
     const qint64 logBytes = trafficLog ? QFileInfo(temporary.filePath(QStringLiteral("logtcp.txt"))).size() : 0;
     // Stop resets a client still sending, so it ends before the descriptors are counted.
     Stop([&] { stream.client.thread.join(); });
@@ -263,7 +263,7 @@ void Bench::ManyAtOnce(int count)
         std::printf("%d clients at once:      FAIL (Listen refused)\n", count);
         return;
     }
-    const int listening = CountDescriptors();
+    const int listening = OpenDescriptors();
     const std::map<QByteArray, long> before = NetCounters(QStringLiteral("/proc/net/netstat"), "TcpExt:");
     std::atomic<bool> release = false;
     std::atomic<bool> ready = false;
@@ -277,7 +277,7 @@ void Bench::ManyAtOnce(int count)
                                 std::ref(ready), std::ref(finished));
     int peak = 0;
     qint64 lastListedNs = 0;
-    const bool all = RunUntil(
+    const bool all = WaitUntil(
         [&] {
             if (Listed() > peak) {
                 peak = Listed();
@@ -286,13 +286,13 @@ void Bench::ManyAtOnce(int count)
             return peak == count;
         },
         20000);
-    RunUntil([&] { return ready.load(); }, 35000);
+    WaitUntil([&] { return ready.load(); }, 35000);
     // Server sockets the worker accepted, whether listed yet or not.
-    const int accepted = CountDescriptors() - listening - opened;
+    const int accepted = OpenDescriptors() - listening - opened;
     const std::map<QByteArray, long> after = NetCounters(QStringLiteral("/proc/net/netstat"), "TcpExt:");
     release = true;
     client.thread.join();
-    const bool emptied = RunUntil([this] { return Listed() == 0; }, 30000);
+    const bool emptied = WaitUntil([this] { return Listed() == 0; }, 30000);
     Stop();
 
     auto delta = [&](const char *name) { return after.count(name) && before.count(name) ? after.at(name) - before.at(name) : -1L; };
@@ -319,17 +319,17 @@ void Bench::ResetMidStream()
     stream.go = true;
     // 40,000 blocks would be sent; the reset comes after 20,000, with data still unread.
     stream.Start(m_port, 40000L, 20000L);
-    const bool listed = RunUntil([&] { return Listed() == 1 || stream.finished; }, 5000);
-    const bool gone = RunUntil([&] { return stream.finished && Listed() == 0; }, 20000);
+    const bool listed = WaitUntil([&] { return Listed() == 1 || stream.finished; }, 5000);
+    const bool gone = WaitUntil([&] { return stream.finished && Listed() == 0; }, 20000);
     stream.client.thread.join();
     const QString newest = g_pSystemLogList->GetCount() ? FromGbk(g_pSystemLogList->GetText(0)) : QString();
     const bool closeLine = newest.contains(QStringLiteral("断开与服务器的连接")) && newest.contains(QStringLiteral("127.0.0.1:"))
                            && !newest.contains(QStringLiteral("0.0.0.0"));
     // Still serving: a new client is listed.
     const int next = ConnectClient(m_port, false);
-    const bool serving = RunUntil([this] { return Listed() == 1; }, 2000);
+    const bool serving = WaitUntil([this] { return Listed() == 1; }, 2000);
     ::close(next);
-    RunUntil([this] { return Listed() == 0; }, 2000);
+    WaitUntil([this] { return Listed() == 0; }, 2000);
     Stop();
     std::printf("client resets mid-stream: %s (listed %d, removed %d, close line \"%s\", RX %lld of %ld sent,"
                 " still accepting %d)\n",
@@ -346,7 +346,7 @@ void Bench::ConnectAndCloseTogether(int count)
         std::printf("%d connect and close:    FAIL (Listen refused)\n", count);
         return;
     }
-    const int listening = CountDescriptors();
+    const int listening = OpenDescriptors();
     std::atomic<bool> release = true;  // closed as soon as the client side is established
     std::atomic<bool> ready = false;
     std::atomic<bool> finished = false;
@@ -358,18 +358,18 @@ void Bench::ConnectAndCloseTogether(int count)
     client.thread = std::thread(OpenMany, m_port, count, std::cref(release), std::ref(opened), std::ref(established),
                                 std::ref(ready), std::ref(finished));
     int peak = 0;
-    const bool settled = RunUntil(
+    const bool settled = WaitUntil(
         [&] {
             peak = std::max(peak, Listed());
             return finished && Listed() == 0 && CountLogLines(QStringLiteral("连接到本机")) == CountLogLines(QStringLiteral("断开与服务器的连接"));
         },
         60000);
     // Stragglers still in the accept queue arrive closed; give them a moment.
-    RunUntil([] { return false; }, 300);
+    RunEventsFor(300);
     client.thread.join();
     const int connected = CountLogLines(QStringLiteral("连接到本机"));
     const int closed = CountLogLines(QStringLiteral("断开与服务器的连接"));
-    const int stillListening = CountDescriptors();
+    const int stillListening = OpenDescriptors();
     const bool ok = settled && Listed() == 0 && connected == closed && stillListening == listening;
     Stop();
     std::printf("%d connect and close:    %s (client side %d established; server: %d connect lines, %d close lines,"
@@ -389,7 +389,7 @@ void Bench::ReplyFlood(long blocks)
     }
     BlockStream stream;
     stream.Start(m_port, blocks);
-    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
 
     Item<QLineEdit>(1039)->setText(QStringLiteral("1 2 3"));  // three digits: odd length
     auto *hexSend = Item<QCheckBox>(1041);
@@ -399,21 +399,21 @@ void Bench::ReplyFlood(long blocks)
     autoReply->click();
     const bool armed = hexSend->isChecked() && autoReply->isChecked();
 
-    m_clicker.HoldFirstBox(1000);
+    m_boxes.StartTally(1000);
     QElapsedTimer clock;
     stream.go = true;
     clock.start();
     const qint64 total = qint64(blocks) * kBlockSize;
-    const bool complete = listed && RunUntil(
+    const bool complete = listed && WaitUntil(
                                         [&] {
                                             const qint64 rx = m_page->RxCount();
                                             return rx >= total || (stream.finished && rx >= stream.sent);
                                         },
                                         30000);
     const double seconds = clock.nsecsElapsed() / 1e9;
-    const bool gone = RunUntil([this] { return Listed() == 0; }, 5000);
+    const bool gone = WaitUntil([this] { return Listed() == 0; }, 5000);
     stream.stop = true;
-    const BoxClicker::Tally boxes = m_clicker.EndHold();
+    const BoxAnswerer::Tally boxes = m_boxes.EndTally();
     const qint64 rx = m_page->RxCount();
     const qint64 tx = m_page->TxCount();
     Stop([&] { stream.client.thread.join(); });
@@ -433,7 +433,7 @@ void Bench::CloseWindowWhileListening(int clients)
 {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
-    const int before = CountDescriptors();
+    const int before = OpenDescriptors();
     ClearLists();
     if (!Listen()) {
         std::printf("window closed listening:  FAIL (Listen refused)\n");
@@ -443,7 +443,7 @@ void Bench::CloseWindowWhileListening(int clients)
     bool listed = true;
     for (int i = 0; i < clients; ++i) {
         sockets.push_back(ConnectClient(m_port, false));
-        listed = listed && RunUntil([&] { return Listed() == i + 1; }, 2000);
+        listed = listed && WaitUntil([&] { return Listed() == i + 1; }, 2000);
     }
     QElapsedTimer clock;
     clock.start();
@@ -452,9 +452,9 @@ void Bench::CloseWindowWhileListening(int clients)
     const double closeMs = clock.nsecsElapsed() / 1e6;
     for (int socket : sockets)
         ::close(socket);
-    RunUntil([] { return false; }, 200);
+    RunEventsFor(200);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const int after = CountDescriptors();
+    const int after = OpenDescriptors();
     std::printf("window closed listening:  %s (%d clients listed: %s, page gone in %.1f ms, descriptors %d -> %d)\n",
                 Verdict(listed && after == before), clients, listed ? "yes" : "no", closeMs, before, after);
     std::fflush(stdout);
@@ -484,9 +484,10 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    BoxClicker clicker;
+    BoxAnswerer boxes;
+    AnswerAsUser(boxes);
     {
-        Bench bench(clicker);
+        Bench bench(boxes);
         bench.AcceptLatency();
         bench.ReceiveRate(blocks, false, true);
         // Every line matches the first filter (the most work per line), none the second.

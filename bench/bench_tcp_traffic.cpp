@@ -267,7 +267,7 @@ void WatchDescriptors(ChurnState &churn, Clock::duration longest, const std::ato
 {
     const auto start = Clock::now();
     while (!stop && Clock::now() - start < longest) {
-        const int count = CountDescriptors();
+        const int count = OpenDescriptors();
         churn.peak = std::max(churn.peak.load(), count);
         churn.pause = count > churn.pauseAt;
         if (churn.over) {
@@ -438,7 +438,7 @@ void TrafficBench::SlowReader(int mebibytes)
     ClientThread client;
     client.thread =
         std::thread(SlowReaderClient, m_port, std::cref(data), std::cref(go), std::ref(result), std::ref(finished));
-    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
     const bool armed = listed && EchoReply();
 
     QApplication::processEvents();
@@ -449,7 +449,7 @@ void TrafficBench::SlowReader(int mebibytes)
     QObject::connect(&sampler, &QTimer::timeout, [&] { peakResident = std::max(peakResident, ResidentBytes()); });
     sampler.start(10);
     go = armed;
-    RunUntil([&] { return finished.load(); }, 75000);
+    WaitUntil([&] { return finished.load(); }, 75000);
     sampler.stop();
     peakResident = std::max(peakResident, ResidentBytes());
 
@@ -494,11 +494,11 @@ void TrafficBench::PingPong(long trips)
         ClientThread client;
         client.thread = std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page),
                                     std::ref(finished));
-        const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+        const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
         go = listed && EchoReply();
         if (!go)
             std::printf("ping-pong:     transparent reply could not be switched on\n");
-        RunUntil([&] { return finished.load(); }, 70000);
+        WaitUntil([&] { return finished.load(); }, 70000);
         DataReply();
         Stop([&] { client.thread.join(); });
     }
@@ -530,7 +530,7 @@ void TrafficBench::Flood(long blocks)
         return;
     BlockStream stream;
     stream.Start(m_port, blocks);
-    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
     if (listed)
         AutoReplyOff();
 
@@ -542,7 +542,7 @@ void TrafficBench::Flood(long blocks)
     QElapsedTimer clock;
     stream.go = true;
     clock.start();
-    const bool complete = listed && RunUntil(
+    const bool complete = listed && WaitUntil(
                                         [&] {
                                             const qint64 rx = m_page->RxCount();
                                             if (markResident == 0 && rx >= markBytes)
@@ -589,14 +589,14 @@ void TrafficBench::ManyFlooding(int clients)
     for (int i = 0; i < clients; ++i)
         threads[i].thread = std::thread(StreamBlocks, m_port, 100000000L, -1L, std::cref(go), std::cref(stop),
                                         std::ref(sent[i]), std::ref(finished[i]));
-    const bool listed = RunUntil([&] { return Listed() == clients; }, 10000);
+    const bool listed = WaitUntil([&] { return Listed() == clients; }, 10000);
 
     QElapsedTimer clock;
     clock.start();
     TimerLateness ticker;
     go = true;
     ticker.Start();
-    RunUntil([] { return false; }, 5000);
+    RunEventsFor(5000);
     ticker.Stop();
     const double seconds = clock.nsecsElapsed() / 1e9;
     const qint64 rx = m_page->RxCount();
@@ -624,10 +624,10 @@ void TrafficBench::Churn(int seconds)
     ClientThread steadyThread;
     steadyThread.thread = std::thread(SteadyClient, m_port, Clock::duration(std::chrono::seconds(seconds + 30)),
                                       std::cref(go), std::cref(churn), std::ref(steady), std::ref(steadyFinished));
-    const bool listed = RunUntil([this] { return Listed() == 1; }, 5000);
+    const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
     const bool armed = listed && EchoReply();
     QApplication::processEvents();
-    churn.before = CountDescriptors();
+    churn.before = OpenDescriptors();
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
     churn.pauseAt = static_cast<int>(std::max<rlim_t>(limit.rlim_cur / 2, limit.rlim_cur - 6000));
@@ -653,9 +653,9 @@ void TrafficBench::Churn(int seconds)
         churners[static_cast<size_t>(i)].thread =
             std::thread(ChurnClients, m_port, deadline, 12345u + i, std::ref(churn));
     // The steady client goes on for 2 s after the last churn thread was done.
-    RunUntil([&] { return churn.over && Clock::now() - churn.end.load() >= 2s; }, seconds * 1000 + 20000);
+    WaitUntil([&] { return churn.over && Clock::now() - churn.end.load() >= 2s; }, seconds * 1000 + 20000);
     ticker.Stop();
-    RunUntil([&] { return steadyFinished.load(); }, 3000);
+    WaitUntil([&] { return steadyFinished.load(); }, 3000);
     steadyThread.thread.join();
     for (ClientThread &churner : churners)
         churner.thread.join();
@@ -667,10 +667,10 @@ void TrafficBench::Churn(int seconds)
     const bool listening = m_page->IsListening();
     const int probe = ConnectClient(m_port, false);
     const int idBeforeProbe = std::max(highestId, HighestListedId());
-    const bool serving = listening && probe >= 0 && RunUntil([&] { return HighestListedId() > idBeforeProbe; }, 3000);
+    const bool serving = listening && probe >= 0 && WaitUntil([&] { return HighestListedId() > idBeforeProbe; }, 3000);
     if (probe >= 0)
         ::close(probe);
-    RunUntil([this] { return Listed() == 0; }, 2000);
+    WaitUntil([this] { return Listed() == 0; }, 2000);
     DataReply();
     Stop();
 
@@ -713,7 +713,7 @@ void TrafficBench::Churn(int seconds)
 int main(int argc, char *argv[])
 {
     return RunSections(argc, argv, "bench_tcp_traffic", {"slow", "pingpong", "flood", "churn", "many"},
-                       [](const SectionChoice &choice, BoxClicker &) {
+                       [](const SectionChoice &choice, BoxAnswerer &) {
                            TrafficBench bench;
                            if (choice.Runs("slow"))
                                bench.SlowReader(static_cast<int>(choice.Sized(8, 1, 256)));

@@ -266,7 +266,7 @@ void SendDatagrams(int port, long count, int size, std::atomic<long> &sent, std:
 class UdpBench : public ListeningPageBench
 {
 public:
-    explicit UdpBench(BoxClicker &clicker);
+    explicit UdpBench(BoxAnswerer &boxes);
 
     void PingPong(long trips);
     void Flood(int seconds);
@@ -275,7 +275,7 @@ public:
 
 private:
     bool PageListening() const override { return m_page->IsListening(); }
-    // RunUntil that keeps m_rx at the page's RX count for the client threads that pace
+    // WaitUntil that keeps m_rx at the page's RX count for the client threads that pace
     // themselves by it.
     bool RunMirroringRx(const std::function<bool()> &done, int milliseconds);
     int PeerCount() const { return m_page->PeerList()->GetCount(); }
@@ -289,21 +289,21 @@ private:
     bool SendFromPorts(int count, PortsRun &run);
 
     std::unique_ptr<CUdpServerPage> m_page;
-    BoxClicker &m_clicker;
+    BoxAnswerer &m_boxes;
     std::atomic<qint64> m_rx = 0;
 };
 
-UdpBench::UdpBench(BoxClicker &clicker)
+UdpBench::UdpBench(BoxAnswerer &boxes)
     : ListeningPageBench({1023, 1024, 1025, 1055, 1030, 1066, 1067, 1068})
     , m_page(std::make_unique<CUdpServerPage>())
-    , m_clicker(clicker)
+    , m_boxes(boxes)
 {
     ShowPage(m_page.get());
 }
 
 bool UdpBench::RunMirroringRx(const std::function<bool()> &done, int milliseconds)
 {
-    return RunUntil(
+    return WaitUntil(
         [&] {
             m_rx = m_page->RxCount();
             return done();
@@ -334,7 +334,7 @@ void UdpBench::PingPong(long trips)
         ClientThread client;
         client.thread =
             std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page), std::ref(finished));
-        RunUntil([&] { return finished.load(); }, 70000);
+        WaitUntil([&] { return finished.load(); }, 70000);
     }
     const qint64 rx = m_page->RxCount();
     const qint64 tx = m_page->TxCount();
@@ -537,7 +537,7 @@ void UdpBench::BoxFlood(long datagrams)
     if (!BeginSection("box flood", "box flood:     "))
         return;
     AutoReplyOff();
-    m_clicker.HoldFirstBox(kHoldMs);
+    m_boxes.StartTally(kHoldMs);
     const QString snmp = QStringLiteral("/proc/net/snmp");
     std::map<QByteArray, long> before = NetCounters(snmp, "Udp:");
     std::atomic<long> sent = 0;
@@ -547,12 +547,12 @@ void UdpBench::BoxFlood(long datagrams)
     {
         ClientThread sender;
         sender.thread = std::thread(SendDatagrams, m_port, datagrams, kTooLong, std::ref(sent), std::ref(finished));
-        RunUntil([&] { return finished && m_clicker.HeldBoxClosed(); }, kHoldMs + 15000);
+        WaitUntil([&] { return finished && m_boxes.Tallied().heldClosed; }, kHoldMs + 15000);
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
     // Whatever waited behind the held box, and any box it brings, goes before the check.
-    RunUntil([] { return false; }, 300);
-    const BoxClicker::Tally boxes = m_clicker.EndHold();
+    RunEventsFor(300);
+    const BoxAnswerer::Tally boxes = m_boxes.EndTally();
     std::map<QByteArray, long> after = NetCounters(snmp, "Udp:");
     const long kernelDropped = after["RcvbufErrors"] - before["RcvbufErrors"];
 
@@ -566,7 +566,7 @@ void UdpBench::BoxFlood(long datagrams)
     {
         ClientThread sender;
         sender.thread = std::thread(SendDatagrams, m_port, 10L, 5, std::ref(goodSent), std::ref(goodFinished));
-        RunUntil([&] { return goodFinished && m_page->RxCount() >= rxBefore + 50; }, 3000);
+        WaitUntil([&] { return goodFinished && m_page->RxCount() >= rxBefore + 50; }, 3000);
     }
     const double recoveryMs = recovery.nsecsElapsed() / 1e6;
     const qint64 rxGrowth = m_page->RxCount() - rxBefore;
@@ -593,8 +593,8 @@ void UdpBench::BoxFlood(long datagrams)
 int main(int argc, char *argv[])
 {
     return RunSections(argc, argv, "bench_udp_server", {"pingpong", "flood", "peers", "boxflood"},
-                       [](const SectionChoice &choice, BoxClicker &clicker) {
-                           UdpBench bench(clicker);
+                       [](const SectionChoice &choice, BoxAnswerer &boxes) {
+                           UdpBench bench(boxes);
                            if (choice.Runs("pingpong"))
                                bench.PingPong(choice.Sized(110000, 1000, 10000000));
                            if (choice.Runs("flood"))

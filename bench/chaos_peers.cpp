@@ -18,30 +18,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "bench_support.h"
+#include "support/loopback_sockets.h"
 
 namespace Chaos {
 
 namespace {
 
 using namespace std::chrono_literals;
-using BenchSupport::LoopbackAddress;
-using BenchSupport::SetTimeouts;
-
 // Upper bounds of every loop, far above what a run reaches in its time.
 constexpr long kMaxRounds = 100000000;
-
-void SetBlocking(int socket, bool blocking)
-{
-    const int flags = ::fcntl(socket, F_GETFL);
-    ::fcntl(socket, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
-}
-
-void CloseWithReset(int socket)
-{
-    BenchSupport::ResetOnClose(socket);
-    ::close(socket);
-}
 
 void Nap(std::chrono::microseconds length)
 {
@@ -90,17 +75,10 @@ int ConnectTcp(int localPort, int port, int timeoutMs, ConnectResult &result)
 }
 
 // Sends everything (blocking, within the socket's send timeout); the bytes sent.
-size_t SendAll(int socket, const char *data, size_t size, Tally &tally)
+size_t SendCounted(int socket, const char *data, size_t size, Tally &tally)
 {
     size_t sent = 0;
-    while (sent < size) {
-        const ssize_t n = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        sent += static_cast<size_t>(n);
-    }
+    SendAll(socket, data, size, &sent);
     tally.bytesOut += static_cast<long>(sent);
     return sent;
 }
@@ -231,7 +209,7 @@ bool PortPlan::Choose()
     auto nextFree = [&]() {
         for (; candidate < goodBase + needed; ++candidate) {
             const int tcp = ListenOn(candidate);
-            const int udp = BindUdp(candidate);
+            const int udp = UdpSocket(candidate);
             if (tcp >= 0)
                 ::close(tcp);
             if (udp >= 0)
@@ -263,33 +241,6 @@ void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap)
         for (const QFileInfo &file : files)
             ctx.tally.logFilesDeleted += QFile::remove(file.absoluteFilePath());
     }
-}
-
-int ListenOn(int port)
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int reuse = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (socket < 0 || ::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
-        || ::listen(socket, 64) != 0) {
-        if (socket >= 0)
-            ::close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int BindUdp(int port)
-{
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = LoopbackAddress(port);
-    if (socket < 0 || ::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        if (socket >= 0)
-            ::close(socket);
-        return -1;
-    }
-    return socket;
 }
 
 void Context::Finding(const QString &text)
@@ -408,7 +359,7 @@ void RunGoodTcpPeer(Context &ctx, GoodPeer &peer)
         const QByteArray block = Stamp::TcpBlock(peer.index, number);
         // The number counts as sent before the bytes go: the page may show them at once.
         peer.sent = number + 1;
-        if (SendAll(socket, block.constData(), static_cast<size_t>(block.size()), ctx.tally)
+        if (SendCounted(socket, block.constData(), static_cast<size_t>(block.size()), ctx.tally)
             != static_cast<size_t>(block.size())) {
             ctx.Finding(QStringLiteral("TCP good peer %1: block %2 could not be sent (%3)")
                             .arg(peer.index).arg(number).arg(QString::fromLocal8Bit(std::strerror(errno))));
@@ -449,7 +400,7 @@ void RunGoodUdpPeer(Context &ctx, GoodPeer &peer)
         if (socket < 0) {
             const int port = firstPort + nextPort;
             nextPort = (nextPort + 1) % PortPlan::kPortsPerGoodPeer;
-            socket = BindUdp(port);
+            socket = UdpSocket(port);
             const sockaddr_in page = LoopbackAddress(ctx.ports.udpPage);
             if (socket < 0 || ::connect(socket, reinterpret_cast<const sockaddr *>(&page), sizeof page) != 0) {
                 closeSocket();
@@ -588,7 +539,7 @@ private:
             return;
         if (m_random.Chance(0.3)) {
             const QByteArray bytes = RandomBlock(m_random.Between(1, 64));
-            SendAll(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
+            SendCounted(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
         }
         ::close(socket);
     }
@@ -600,7 +551,7 @@ private:
             return;
         // Whole blocks and then a part of one, gone with a reset.
         const QByteArray bytes = RandomBlock(256 * m_random.Between(0, 8) + m_random.Between(1, 255));
-        SendAll(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
+        SendCounted(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
         if (m_random.Chance(0.5))
             Nap(std::chrono::microseconds(m_random.Between(0, 5000)));
         ++m_tally.tcpResets;
@@ -615,7 +566,7 @@ private:
         const int chunks = m_random.Between(1, 16);
         for (int i = 0; i < chunks && !m_ctx.Over(); ++i) {
             const QByteArray bytes = RandomBlock(m_random.Between(0, 3000));
-            SendAll(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
+            SendCounted(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
             if (Drain(socket, m_tally) < 0)
                 break;
             Nap(std::chrono::microseconds(m_random.Between(0, 10000)));
@@ -635,7 +586,7 @@ private:
         long sent = 0;
         const auto limit = Clock::now() + 2s;
         while (sent < target && Clock::now() < limit && !m_ctx.Over()) {
-            const size_t n = SendAll(socket, chunk.constData(), static_cast<size_t>(chunk.size()), m_tally);
+            const size_t n = SendCounted(socket, chunk.constData(), static_cast<size_t>(chunk.size()), m_tally);
             sent += static_cast<long>(n);
             if (n < static_cast<size_t>(chunk.size()))
                 break;  // blocked for 500 ms: the page stopped reading from it
@@ -680,7 +631,7 @@ private:
         if (socket < 0)
             return;
         const QByteArray bytes = RandomBlock(m_random.Between(0, 600));
-        SendAll(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
+        SendCounted(socket, bytes.constData(), static_cast<size_t>(bytes.size()), m_tally);
         ::shutdown(socket, SHUT_WR);
         const auto limit = Clock::now() + 200ms;
         while (Clock::now() < limit) {
@@ -699,7 +650,7 @@ private:
         const int bytes = m_random.Between(5, 40);
         for (int i = 0; i < bytes && !m_ctx.Over(); ++i) {
             char byte = static_cast<char>(m_random.Next());
-            if (SendAll(socket, &byte, 1, m_tally) != 1)
+            if (SendCounted(socket, &byte, 1, m_tally) != 1)
                 break;
             Drain(socket, m_tally);
             Nap(10ms);

@@ -181,8 +181,4 @@ void RunDriverUdpServer(Context &ctx, int socket);
 // more than cap bytes together (the pages then report the failed writes once).
 void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap);
 
-// 127.0.0.1:port listening (TCP) or bound (UDP); -1 when taken.
-int ListenOn(int port);
-int BindUdp(int port);
-
 } // namespace Chaos

@@ -49,8 +49,11 @@
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
-#include "bench_support.h"
 #include "chaos_peers.h"
+#include "support/box_answerer.h"
+#include "support/event_wait.h"
+#include "support/loopback_sockets.h"
+#include "support/process_counts.h"
 
 #include "traffic/system_log.h"
 #include "pages/client/client_page.h"
@@ -225,15 +228,6 @@ qint64 ProcessTicks()
     return fields.value(11).toLongLong() + fields.value(12).toLongLong();  // utime stime
 }
 
-int CountSockets()
-{
-    int sockets = 0;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &name : fds.entryList(QDir::System | QDir::NoDotAndDotDot))
-        sockets += QFile::symLinkTarget(fds.filePath(name)).contains(QLatin1String("socket:["));
-    return sockets;
-}
-
 QString DescriptorDifference(const QStringList &before, const QStringList &after)
 {
     QStringList gone;
@@ -261,116 +255,67 @@ qint64 ListBytes(const LineListBox *list)
 // Answers every message box as a user would after a moment: the traffic log question with
 // No, now and then Yes; the start-up log question with No; any other box with its default
 // button. Most boxes are answered within 15 ms, one in fifty is left open up to 0.8 s (the
-// pages go on meanwhile), a series of the same box at once without delay. It keeps how many boxes were open at once, and of one text.
-class Answerer : public QObject
+// pages go on meanwhile), a series of the same box at once without delay. Its tally keeps how
+// many boxes were open at once, and of one text.
+class ChaosBoxes
 {
 public:
-    Answerer(quint64 seed, Context &ctx)
+    ChaosBoxes(quint64 seed, Context &ctx)
         : m_random(seed, 500)
-        , m_ctx(ctx)
     {
-        m_poll.setInterval(1);
-        connect(&m_poll, &QTimer::timeout, this, [this] { Poll(); });
-        m_poll.start();
+        answerer.AnswerText(kLogQuestion, [this] {
+            const bool yes = m_random.Chance(0.15);
+            (yes ? logYes : logNo) += 1;
+            return yes ? QMessageBox::Yes : QMessageBox::No;
+        });
+        answerer.AnswerText(kStartQuestion, QMessageBox::No);
+        answerer.SetHoldTime([this](const QString &text) {
+            // The same box again at once is a series (one per client of a send to all): the
+            // user clicks through it without pausing.
+            const qint64 since = answerer.MsSinceLastAnswer();
+            const bool series = text == answerer.LastAnsweredText() && since >= 0 && since < 50;
+            const bool holdLong = !series && m_random.Chance(0.02);
+            heldLong += holdLong;
+            return series ? 0 : holdLong ? m_random.Between(300, 800) : m_random.Between(0, 15);
+        });
+        answerer.OnOtherDialog([this, &ctx](QDialog *dialog) {
+            ++otherModals;
+            ctx.Finding(QStringLiteral("a modal dialog other than a message box opened: ") + dialog->windowTitle());
+            dialog->reject();
+        });
     }
 
-    std::map<QString, long> byText;
-    int maxOpen = 0;
-    int maxOpenOfOneText = 0;
-    std::map<QString, int> maxOpenByText;
+    // Each box once, by its text.
+    std::map<QString, long> ByText() const
+    {
+        std::map<QString, long> byText;
+        for (const BoxAnswerer::Box &box : answerer.Boxes())
+            ++byText[box.text];
+        return byText;
+    }
+    int MaxOpen() const { return answerer.Tallied().maxOpen; }
+    int MaxOpenOf(const QString &text) const
+    {
+        const auto &byText = answerer.Tallied().maxOpenByText;
+        const auto most = byText.find(text);
+        return most == byText.end() ? 0 : most->second;
+    }
+    int MaxOpenOfOneText() const
+    {
+        int most = 0;
+        for (const auto &[text, open] : answerer.Tallied().maxOpenByText)
+            most = std::max(most, open);
+        return most;
+    }
+
+    BoxAnswerer answerer{QMessageBox::NoButton};
     long logYes = 0;
     long logNo = 0;
     long heldLong = 0;
     long otherModals = 0;
 
-    int OpenNow() const
-    {
-        int open = 0;
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            open += qobject_cast<QMessageBox *>(widget) && widget->isVisible();
-        return open;
-    }
-
-    long Answered() const
-    {
-        long all = 0;
-        for (const auto &[text, count] : byText)
-            all += count;
-        return all;
-    }
-
 private:
-    void Poll()
-    {
-        std::map<QString, int> open;
-        int total = 0;
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<QMessageBox *>(widget);
-            if (box && box->isVisible()) {
-                ++total;
-                const int ofText = ++open[box->text()];
-                maxOpenOfOneText = std::max(maxOpenOfOneText, ofText);
-                int &most = maxOpenByText[box->text()];
-                most = std::max(most, ofText);
-            }
-        }
-        maxOpen = std::max(maxOpen, total);
-
-        QWidget *modal = QApplication::activeModalWidget();
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        if (!box) {
-            if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-                ++otherModals;
-                m_ctx.Finding(QStringLiteral("a modal dialog other than a message box opened: ") + dialog->windowTitle());
-                dialog->reject();
-            }
-            return;
-        }
-        if (box != m_current) {
-            m_current = box;
-            m_shown.start();
-            // The same box again at once is a series (one per client of a send to all): the
-            // user clicks through it without pausing.
-            const bool series = box->text() == m_lastText && m_sinceLast.isValid() && m_sinceLast.elapsed() < 50;
-            const bool holdLong = !series && m_random.Chance(0.02);
-            heldLong += holdLong;
-            m_holdMs = series ? 0 : holdLong ? m_random.Between(300, 800) : m_random.Between(0, 15);
-            if (!m_seen.contains(box)) {
-                m_seen.removeAll(nullptr);
-                m_seen.append(box);
-                ++byText[box->text()];
-            }
-        }
-        if (m_shown.elapsed() < m_holdMs)
-            return;
-        QAbstractButton *button = nullptr;
-        if (box->text() == kLogQuestion) {
-            const bool yes = m_random.Chance(0.15);
-            (yes ? logYes : logNo) += 1;
-            button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
-        } else if (box->text() == kStartQuestion) {
-            button = box->button(QMessageBox::No);
-        }
-        if (!button)
-            button = box->defaultButton() ? box->defaultButton() : box->escapeButton();
-        if (!button)
-            button = box->buttons().value(0);
-        m_current = nullptr;
-        m_lastText = box->text();
-        m_sinceLast.start();
-        if (button)
-            button->click();
-    }
-
-    QTimer m_poll;
     Random m_random;
-    Context &m_ctx;
-    QPointer<QMessageBox> m_current;
-    QElapsedTimer m_shown;
-    int m_holdMs = 0;
-    QString m_lastText;
-    QElapsedTimer m_sinceLast;
-    QList<QPointer<QMessageBox>> m_seen;
 };
 
 // ---- what the GUI thread checks of the good peers' lines ----
@@ -576,7 +521,7 @@ private:
     int m_driverTcpListener = -1;
     int m_driverUdpSocket = -1;
 
-    std::unique_ptr<Answerer> m_answerer;
+    std::unique_ptr<ChaosBoxes> m_boxes;
     std::unique_ptr<CMainDlg> m_dlg;
     CTcpServerPage *m_tcp = nullptr;
     CUdpServerPage *m_udp = nullptr;
@@ -675,7 +620,7 @@ void Runner::OnLateCheck()
                         QStringLiteral("%1 ms (%2 waiting for a CPU) at %3 s (last user action: %4; %5 boxes open;"
                                        " TCP/UDP/client lines %6/%7/%8%9)")
                             .arg(lateMs, 0, 'f', 0).arg(waitedMs, 0, 'f', 0).arg(now / 1e9, 0, 'f', 2)
-                            .arg(QString::fromLatin1(m_lastAction)).arg(m_answerer ? m_answerer->OpenNow() : 0)
+                            .arg(QString::fromLatin1(m_lastAction)).arg(m_boxes ? m_boxes->answerer.OpenBoxes() : 0)
                             .arg(m_tcp->DataList()->GetCount()).arg(m_udp->DataList()->GetCount())
                             .arg(m_client->DataList()->GetCount()).arg(gap));
     if (m_lateTicks.size() > 8)
@@ -752,21 +697,21 @@ bool Runner::SetUp(Result &result, int &descriptorsBefore)
     QNetworkProxy::setApplicationProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), static_cast<quint16>(m_ctx->ports.deadTcp)));
 
-    m_answerer = std::make_unique<Answerer>(m_options.seed, *m_ctx);
+    m_boxes = std::make_unique<ChaosBoxes>(m_options.seed, *m_ctx);
     m_dlg = std::make_unique<CMainDlg>();
     m_dlg->Create();
     m_dlg->show();
     m_tcp = m_dlg->TcpServerPage();
     m_udp = m_dlg->UdpServerPage();
     m_client = m_dlg->ClientPage();
-    BenchSupport::RunUntil([] { return false; }, 500);
+    RunEventsFor(500);
     ForgetWebConnections();
-    descriptorsBefore = BenchSupport::CountDescriptorsSettled();
+    descriptorsBefore = OpenDescriptorsSettled();
     m_descriptorsBefore = DescriptorTargets();
-    m_socketsBefore = CountSockets();
+    m_socketsBefore = OpenSockets();
     if (qEnvironmentVariableIsSet("VELVANE_CHAOS_TRACE"))
         std::fprintf(stderr, "chaos: descriptors before: %s\n", qPrintable(m_descriptorsBefore.join(QStringLiteral("; "))));
-    m_rssBase = BenchSupport::ResidentBytes();
+    m_rssBase = ResidentBytes();
 
     connect(m_tcp->DataList()->Lines(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { OnTcpLines(first, last); });
@@ -788,7 +733,7 @@ bool Runner::SetUp(Result &result, int &descriptorsBefore)
         return false;
     }
     m_driverTcpListener = ListenOn(m_ctx->ports.driverTcp);
-    m_driverUdpSocket = BindUdp(m_ctx->ports.driverUdp);
+    m_driverUdpSocket = UdpSocket(m_ctx->ports.driverUdp);
     return m_driverTcpListener >= 0 && m_driverUdpSocket >= 0;
 }
 
@@ -837,7 +782,7 @@ bool Runner::EndGoodPeers()
         return std::all_of(m_goodTcp.begin(), m_goodTcp.end(), finished)
                && std::all_of(m_goodUdp.begin(), m_goodUdp.end(), finished);
     };
-    if (BenchSupport::RunUntil(ended, 30000 * m_ctx->slowdown))
+    if (WaitUntil(ended, 30000 * m_ctx->slowdown))
         return true;
     m_ctx->Finding(QStringLiteral("good peers still ran %1 s after the end").arg(30 * m_ctx->slowdown));
     return false;
@@ -846,11 +791,11 @@ bool Runner::EndGoodPeers()
 bool Runner::EndThreads()
 {
     m_ctx->stop = true;
-    const bool ended = BenchSupport::RunUntil([this] { return m_threadsRunning == 0; }, 30000 * m_ctx->slowdown);
+    const bool ended = WaitUntil([this] { return m_threadsRunning == 0; }, 30000 * m_ctx->slowdown);
     if (!ended) {
         m_ctx->Finding(QStringLiteral("%1 driver threads still ran %2 s after the end; the run waits for them")
                            .arg(m_threadsRunning.load()).arg(30 * m_ctx->slowdown));
-        BenchSupport::RunUntil([this] { return m_threadsRunning == 0; }, 600000);
+        WaitUntil([this] { return m_threadsRunning == 0; }, 600000);
     }
     for (std::thread &thread : m_threads)
         thread.join();
@@ -1287,7 +1232,7 @@ void Runner::FinalUserSteps()
 {
     // Timed sending off, both servers stopped, the client disconnected; each after the
     // boxes of the one before are answered.
-    auto noBox = [] { return BenchSupport::RunUntil([] { return !QApplication::activeModalWidget(); }, 10000); };
+    auto noBox = [] { return WaitUntil([] { return !QApplication::activeModalWidget(); }, 10000); };
     auto untick = [&](QAbstractButton *box) {
         noBox();
         if (box && box->isChecked())
@@ -1306,7 +1251,7 @@ void Runner::FinalUserSteps()
     noBox();
     Click(ClientItem<QPushButton>(ClientId::kDisconnect));
     noBox();
-    BenchSupport::RunUntil([] { return false; }, 300);
+    RunEventsFor(300);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QApplication::processEvents();
 }
@@ -1382,7 +1327,7 @@ Result Runner::Execute()
     auto restore = [&] {
         CloseWindow();
         m_lateCheck.stop();
-        m_answerer.reset();
+        m_boxes.reset();
         g_pHostEntry = previousHost;
         g_bTcpTrafficLog = g_bUdpTrafficLog = g_bClientTrafficLog = g_bSystemLogFile = 0;
         QNetworkProxy::setApplicationProxy(previousProxy);
@@ -1444,12 +1389,12 @@ Result Runner::Execute()
         m_tracer = std::make_unique<EventGapTracer>();
     StartThreads();
     m_tick.start();
-    BenchSupport::RunUntil(
+    WaitUntil(
         [this] {
             const auto now = Clock::now();
             if (!m_midTaken && now - m_start >= (m_end - m_start) / 2) {
                 m_midTaken = true;
-                m_rssMid = BenchSupport::ResidentBytes();
+                m_rssMid = ResidentBytes();
                 m_heapMid = HeapInUse();
                 m_listBytesMid = ListBytes(m_tcp->DataList()) + ListBytes(m_udp->DataList())
                                  + ListBytes(m_client->DataList()) + ListBytes(g_pSystemLogList);
@@ -1462,7 +1407,7 @@ Result Runner::Execute()
     m_userStopped = true;
     const bool goodEnded = EndGoodPeers();
     const auto trafficEnd = Clock::now();
-    const long rssEnd = BenchSupport::ResidentBytes();
+    const long rssEnd = ResidentBytes();
     const qint64 heapEnd = HeapInUse();
     const qint64 listBytesEnd = ListBytes(m_tcp->DataList()) + ListBytes(m_udp->DataList())
                                 + ListBytes(m_client->DataList()) + ListBytes(g_pSystemLogList);
@@ -1489,18 +1434,18 @@ Result Runner::Execute()
     } else {
         FinalUserSteps();
     }
-    BenchSupport::RunUntil([] { return false; }, 1000);
+    RunEventsFor(1000);
     const bool threadsEnded = EndThreads() && goodEnded;
     int descriptorsAfter = -1;
     QStringList descriptorTargetsAfter;
     if (m_dlg) {
         ForgetWebConnections();
-        descriptorsAfter = BenchSupport::CountDescriptorsSettled();
+        descriptorsAfter = OpenDescriptorsSettled();
         descriptorTargetsAfter = DescriptorTargets();
     }
     CloseWindow();
-    BenchSupport::RunUntil([] { return false; }, 200);
-    const int socketsAfter = CountSockets();
+    RunEventsFor(200);
+    const int socketsAfter = OpenSockets();
     const double runSeconds = Ms(Clock::now() - m_start) / 1000.0;
     const qint64 othersTicks = (MachineBusyTicks() - busyTicksBefore) - (ProcessTicks() - ownTicksBefore);
     const double othersShare = othersTicks / double(::sysconf(_SC_CLK_TCK)) / (runSeconds * std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
@@ -1566,12 +1511,12 @@ Result Runner::Execute()
              .arg(t.tcpPlayed[Tally::NeverRead].load()).arg(m_windows).arg(t.logFilesDeleted.load());
     f << QStringLiteral("user actions:             %1: %2").arg(userActions).arg(actionTexts.join(QStringLiteral(", ")));
     QStringList boxTexts;
-    for (const auto &[text, count] : m_answerer->byText)
+    for (const auto &[text, count] : m_boxes->ByText())
         boxTexts << QStringLiteral("%1 \"%2\"").arg(count).arg(text);
     f << QStringLiteral("boxes answered:           %1 (%2); log question %3 Yes, %4 No; %5 left open up to 0.8 s;"
                         " at most %6 open at once, %7 of one text")
-             .arg(m_answerer->Answered()).arg(boxTexts.join(QStringLiteral(", "))).arg(m_answerer->logYes)
-             .arg(m_answerer->logNo).arg(m_answerer->heldLong).arg(m_answerer->maxOpen).arg(m_answerer->maxOpenOfOneText);
+             .arg(m_boxes->answerer.Count()).arg(boxTexts.join(QStringLiteral(", "))).arg(m_boxes->logYes)
+             .arg(m_boxes->logNo).arg(m_boxes->heldLong).arg(m_boxes->MaxOpen()).arg(m_boxes->MaxOpenOfOneText());
     long goodBlocks = 0;
     long goodDatagrams = 0;
     for (const auto &peer : m_goodTcp)
@@ -1656,13 +1601,13 @@ Result Runner::Execute()
     // Listen) shows one at a time: a pile is more boxes at once than there are sources, or
     // two "接收数据失败！" at once, whose source is the UDP page's receive path alone.
     QStringList twice;
-    for (const auto &[text, most] : m_answerer->maxOpenByText)
+    for (const auto &[text, most] : m_boxes->answerer.Tallied().maxOpenByText)
         if (most > 1)
             twice << QStringLiteral("\"%1\" %2").arg(text).arg(most);
-    const int failedReadBoxes = m_answerer->maxOpenByText[QStringLiteral("接收数据失败！")];
-    result.checks.push_back({QStringLiteral("boxes"), failedReadBoxes <= 1 && m_answerer->maxOpen <= 8 && m_answerer->otherModals == 0,
+    const int failedReadBoxes = m_boxes->MaxOpenOf(QStringLiteral("接收数据失败！"));
+    result.checks.push_back({QStringLiteral("boxes"), failedReadBoxes <= 1 && m_boxes->MaxOpen() <= 8 && m_boxes->otherModals == 0,
                              QStringLiteral("at most %1 \"接收数据失败！\" open at once (bound 1), %2 boxes in all (bound 8)%3")
-                                 .arg(failedReadBoxes).arg(m_answerer->maxOpen)
+                                 .arg(failedReadBoxes).arg(m_boxes->MaxOpen())
                                  .arg(twice.isEmpty() ? QString() : QStringLiteral("; of one text at once: ") + twice.join(QStringLiteral(", ")))});
     result.checks.push_back({QStringLiteral("findings"), findings.isEmpty(),
                              findings.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 (listed below)").arg(findings.size())});

@@ -83,9 +83,7 @@ struct LoopbackPair
 
     void ResetPeer()
     {
-        const linger abortive{1, 0};
-        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        ::close(peer);
+        CloseWithReset(peer);
         peer = -1;
     }
 };

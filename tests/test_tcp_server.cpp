@@ -51,15 +51,9 @@ public:
     explicit LoopbackClient(quint16 port)
         : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&local), &length);
-        m_port = ntohs(local.sin_port);
+        const sockaddr_in to = LoopbackAddress(port);
+        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0;
+        m_port = static_cast<quint16>(LocalPort(m_fd));
     }
     ~LoopbackClient() { Close(); }
     LoopbackClient(const LoopbackClient &) = delete;
@@ -111,8 +105,7 @@ public:
     // Ends the connection with a reset instead of a close.
     void Reset()
     {
-        const linger abortive{1, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        ResetOnClose(m_fd);
         Close();
     }
 
@@ -142,11 +135,8 @@ int ConnectWithSmallWindow(quint16 port)
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+    const sockaddr_in to = LoopbackAddress(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
         ::close(fd);
         return -1;
     }
@@ -1112,9 +1102,7 @@ void TestTcpServer::stuckClientDelaysNobodyAndResetDropsItsQueue()
     QVERIFY2(f.page->TxCount() < 3 * perClient, "the two that do not read should hold queued bytes");
 
     // The one that vanishes with bytes queued: they are dropped, never counted.
-    const linger abortive{1, 0};
-    ::setsockopt(vanishing, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    ::close(vanishing);
+    CloseWithReset(vanishing);
     QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 2; }));
     QVERIFY(FromGbk(f.LogTop()).endsWith("断开与服务器的连接\r\n"));
 

@@ -1,14 +1,9 @@
 #include "support/test_environment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QNetworkProxy>
-
-#include <arpa/inet.h>
-#include <filesystem>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "pages/client/client_page.h"
 #include "pages/tcp_server/tcp_server_page.h"
@@ -63,39 +58,4 @@ void ResetProcessGlobals()
     g_strSystemLogPath.clear();
     g_nUpSeconds = g_nUpMinutes = g_nUpHours = g_nUpDays = 0;
     g_bTcpTrafficLog = g_bUdpTrafficLog = g_bClientTrafficLog = 0;
-}
-
-int OpenSockets()
-{
-    int sockets = 0;
-    std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error))
-        sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
-    return sockets;
-}
-
-sockaddr_in LoopbackAddress(quint16 port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-quint16 BindToFreeLoopbackPort(int socket)
-{
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof address;
-    ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-quint16 FreePort(bool datagram)
-{
-    const int probe = ::socket(AF_INET, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-    const quint16 port = BindToFreeLoopbackPort(probe);
-    ::close(probe);
-    return port;
 }
