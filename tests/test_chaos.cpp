@@ -1,4 +1,4 @@
-// The chaos run (bench/chaos_run.h) for 20 seconds: the main window's traffic pages under
+// The chaos run (tests/chaos/chaos_run.h) for 20 seconds: the main window's traffic pages under
 // misbehaving peers and a random user, checked for hangs, descriptors, memory, piled-up
 // boxes and the well-behaved peers' echoes and display lines. How late the window's timer
 // came is printed, and fails only past a hang's bound: bench_chaos judges the lateness. The

@@ -1,9 +1,8 @@
 #pragma once
 
-// The network side of the chaos run (chaos_run.h): the misbehaving and the well-behaved peers
-// of the two server pages and the servers the client page talks to, each on a thread of its
-// own with blocking or polled sockets, every loop bounded in count and in time. What the
-// GUI thread and these threads share is atomics and a findings list under a mutex.
+// What the threads of a chaos run (chaos_run.h) share with its GUI thread: the seed's random
+// numbers, the good peers' stamped blocks, the ports, the windows' phases, each good peer's
+// state and the tally of what the peers did, as atomics, and a findings list under a mutex.
 
 #include <QByteArray>
 #include <QString>
@@ -165,20 +164,5 @@ private:
     mutable std::mutex m_findingsMutex;
     QStringList m_findings;
 };
-
-// The threads' bodies. Each returns when ctx.Over(), a good peer when ctx.GoodOver() once it
-// has its block's echo.
-void RunGoodTcpPeer(Context &ctx, GoodPeer &peer);
-void RunGoodUdpPeer(Context &ctx, GoodPeer &peer);
-void RunBadTcpPlayer(Context &ctx, int index);
-void RunBadUdpPlayer(Context &ctx, int index);
-// The servers the client page connects to at random: a TCP one that plays a different
-// misbehaviour on each connection, and a UDP one that echoes, bursts or keeps silent.
-void RunDriverTcpServer(Context &ctx, int listener);
-void RunDriverUdpServer(Context &ctx, int socket);
-
-// The user, in another program, deleting the traffic logs that a Yes started once they hold
-// more than cap bytes together (the pages then report the failed writes once).
-void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap);
 
 } // namespace Chaos
