@@ -36,6 +36,7 @@
 
 #include "bench_support.h"
 
+#include "pages/control_ids.h"
 #include "pages/log/log_page.h"
 #include "traffic/clock_text.h"
 #include "pages/client/client_page.h"
@@ -48,17 +49,6 @@ namespace {
 
 using namespace BenchSupport;
 using namespace std::chrono_literals;
-
-// The page's controls.
-constexpr int kServerAddress = 1052;
-constexpr int kPortEdit = 1039;
-constexpr int kProtocolCombo = 1053;
-constexpr int kConnectButton = 1054;
-constexpr int kDisconnectButton = 1055;
-constexpr int kSendEdit = 1040;
-constexpr int kHexSend = 1042;
-constexpr int kSendButton = 1043;
-constexpr int kClearCounters = 1060;
 
 // Items of the protocol combo; the first is empty.
 constexpr int kTcp = 1;
@@ -264,20 +254,20 @@ ClientBench::ClientBench(BoxAnswerer &boxes)
 QList<int> ClientBench::MissingControls() const
 {
     QList<int> missing;
-    if (!Item<Ipv4AddressEdit>(kServerAddress))
-        missing << kServerAddress;
-    for (int id : {kPortEdit, kSendEdit})
+    if (!Item<Ipv4AddressEdit>(ClientIds::kHost))
+        missing << ClientIds::kHost;
+    for (int id : {ClientIds::kPort, ClientIds::kSendBox})
         if (!Item<QLineEdit>(id))
             missing << id;
-    if (!Item<QComboBox>(kProtocolCombo))
-        missing << kProtocolCombo;
-    if (!Item<QCheckBox>(kHexSend))
-        missing << kHexSend;
-    for (int id : {kConnectButton, kDisconnectButton, kSendButton, kClearCounters})
+    if (!Item<QComboBox>(ClientIds::kProtocol))
+        missing << ClientIds::kProtocol;
+    if (!Item<QCheckBox>(ClientIds::kHexSend))
+        missing << ClientIds::kHexSend;
+    for (int id : {ClientIds::kConnect, ClientIds::kDisconnect, ClientIds::kSend, ClientIds::kClearCounters})
         if (!Item<QPushButton>(id))
             missing << id;
     if (!m_page->DataList())
-        missing << 1056;
+        missing << ClientIds::kDataList;
     return missing;
 }
 
@@ -287,7 +277,7 @@ int ClientBench::BeginSection(const QByteArray &section)
     if (!Idle())
         Disconnect();
     m_page->DataList()->ResetContent();
-    Item<QPushButton>(kClearCounters)->click();
+    Item<QPushButton>(ClientIds::kClearCounters)->click();
     g_pSystemLogList->ResetContent();
     m_boxes.StartTally(0);
     return CountBefore();
@@ -295,10 +285,10 @@ int ClientBench::BeginSection(const QByteArray &section)
 
 void ClientBench::ClickConnect(int port, int protocol)
 {
-    Item<Ipv4AddressEdit>(kServerAddress)->SetAddressText(QStringLiteral("127.0.0.1"));
-    Item<QLineEdit>(kPortEdit)->setText(QString::number(port));
-    Item<QComboBox>(kProtocolCombo)->setCurrentIndex(protocol);
-    Item<QPushButton>(kConnectButton)->click();
+    Item<Ipv4AddressEdit>(ClientIds::kHost)->SetAddressText(QStringLiteral("127.0.0.1"));
+    Item<QLineEdit>(ClientIds::kPort)->setText(QString::number(port));
+    Item<QComboBox>(ClientIds::kProtocol)->setCurrentIndex(protocol);
+    Item<QPushButton>(ClientIds::kConnect)->click();
 }
 
 bool ClientBench::Connect(int port, int protocol, int milliseconds)
@@ -309,7 +299,7 @@ bool ClientBench::Connect(int port, int protocol, int milliseconds)
 
 bool ClientBench::Disconnect()
 {
-    Item<QPushButton>(kDisconnectButton)->click();
+    Item<QPushButton>(ClientIds::kDisconnect)->click();
     return Idle();
 }
 
@@ -433,10 +423,10 @@ void ClientBench::Udp(int seconds)
             std::thread(DatagramServer, socket, Clock::duration(std::chrono::seconds(seconds)), std::ref(state));
     const bool connected = socket >= 0 && Connect(port, kUdp, 5000);
     if (connected) {
-        if (Item<QCheckBox>(kHexSend)->isChecked())
-            Item<QCheckBox>(kHexSend)->click();
-        Item<QLineEdit>(kSendEdit)->setText(QStringLiteral("x"));
-        Item<QPushButton>(kSendButton)->click();
+        if (Item<QCheckBox>(ClientIds::kHexSend)->isChecked())
+            Item<QCheckBox>(ClientIds::kHexSend)->click();
+        Item<QLineEdit>(ClientIds::kSendBox)->setText(QStringLiteral("x"));
+        Item<QPushButton>(ClientIds::kSend)->click();
     }
     const bool heard = connected && WaitUntil([&] { return state.heard.load(); }, 3000);
     const qint64 txFirst = m_page->TxCount();
@@ -497,7 +487,7 @@ void ClientBench::Drop()
     RunEventsFor(300);  // a second box, if one comes, is counted too
     ticker.Stop();
     const BoxAnswerer::Tally boxes = EndBoxes();
-    const bool idle = Idle() && Item<QPushButton>(kConnectButton)->isEnabled();
+    const bool idle = Idle() && Item<QPushButton>(ClientIds::kConnect)->isEnabled();
     bool logged = false;
     for (int row = 0; row < g_pSystemLogList->GetCount() && row < 20; ++row)
         logged = logged || FromGbk(g_pSystemLogList->GetText(row)).contains(kConnectFailed);

@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "pages/control_ids.h"
 #include "pages/log/log_page.h"
 #include "platform/host_addresses.h"
 #include "platform/network_startup.h"
@@ -411,7 +412,9 @@ bool ListeningPageBench::BeginSection(const QByteArray &section, const char *lab
 }
 
 PageBench::PageBench()
-    : ListeningPageBench({1006, 1004, 1005, 1054, 1013, 1062, 1063, 1064})
+    : ListeningPageBench({TcpServerIds::kPort, TcpServerIds::kListen, TcpServerIds::kStop, TcpServerIds::kClearData,
+                          TcpServerIds::kClearCounters, TcpServerIds::kAutoReply, TcpServerIds::kReplyData,
+                          TcpServerIds::kReplyEcho})
     , m_page(std::make_unique<CTcpServerPage>())
 {
     ShowPage(m_page.get());

@@ -34,6 +34,7 @@
 
 #include "bench_support.h"
 
+#include "pages/control_ids.h"
 #include "pages/log/log_page.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
@@ -43,8 +44,6 @@
 namespace {
 
 using namespace BenchSupport;
-
-constexpr int kFilterId = 1102;  // the TCP server page's filter field
 
 // Opens count connections as fast as it can, waits (at most 30 s) until the client side of
 // each is established or failed, holds them until release, then closes them all.
@@ -156,7 +155,7 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
                                   : (pageShown ? "log off, shown " : "log off, hidden");
     if (!filter.isEmpty())
         label += ", filter \"" + filter.toUtf8() + '"';
-    auto *filterField = qobject_cast<QLineEdit *>(m_page->GetDlgItem(kFilterId));
+    auto *filterField = qobject_cast<QLineEdit *>(m_page->GetDlgItem(TcpServerIds::kFilter));
     filterField->setText(filter);
     QTemporaryDir temporary;
     const QString previousDir = QDir::currentPath();
@@ -391,9 +390,9 @@ void Bench::ReplyFlood(long blocks)
     stream.Start(m_port, blocks);
     const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
 
-    Item<QLineEdit>(1039)->setText(QStringLiteral("1 2 3"));  // three digits: odd length
-    auto *hexSend = Item<QCheckBox>(1041);
-    auto *autoReply = Item<QCheckBox>(1062);
+    Item<QLineEdit>(TcpServerIds::kSendBox)->setText(QStringLiteral("1 2 3"));  // three digits: odd length
+    auto *hexSend = Item<QCheckBox>(TcpServerIds::kHexSend);
+    auto *autoReply = Item<QCheckBox>(TcpServerIds::kAutoReply);
     if (!hexSend->isChecked())
         hexSend->click();
     autoReply->click();
@@ -418,7 +417,7 @@ void Bench::ReplyFlood(long blocks)
     const qint64 tx = m_page->TxCount();
     Stop([&] { stream.client.thread.join(); });
     hexSend->setChecked(false);
-    Item<QLineEdit>(1039)->clear();
+    Item<QLineEdit>(TcpServerIds::kSendBox)->clear();
 
     const bool ok = armed && complete && rx == total && gone && boxes.boxes >= 1 && boxes.maxOpen <= 1 && tx == 0
                     && boxes.lastText == QStringLiteral("输入格式不符合要求!");

@@ -30,6 +30,7 @@
 
 #include "bench_support.h"
 
+#include "pages/control_ids.h"
 #include "pages/log/log_page.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
@@ -294,7 +295,9 @@ private:
 };
 
 UdpBench::UdpBench(BoxAnswerer &boxes)
-    : ListeningPageBench({1023, 1024, 1025, 1055, 1030, 1066, 1067, 1068})
+    : ListeningPageBench({UdpServerIds::kPort, UdpServerIds::kListen, UdpServerIds::kStop, UdpServerIds::kClearData,
+                          UdpServerIds::kClearCounters, UdpServerIds::kAutoReply, UdpServerIds::kReplyData,
+                          UdpServerIds::kReplyEcho})
     , m_page(std::make_unique<CUdpServerPage>())
     , m_boxes(boxes)
 {
@@ -315,7 +318,7 @@ int UdpBench::DeletePeers()
 {
     for (int n = PeerCount(); n > 0 && PeerCount() == n; --n) {
         m_page->PeerList()->SetCurSel(0);
-        Item<QPushButton>(1054)->click();
+        Item<QPushButton>(UdpServerIds::kDeletePeer)->click();
     }
     return PeerCount();
 }

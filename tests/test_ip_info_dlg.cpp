@@ -7,6 +7,7 @@
 #include <QNetworkInterface>
 #include <QPushButton>
 
+#include "pages/control_ids.h"
 #include "platform/adapters.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
@@ -40,7 +41,7 @@ QStringList ComboItems(const QComboBox *combo)
 QStringList Shown(const CIpInfoDlg &dlg)
 {
     QStringList texts;
-    for (int id : {1021, 1022, 1023})
+    for (int id : {IpInfoDlgIds::kAddress, IpInfoDlgIds::kMask, IpInfoDlgIds::kGateway})
         texts.append(qobject_cast<Ipv4AddressEdit *>(dlg.GetDlgItem(id))->AddressText());
     return texts;
 }
@@ -86,7 +87,7 @@ void TestIpInfoDlg::listsAdaptersAndShowsTheFirst()
     CIpInfoDlg dlg(nullptr, Fake(kAdapters));
     QCOMPARE(boxes.Count(), 0);
     QCOMPARE(dlg.windowTitle(), QString("IP 地址信息"));
-    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(1020));
+    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(IpInfoDlgIds::kAdapters));
     QVERIFY(combo && !combo->isEditable());
     QCOMPARE(ComboItems(combo), (QStringList{"Realtek PCIe GbE", "Wi-Fi Direct", "VPN Tunnel", "Disconnected"}));
     QCOMPARE(combo->currentIndex(), 0);
@@ -95,10 +96,10 @@ void TestIpInfoDlg::listsAdaptersAndShowsTheFirst()
     const auto labels = dlg.findChildren<QLabel *>();
     QVERIFY(std::any_of(labels.begin(), labels.end(), [](const QLabel *label) { return !label->pixmap().isNull(); }));
 
-    auto *quit = qobject_cast<QPushButton *>(dlg.GetDlgItem(1));
+    auto *quit = qobject_cast<QPushButton *>(dlg.GetDlgItem(IpInfoDlgIds::kOk));
     QVERIFY(quit && quit->isDefault());
     QCOMPARE(quit->text(), QString("退  出"));
-    for (int id : {1021, 1022, 1023})
+    for (int id : {IpInfoDlgIds::kAddress, IpInfoDlgIds::kMask, IpInfoDlgIds::kGateway})
         for (const QLineEdit *field : dlg.GetDlgItem(id)->findChildren<QLineEdit *>())
             QVERIFY(field->isReadOnly());
 }
@@ -117,7 +118,7 @@ void TestIpInfoDlg::pickingAnAdapterShowsItsAddresses()
     QFETCH(int, row);
     QFETCH(QStringList, shown);
     CIpInfoDlg dlg(nullptr, Fake(kAdapters));
-    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(1020));
+    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(IpInfoDlgIds::kAdapters));
     Pick(combo, 2);  // from an adapter whose fields are all filled
     Pick(combo, row);
     QCOMPARE(combo->currentIndex(), row);
@@ -135,7 +136,7 @@ void TestIpInfoDlg::duplicateDescriptionShowsTheLaterAdapter()
     };
     CIpInfoDlg dlg(nullptr, Fake(adapters));
     QCOMPARE(Shown(dlg), (QStringList{"192.0.2.10", "255.255.255.0", "192.0.2.1"}));  // before any pick
-    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(1020));
+    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(IpInfoDlgIds::kAdapters));
     Pick(combo, 1);
     Pick(combo, 0);
     QCOMPARE(Shown(dlg), (QStringList{"203.0.113.5", "255.255.255.252", ""}));
@@ -150,11 +151,11 @@ void TestIpInfoDlg::failedFetchWarnsAndOpensEmpty()
         QCOMPARE(boxes.Boxes()[0].caption, QString("Velvane V1.03"));
         QCOMPARE(boxes.Boxes()[0].icon, QMessageBox::Warning);
         QCOMPARE(boxes.Boxes()[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(qobject_cast<QComboBox *>(dlg.GetDlgItem(1020))->count(), 0);
+        QCOMPARE(qobject_cast<QComboBox *>(dlg.GetDlgItem(IpInfoDlgIds::kAdapters))->count(), 0);
         QCOMPARE(Shown(dlg), (QStringList{"", "", ""}));
 
         // It still opens, and its button closes it.
-        QTimer::singleShot(0, &dlg, [&dlg] { qobject_cast<QPushButton *>(dlg.GetDlgItem(1))->click(); });
+        QTimer::singleShot(0, &dlg, [&dlg] { qobject_cast<QPushButton *>(dlg.GetDlgItem(IpInfoDlgIds::kOk))->click(); });
         QTimer::singleShot(5000, &dlg, [&dlg] { dlg.done(99); });  // bound: never hang
         QCOMPARE(dlg.exec(), int(QDialog::Accepted));
         QCOMPARE(boxes.Count(), 1);
@@ -267,7 +268,7 @@ void TestIpInfoDlg::menuCommandOpensTheDialog()
                 opened = dlg;
                 wasModal = dlg->isModal();
                 ownedByMain = dlg->parentWidget() == &main;
-                qobject_cast<QPushButton *>(dlg->GetDlgItem(1))->click();
+                qobject_cast<QPushButton *>(dlg->GetDlgItem(IpInfoDlgIds::kOk))->click();
                 return;
             }
         }
@@ -278,7 +279,7 @@ void TestIpInfoDlg::menuCommandOpensTheDialog()
             }
     });
     watch.start();
-    main.Command(32773)->trigger();
+    main.Command(CommandIds::kIpInfo)->trigger();
     watch.stop();
 
     QVERIFY(wasModal);

@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 
+#include "pages/control_ids.h"
 #include "traffic/clock_text.h"
 #include "app/main_app.h"
 #include "widgets/display_list/line_list_box.h"
@@ -294,9 +295,9 @@ void TestShell::pagesTabsAndActivePage()
     tabs->TabBar()->setFocus();
     QTest::keyClick(tabs->TabBar(), Qt::Key_Left);
     QVERIFY(onlyVisible(3));
-    dlg.Command(32775)->trigger();
+    dlg.Command(CommandIds::kUdpServerPage)->trigger();
     QVERIFY(onlyVisible(1));
-    dlg.Command(32782)->trigger();
+    dlg.Command(CommandIds::kLogPage)->trigger();
     QVERIFY(onlyVisible(4));
 
     // Every page fills the area below the tabs.

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
+#include "pages/control_ids.h"
 #include "widgets/display_list/line_list_box.h"
 #include "text/gbk.h"
 #include "support/box_answerer.h"
@@ -106,13 +107,13 @@ void TestShellCommands::trayMenuHidesAndShowsWithoutEndingTheRun()
     bool hiddenByCommand = false, shownByDoubleClick = false, singleClickNothing = false, minimizeHides = false;
     dlg.Create();  // the log question first, then the steps in the window's run
     RunInside(dlg, {
-        [&] { tray->Command(32772)->trigger(); },
+        [&] { tray->Command(CommandIds::kHideMainWindow)->trigger(); },
         [&] { hiddenByCommand = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::Trigger); },
         [&] { singleClickNothing = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::DoubleClick); },
         [&] { shownByDoubleClick = dlg.isVisible() && !dlg.isMinimized(); dlg.showMinimized(); },
         [&] {},
-        [&] { minimizeHides = !dlg.isVisible(); tray->Command(32771)->trigger(); },
-        [&] { tray->Command(1)->trigger(); },  // 关闭: the OK path ends the run
+        [&] { minimizeHides = !dlg.isVisible(); tray->Command(CommandIds::kShowMainWindow)->trigger(); },
+        [&] { tray->Command(CommandIds::kOk)->trigger(); },  // 关闭: the OK path ends the run
     });
     QCOMPARE(dlg.DoModal(), int(QDialog::Accepted));
     QVERIFY(hiddenByCommand);
@@ -176,7 +177,7 @@ void TestShellCommands::aboutAndHelp()
                 aboutTexts.append(label->text());
         about->findChild<QPushButton *>()->click();
     });
-    dlg.Command(32781)->trigger();
+    dlg.Command(CommandIds::kAbout)->trigger();
     QCOMPARE(aboutTitle, QString("关于Velvane"));
     QCOMPARE(aboutTexts.size(), 3);
     QCOMPARE(aboutTexts[0], QString("关于Velvane V1.03"));
@@ -190,7 +191,7 @@ void TestShellCommands::aboutAndHelp()
         helpText = help->Text()->toPlainText();
         help->accept();
     });
-    dlg.Command(32777)->trigger();
+    dlg.Command(CommandIds::kHelp)->trigger();
     QVERIFY(helpText.contains("logtcp.txt"));
     QVERIFY(helpText.contains("TCP/UDP Client"));
 }
@@ -202,7 +203,8 @@ void TestShellCommands::filesWebAndMailGoToTheDesktop()
     CMainDlg dlg;
     dlg.Create();
     UrlCatcher catcher;
-    for (const int command : {32788, 32785, 32786, 32787, 32779, 32780})
+    for (const int command : {CommandIds::kSystemLog, CommandIds::kTcpServerLog, CommandIds::kUdpServerLog,
+                              CommandIds::kClientLog, CommandIds::kVisitSite, CommandIds::kMailHelp})
         dlg.Command(command)->trigger();
     const QString directory = QDir::currentPath();
     QCOMPARE(catcher.urls, (QList<QUrl>{
@@ -241,7 +243,7 @@ int RunExitChild(int argc, char *argv[])
     auto *exitWhenShown = new QTimer(&dlg);
     QObject::connect(exitWhenShown, &QTimer::timeout, &dlg, [&dlg] {
         if (dlg.isVisible())
-            dlg.Command(32776)->trigger();
+            dlg.Command(CommandIds::kExit)->trigger();
     });
     exitWhenShown->start(20);
     dlg.DoModal();

@@ -1031,7 +1031,7 @@ void TestTcpServer::enterInSendBoxPressesSend()
     CMainDlg dlg;
     dlg.Create();
     dlg.show();
-    auto *sendBox = qobject_cast<QLineEdit *>(dlg.TcpServerPage()->GetDlgItem(1039));
+    auto *sendBox = qobject_cast<QLineEdit *>(dlg.TcpServerPage()->GetDlgItem(kSendBox));
     QVERIFY(sendBox);
     sendBox->setFocus();
     QTest::keyClicks(sendBox, "hello");

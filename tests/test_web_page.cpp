@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "pages/control_ids.h"
 #include "support/test_environment.h"
 #include "pages/web/maker.h"
 #include "widgets/web_browser2.h"
@@ -162,7 +163,7 @@ void TestWebPage::pageShowsTheBundledPageAtOnce()
     CDlg_Html_Quorvale page;
     page.show();
     page.OnInitDialog();
-    auto *browser = qobject_cast<CWebBrowser2 *>(page.GetDlgItem(1051));
+    auto *browser = qobject_cast<CWebBrowser2 *>(page.GetDlgItem(WebPageIds::kBrowser));
     QVERIFY(browser && browser->IsShowingBundledPage());
     for (const QString &phrase : {Maker::kName, QString("Velvane V1.03"), kBundledPhrase, Maker::kHomePage, Maker::kSupportMail})
         QVERIFY2(browser->toPlainText().contains(phrase), qPrintable(phrase));

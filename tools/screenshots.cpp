@@ -28,6 +28,7 @@
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
 #include "platform/adapters.h"
+#include "pages/control_ids.h"
 #include "pages/dialog_controls.h"
 #include "text/gbk.h"
 #include "support/box_answerer.h"
@@ -42,11 +43,6 @@
 namespace {
 
 enum TabIndex { kTcpServerTab, kUdpServerTab, kClientTab, kWebTab, kLogTab };
-
-enum TcpServerId : int { kTcpPort = 1006, kTcpListen = 1004, kTcpSendBox = 1039, kTcpSendAll = 1065, kTcpSend = 1042 };
-enum UdpServerId : int { kUdpPort = 1023, kUdpListen = 1024, kUdpSendBox = 1043, kUdpSend = 1047 };
-enum ClientId : int { kClientHost = 1052, kClientPort = 1039, kClientProtocol = 1053, kClientConnect = 1054,
-                      kClientSendBox = 1040, kClientSend = 1043 };
 
 struct StepFailed
 {
@@ -97,8 +93,8 @@ public:
     {
         CTcpServerPage *page = m_window.TcpServerPage();
         m_tcpPort = DefaultOrFreePort(6800, false);
-        Type(page, kTcpPort, QString::number(m_tcpPort));
-        Click(page, kTcpListen);
+        Type(page, TcpServerIds::kPort, QString::number(m_tcpPort));
+        Click(page, TcpServerIds::kListen);
         Expect(WaitUntil([page] { return page->IsListening(); }), QStringLiteral("the TCP server listens"));
     }
 
@@ -107,10 +103,10 @@ public:
     {
         CClientPage *client = m_window.ClientPage();
         m_window.TabPages()->SetActivePage(kClientTab);
-        Item<Ipv4AddressEdit>(client, kClientHost)->SetAddressText(QStringLiteral("127.0.0.1"));
-        Type(client, kClientPort, QString::number(m_tcpPort));
-        Item<QComboBox>(client, kClientProtocol)->setCurrentText(QStringLiteral("TCP"));
-        Click(client, kClientConnect);
+        Item<Ipv4AddressEdit>(client, ClientIds::kHost)->SetAddressText(QStringLiteral("127.0.0.1"));
+        Type(client, ClientIds::kPort, QString::number(m_tcpPort));
+        Item<QComboBox>(client, ClientIds::kProtocol)->setCurrentText(QStringLiteral("TCP"));
+        Click(client, ClientIds::kConnect);
         Expect(WaitUntil([client] { return client->IsConnected(); }), QStringLiteral("the client page connects"));
 
         m_device.connectToHost(QHostAddress::LocalHost, m_tcpPort);
@@ -133,20 +129,20 @@ public:
         };
         sendFromDevice(QStringLiteral("温度=23.5℃ 湿度=41%"));
 
-        Type(client, kClientSendBox, QStringLiteral("你好，Velvane服务器"));
+        Type(client, ClientIds::kSendBox, QStringLiteral("你好，Velvane服务器"));
         const qint64 rxBefore = server->RxCount();
-        Click(client, kClientSend);
+        Click(client, ClientIds::kSend);
         Expect(WaitUntil([&] { return server->RxCount() > rxBefore; }), QStringLiteral("the server receives the client page"));
 
         sendFromDevice(QStringLiteral("STATUS:OK;UPTIME=3612s"));
         sendFromDevice(QStringLiteral("温度=23.6℃ 湿度=40%"));
 
         m_window.TabPages()->SetActivePage(kTcpServerTab);
-        if (!Item<QCheckBox>(server, kTcpSendAll)->isChecked())
-            Click(server, kTcpSendAll);
-        Type(server, kTcpSendBox, QStringLiteral("欢迎连接Velvane"));
+        if (!Item<QCheckBox>(server, TcpServerIds::kSendAll)->isChecked())
+            Click(server, TcpServerIds::kSendAll);
+        Type(server, TcpServerIds::kSendBox, QStringLiteral("欢迎连接Velvane"));
         const qint64 clientRx = client->RxCount();
-        Click(server, kTcpSend);
+        Click(server, TcpServerIds::kSend);
         Expect(WaitUntil([&] { return client->RxCount() > clientRx; }), QStringLiteral("the client page receives the welcome"));
         Expect(WaitUntil([&] { return m_device.bytesAvailable() > 0; }), QStringLiteral("the second client receives the welcome"));
         m_device.readAll();
@@ -157,8 +153,8 @@ public:
         CUdpServerPage *page = m_window.UdpServerPage();
         m_window.TabPages()->SetActivePage(kUdpServerTab);
         const quint16 port = DefaultOrFreePort(7000, true);
-        Type(page, kUdpPort, QString::number(port));
-        Click(page, kUdpListen);
+        Type(page, UdpServerIds::kPort, QString::number(port));
+        Click(page, UdpServerIds::kListen);
 
         const auto sendFrom = [&](QUdpSocket &peer, const QString &text) {
             const qint64 before = page->RxCount();
@@ -178,9 +174,9 @@ public:
         Expect(WaitUntil([peers] { return peers->GetCount() == 2; }), QStringLiteral("the UDP server lists two peers"));
         const QModelIndex first = peers->model()->index(peers->GetCount() - 1, 0);
         QTest::mouseClick(peers->viewport(), Qt::LeftButton, {}, peers->visualRect(first).center());
-        Type(page, kUdpSendBox, QStringLiteral("ACK"));
+        Type(page, UdpServerIds::kSendBox, QStringLiteral("ACK"));
         const qint64 txBefore = page->TxCount();
-        Click(page, kUdpSend);
+        Click(page, UdpServerIds::kSend);
         Expect(WaitUntil([&] { return page->TxCount() > txBefore; }), QStringLiteral("the UDP server answers"));
     }
 
@@ -201,7 +197,7 @@ void ShowConfiguredAdapter(CIpInfoDlg &dialog)
                                [](const AdapterInfo &a) { return !a.ipAddress.isEmpty() && !a.gateway.isEmpty(); });
     if (chosen == adapters.end())
         chosen = std::find_if(adapters.begin(), adapters.end(), [](const AdapterInfo &a) { return !a.ipAddress.isEmpty(); });
-    auto *combo = qobject_cast<QComboBox *>(dialog.GetDlgItem(1020));
+    auto *combo = qobject_cast<QComboBox *>(dialog.GetDlgItem(IpInfoDlgIds::kAdapters));
     if (chosen == adapters.end() || !combo)
         return;
     const int row = combo->findText(chosen->description);
