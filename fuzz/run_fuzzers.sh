@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: bench/run_fuzzers.sh [SECONDS]   (default 60)
+# Usage: fuzz/run_fuzzers.sh [SECONDS]   (default 60)
 #
 # Builds the libFuzzer targets of fuzz/ with clang into build-fuzz/ (configuring it the first
 # time; later runs only rebuild what changed), then runs each target for SECONDS on a copy of
