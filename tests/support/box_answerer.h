@@ -1,10 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <chrono>
@@ -18,8 +18,8 @@ class QDialog;
 // the user the caller plays would. Its policy says which button and when:
 // - which: the answer given for the box's text, else the next queued answer, else the
 //   default answer; QMessageBox::NoButton stands for the box's own default button;
-// - when: at once, unless Hold() keeps every box open, HoldFirstBox() the next box without an
-//   answer of its own for a while, or SetHoldTime() gives each box its time.
+// - when: at once, unless Hold() keeps every box open, StartTally() holds the next box
+//   without an answer of its own for a while, or SetHoldTime() gives each box its time.
 // It keeps a tally of the boxes meanwhile: how many, the most open at once.
 class BoxAnswerer : public QObject
 {
