@@ -359,7 +359,7 @@ void SteadyClient(int port, Clock::duration longest, const std::atomic<bool> &go
             const bool after = churn.over;
             if (after && sentAt - churn.end.load() >= 2s)
                 break;
-            char message[17];
+            char message[32];  // 16 bytes go: 'm', 14 digits, '\n'
             std::snprintf(message, sizeof message, "m%014ld\n", seq);
             bool answered = false;
             bool closed = false;
