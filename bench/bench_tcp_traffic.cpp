@@ -62,11 +62,8 @@ int ConnectWithTimeouts(int port, int milliseconds)
     if (socket < 0)
         return -1;
     SetTimeouts(socket, milliseconds);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<quint16>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    const sockaddr_in address = LoopbackAddress(port);
+    if (::connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         ::close(socket);
         return -1;
     }
