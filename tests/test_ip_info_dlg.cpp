@@ -14,6 +14,8 @@
 #include "shell/ip_info_dlg.h"
 #include "widgets/ipv4_address_edit.h"
 #include "shell/main_dlg.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "pages/udp_server/udp_server_page.h"
 
 namespace {
 
@@ -78,7 +80,7 @@ private slots:
     void addressEditRoundTrip();
     void addressEditTyping();
     void realMachineAdapters();
-    void menuCommandOpensTheDialog();
+    void menuAndServerPagesOpenTheDialog();
 };
 
 void TestIpInfoDlg::listsAdaptersAndShowsTheFirst()
@@ -247,45 +249,57 @@ void TestIpInfoDlg::realMachineAdapters()
     }
 }
 
-void TestIpInfoDlg::menuCommandOpensTheDialog()
+void TestIpInfoDlg::menuAndServerPagesOpenTheDialog()
 {
     ScopedTemporaryCurrentDir dir;
     BoxAnswerer boxes(QMessageBox::No);  // the log question; a failed fetch box is closed too
     CMainDlg main;
     main.Create();
 
-    QPointer<CIpInfoDlg> opened;
-    bool wasModal = false;
-    bool ownedByMain = false;
-    bool forcedShut = false;
-    QDeadlineTimer patience(kPatienceMs);
-    QTimer watch;
-    watch.setInterval(10);
-    connect(&watch, &QTimer::timeout, &main, [&] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *dlg = qobject_cast<CIpInfoDlg *>(widget);
-            if (dlg && dlg->isVisible()) {
-                opened = dlg;
-                wasModal = dlg->isModal();
-                ownedByMain = dlg->parentWidget() == &main;
-                qobject_cast<QPushButton *>(dlg->GetDlgItem(IpInfoDlgIds::kOk))->click();
-                return;
+    // The menu command and the two server pages' "IP信息" buttons each open the dialog over the
+    // main window, modally; it is gone when the command returns.
+    auto clickOn = [](CDialogPage *page, int id) {
+        return [page, id] { qobject_cast<QPushButton *>(page->GetDlgItem(id))->click(); };
+    };
+    const std::vector<std::pair<QString, std::function<void()>>> openers = {
+        {"menu", [&main] { main.Command(CommandIds::kIpInfo)->trigger(); }},
+        {"TCP server page", clickOn(main.TcpServerPage(), TcpServerIds::kIpInfo)},
+        {"UDP server page", clickOn(main.UdpServerPage(), UdpServerIds::kIpInfo)},
+    };
+    for (const auto &[name, open] : openers) {
+        QPointer<CIpInfoDlg> opened;
+        bool wasModal = false;
+        bool ownedByMain = false;
+        bool forcedShut = false;
+        QDeadlineTimer patience(kPatienceMs);
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, &main, [&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *dlg = qobject_cast<CIpInfoDlg *>(widget);
+                if (dlg && dlg->isVisible()) {
+                    opened = dlg;
+                    wasModal = dlg->isModal();
+                    ownedByMain = dlg->parentWidget() == &main;
+                    qobject_cast<QPushButton *>(dlg->GetDlgItem(IpInfoDlgIds::kOk))->click();
+                    return;
+                }
             }
-        }
-        if (patience.hasExpired())
-            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-                forcedShut = true;  // bound: never hang
-                dialog->done(99);
-            }
-    });
-    watch.start();
-    main.Command(CommandIds::kIpInfo)->trigger();
-    watch.stop();
+            if (patience.hasExpired())
+                if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                    forcedShut = true;  // bound: never hang
+                    dialog->done(99);
+                }
+        });
+        watch.start();
+        open();
+        watch.stop();
 
-    QVERIFY(wasModal);
-    QVERIFY(ownedByMain);
-    QVERIFY(opened.isNull());  // closed and gone when the command returns
-    QVERIFY(!forcedShut);
+        QVERIFY2(wasModal, qPrintable(name));
+        QVERIFY2(ownedByMain, qPrintable(name));
+        QVERIFY2(opened.isNull(), qPrintable(name));
+        QVERIFY2(!forcedShut, qPrintable(name));
+    }
 }
 
 QTEST_MAIN(TestIpInfoDlg)

@@ -65,6 +65,7 @@ private slots:
     void uptimeAndClockTexts();
     void statusBarParts();
     void pagesTabsAndActivePage();
+    void controlsCarryTheirDialogIds();
     void addPageRefusesSeventeenth();
     void menuHasEveryCommand();
     void enterAndEscCloseTheMainWindow();
@@ -245,6 +246,39 @@ void TestShell::statusBarParts()
     QCOMPARE(bar->height(), 28);
     QCOMPARE(dlg.GetDlgItem(0), static_cast<QWidget *>(bar));
     QCOMPARE(dlg.windowTitle(), QString("Velvane V1.03"));
+}
+
+void TestShell::controlsCarryTheirDialogIds()
+{
+    // The numbers of the dialog tables, written out here rather than taken from the ids
+    // header: this is what holds the header to them.
+    ScopedTemporaryCurrentDir dir;
+    BoxAnswerer boxes(QMessageBox::No);
+    CMainDlg dlg;
+    dlg.Create();
+    const char *tables[] = {
+        "1007:QComboBox 1008:QPushButton 1006:QLineEdit 1004:QPushButton 1005:QPushButton 1010:LineListBox "
+        "1009:QPushButton 1065:QCheckBox 1039:QLineEdit 1042:QPushButton 1038:QCheckBox 1040:QLineEdit 1041:QCheckBox "
+        "1062:QCheckBox 1063:QRadioButton 1064:QRadioButton 1011:QLineEdit 1012:QLineEdit 1013:QPushButton "
+        "1022:QCheckBox 1054:QPushButton 1050:CExtentListBox",
+        "1027:QComboBox 1026:QPushButton 1023:QLineEdit 1024:QPushButton 1025:QPushButton 1029:LineListBox "
+        "1054:QPushButton 1043:QLineEdit 1047:QPushButton 1044:QCheckBox 1045:QLineEdit 1046:QCheckBox 1066:QCheckBox "
+        "1067:QRadioButton 1068:QRadioButton 1031:QLineEdit 1032:QLineEdit 1030:QPushButton 1048:QCheckBox "
+        "1055:QPushButton 1035:CExtentListBox",
+        "1052:Ipv4AddressEdit 1039:QLineEdit 1053:QComboBox 1054:QPushButton 1055:QPushButton 1040:QLineEdit "
+        "1043:QPushButton 1057:QCheckBox 1041:QLineEdit 1042:QCheckBox 1058:QLineEdit 1059:QLineEdit 1060:QPushButton "
+        "1061:QCheckBox 1056:CExtentListBox",
+        "1051:CWebBrowser2",
+        "1049:LineListBox",
+    };
+    for (int page = 0; page < 5; ++page) {
+        for (const QString &entry : QString::fromLatin1(tables[page]).split(' ')) {
+            const int id = entry.section(':', 0, 0).toInt();
+            QWidget *control = dlg.TabPages()->Page(page)->GetDlgItem(id);
+            QVERIFY2(control && control->inherits(qPrintable(entry.section(':', 1))),
+                     qPrintable(QString("page %1: %2").arg(page).arg(entry)));
+        }
+    }
 }
 
 void TestShell::pagesTabsAndActivePage()
