@@ -36,13 +36,13 @@
 
 #include "bench_support.h"
 
+#include "pages/client/client_page.h"
 #include "pages/control_ids.h"
 #include "pages/log/log_page.h"
+#include "text/gbk.h"
 #include "traffic/clock_text.h"
-#include "pages/client/client_page.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
 #include "widgets/ipv4_address_edit.h"
 
 namespace {
@@ -69,7 +69,7 @@ int AcceptOne(int listener, int milliseconds)
 // What a server thread and this thread share.
 struct ServerState
 {
-    std::atomic<bool> heard = false;     // the page's first datagram came
+    std::atomic<bool> heard = false;  // the page's first datagram came
     std::atomic<bool> go = false;
     std::atomic<bool> stop = false;
     std::atomic<bool> finished = false;  // done sending
@@ -314,8 +314,7 @@ QByteArray ClientBench::DisconnectedLine()
     return ToGbk(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
 }
 
-ClientBench::Ending ClientBench::EndSection(int port, const char *protocol,
-                                            const std::function<void()> &closeServer)
+ClientBench::Ending ClientBench::EndSection(int port, const char *protocol, const std::function<void()> &closeServer)
 {
     Ending ending{};
     ending.idle = Disconnect();
@@ -362,22 +361,23 @@ void ClientBench::Tcp(long blocks)
     QElapsedTimer clock;
     state.go = connected;
     clock.start();
-    const bool complete = connected && WaitUntil(
-                                           [&] {
-                                               const qint64 rx = m_page->RxCount();
-                                               const qint64 now = clock.nsecsElapsed();
-                                               if (firstNs == 0 && rx >= firstMark) {
-                                                   firstNs = now;
-                                                   firstRx = rx;
-                                               }
-                                               if (lateNs == 0 && rx >= lateMark) {
-                                                   lateNs = now;
-                                                   lateRx = rx;
-                                               }
-                                               endNs = now;
-                                               return rx >= total || (state.finished && rx >= state.sent);
-                                           },
-                                           120000);
+    const bool complete = connected
+                          && WaitUntil(
+                              [&] {
+                                  const qint64 rx = m_page->RxCount();
+                                  const qint64 now = clock.nsecsElapsed();
+                                  if (firstNs == 0 && rx >= firstMark) {
+                                      firstNs = now;
+                                      firstRx = rx;
+                                  }
+                                  if (lateNs == 0 && rx >= lateMark) {
+                                      lateNs = now;
+                                      lateRx = rx;
+                                  }
+                                  endNs = now;
+                                  return rx >= total || (state.finished && rx >= state.sent);
+                              },
+                              120000);
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
     const int logLines = g_pSystemLogList->GetCount();
@@ -399,11 +399,12 @@ void ClientBench::Tcp(long blocks)
     const bool whole = complete && rx == total;
     const bool bounded = displayLines <= LineListBox::kKeptLines;
     const bool ok = whole && rate >= 100000 && flat && bounded && ending.Ok();
-    std::printf("tcp:           %s: %.0f of %ld blocks of %d bytes in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s;"
-                " per block %.0f ns over the first 10 %%, %.0f ns over the last 10 %% (ratio %.2f, target <= 1.50: %s)\n",
-                Verdict(ok), handled, blocks, kBlockSize, seconds, rate, Verdict(rate >= 100000),
-                connected ? (whole ? "" : " STOPPED at the time bound") : " NOT CONNECTED", firstCost, lateCost, ratio,
-                Verdict(flat));
+    std::printf(
+        "tcp:           %s: %.0f of %ld blocks of %d bytes in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s;"
+        " per block %.0f ns over the first 10 %%, %.0f ns over the last 10 %% (ratio %.2f, target <= 1.50: %s)\n",
+        Verdict(ok), handled, blocks, kBlockSize, seconds, rate, Verdict(rate >= 100000),
+        connected ? (whole ? "" : " STOPPED at the time bound") : " NOT CONNECTED", firstCost, lateCost, ratio,
+        Verdict(flat));
     std::printf("  display list %d lines (at most 100,000: %s), system log %d lines; %s\n", displayLines,
                 Verdict(bounded), logLines, qPrintable(ending.Text()));
     std::fflush(stdout);
@@ -419,8 +420,8 @@ void ClientBench::Udp(int seconds)
     ServerState state;
     ClientThread server;
     if (socket >= 0)
-        server.thread =
-            std::thread(DatagramServer, socket, Clock::duration(std::chrono::seconds(seconds)), std::ref(state));
+        server.thread = std::thread(DatagramServer, socket, Clock::duration(std::chrono::seconds(seconds)),
+                                    std::ref(state));
     const bool connected = socket >= 0 && Connect(port, kUdp, 5000);
     if (connected) {
         if (Item<QCheckBox>(ClientIds::kHexSend)->isChecked())
@@ -432,8 +433,9 @@ void ClientBench::Udp(int seconds)
     const qint64 txFirst = m_page->TxCount();
 
     state.go = heard;
-    const qint64 lastGrowthNs =
-        heard ? RunUntilDrained([this] { return m_page->RxCount(); }, state.finished, seconds * 1000 + 10000) : 0;
+    const qint64 lastGrowthNs = heard ? RunUntilDrained([this] { return m_page->RxCount(); }, state.finished,
+                                                        seconds * 1000 + 10000)
+                                      : 0;
     state.stop = true;
     if (server.thread.joinable())
         server.thread.join();
@@ -576,13 +578,12 @@ void ClientBench::Churn(int rounds)
                 " round, in order: %s",
                 logLines, 2 * done, Verdict(ordered));
     if (wrongRound >= 0)
-        std::printf(" (round %d: \"%s\")", wrongRound + 1,
-                    qPrintable(FromGbk(wrongLine).trimmed()));
+        std::printf(" (round %d: \"%s\")", wrongRound + 1, qPrintable(FromGbk(wrongLine).trimmed()));
     std::printf("\n");
     std::fflush(stdout);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "widgets/display_list/extent_list_box.h"
 #include "text/gbk.h"
+#include "widgets/display_list/extent_list_box.h"
 
 namespace {
 
@@ -63,14 +63,14 @@ double MedianInsertCost(CExtentListBox &list, int &counter, int batches, int siz
 // A display line as a page shows it, port and count varying so that filters match some.
 QByteArray DisplayLine(int counter)
 {
-    return "127.0.0.1:" + QByteArray::number(50000 + counter % 1000) + " some received text " +
-           QByteArray::number(counter % 100000) + "\r\n";
+    return "127.0.0.1:" + QByteArray::number(50000 + counter % 1000) + " some received text "
+           + QByteArray::number(counter % 100000) + "\r\n";
 }
 
 QByteArray ChineseDisplayLine(int counter)
 {
-    return ToGbk(QStringLiteral("127.0.0.1:") + QString::number(50000 + counter % 1000) + QStringLiteral(" 收到的数据 ") +
-                 QString::number(counter % 100000) + QStringLiteral("\r\n"));
+    return ToGbk(QStringLiteral("127.0.0.1:") + QString::number(50000 + counter % 1000) + QStringLiteral(" 收到的数据 ")
+                 + QString::number(counter % 100000) + QStringLiteral("\r\n"));
 }
 
 class PaintCounter : public QObject
@@ -157,7 +157,8 @@ TenthCosts InsertCostByTenth(const QString &filter)
 
 void ReportFilteredInserts()
 {
-    std::printf("one insert at the top, a million inserts, bound %d (first tenth grows to it):\n", LineListBox::kKeptLines);
+    std::printf("one insert at the top, a million inserts, bound %d (first tenth grows to it):\n",
+                LineListBox::kKeptLines);
     double unfiltered = 0;
     for (const QString &filter : {QString(), QStringLiteral("TEXT 1"), QStringLiteral("text")}) {
         const TenthCosts costs = InsertCostByTenth(filter);
@@ -171,7 +172,7 @@ void ReportFilteredInserts()
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -225,8 +226,8 @@ int main(int argc, char *argv[])
     std::printf("one insert near 1,000:    %.0f ns\n", costNearStart);
     std::printf("one insert near %d: %.0f ns (ratio %.2f, target <= 1.5)\n", list.GetCount(), costNearEnd,
                 costNearEnd / costNearStart);
-    std::printf("memory per line:          %.0f bytes for %.0f text bytes (limit 2 x text + 48 = %.0f)\n",
-                bytesPerLine, textPerLine, 2 * textPerLine + 48);
+    std::printf("memory per line:          %.0f bytes for %.0f text bytes (limit 2 x text + 48 = %.0f)\n", bytesPerLine,
+                textPerLine, 2 * textPerLine + 48);
     std::printf("wall time:                %.2f s\n", total.nsecsElapsed() / 1e9);
 
     // Typed one key at a time; a key that extends the text only checks the lines shown.

@@ -198,21 +198,21 @@ void ReportPingPong(const PingPongResult &page, const PingPongResult &limit, lon
     const double overall = rate(page.done, page.totalSeconds);
     const bool complete = checked && page.done == trips && page.echoesExact;
     const bool ok = complete && overall >= 20000 && late >= 0.8 * first;
-    const QString lateText =
-        page.done == trips
-            ? QStringLiteral("%1/s (late/first %2)").arg(late, 0, 'f', 0).arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
-            : QStringLiteral("not reached");
+    const QString lateText = page.done == trips ? QStringLiteral("%1/s (late/first %2)")
+                                                      .arg(late, 0, 'f', 0)
+                                                      .arg(first > 0 ? late / first : 0.0, 0, 'f', 2)
+                                                : QStringLiteral("not reached");
     std::printf("ping-pong:     %s: %ld of %ld round trips in %.2f s (%s%s%s): first %ld at %.0f/s,"
-                " last %ld (after %ld) at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest %ld at %.0f/s\n",
+                " last %ld (after %ld) at %s, overall %.0f/s (target >= 20,000/s, late within 20 %% of first); slowest "
+                "%ld at %.0f/s\n",
                 Verdict(ok), page.done, trips, page.totalSeconds, page.end,
-                page.echoesExact ? "" : "; an echo differed", qPrintable(pageNotes),
-                window, first, window, trips - window, qPrintable(lateText), overall, window,
-                rate(window, page.slowestSeconds));
+                page.echoesExact ? "" : "; an echo differed", qPrintable(pageNotes), window, first, window,
+                trips - window, qPrintable(lateText), overall, window, rate(window, page.slowestSeconds));
     std::printf("  the limit, a plain blocking echo thread: %ld round trips in %.2f s (%s%s): first %ld at %.0f/s,"
                 " last %ld at %.0f/s, overall %.0f/s\n",
                 limit.done, limit.totalSeconds, limit.end, qPrintable(limitNotes), window,
-                rate(std::min(limit.done, window), limit.firstSeconds),
-                window, rate(window, limit.lateSeconds), rate(limit.done, limit.totalSeconds));
+                rate(std::min(limit.done, window), limit.firstSeconds), window, rate(window, limit.lateSeconds),
+                rate(limit.done, limit.totalSeconds));
     std::fflush(stdout);
 }
 
@@ -232,7 +232,8 @@ double Percentile(std::vector<double> values, double fraction)
 
 void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (message.contains(QLatin1String("propagateSizeHints")) || message.contains(QLatin1String("OpenType support missing")))
+    if (message.contains(QLatin1String("propagateSizeHints"))
+        || message.contains(QLatin1String("OpenType support missing")))
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
@@ -334,8 +335,8 @@ int DrivenPageBench::CountAfter()
 void DrivenPageBench::ReportDescriptors() const
 {
     const QByteArray head = QByteArray("descriptors ") + m_after + ":";
-    std::printf("%-26s%s (equal to the count %s in every section)\n", head.constData(),
-                Verdict(DescriptorsBalanced()), m_before);
+    std::printf("%-26s%s (equal to the count %s in every section)\n", head.constData(), Verdict(DescriptorsBalanced()),
+                m_before);
 }
 
 bool DrivenPageBench::DescriptorsBalanced() const
@@ -420,4 +421,4 @@ PageBench::PageBench()
     ShowPage(m_page.get());
 }
 
-} // namespace BenchSupport
+}  // namespace BenchSupport

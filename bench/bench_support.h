@@ -99,8 +99,8 @@ struct BlockStream
 
     void Start(int port, long blocks, long resetAfter = -1)
     {
-        client.thread = std::thread(StreamBlocks, port, blocks, resetAfter, std::cref(go), std::cref(stop), std::ref(sent),
-                                    std::ref(finished));
+        client.thread = std::thread(StreamBlocks, port, blocks, resetAfter, std::cref(go), std::cref(stop),
+                                    std::ref(sent), std::ref(finished));
     }
 };
 
@@ -295,4 +295,4 @@ protected:
     std::unique_ptr<CTcpServerPage> m_page;
 };
 
-} // namespace BenchSupport
+}  // namespace BenchSupport

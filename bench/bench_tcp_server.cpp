@@ -36,10 +36,10 @@
 
 #include "pages/control_ids.h"
 #include "pages/log/log_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "text/gbk.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
-#include "pages/tcp_server/tcp_server_page.h"
 
 namespace {
 
@@ -188,14 +188,15 @@ double Bench::ReceiveRate(long blocks, bool trafficLog, bool pageShown, const QS
     stream.go = true;
     clock.start();
     const int limitMs = static_cast<int>(std::max<long>(15000, blocks / 20));
-    const bool complete = listed && WaitUntil(
-                                        [&] {
-                                            const qint64 rx = m_page->RxCount();
-                                            while (rx >= qint64(marks.size() + 1) * kMarkBytes)
-                                                marks.push_back(clock.nsecsElapsed());
-                                            return rx >= total || (stream.finished && rx >= stream.sent);
-                                        },
-                                        limitMs);
+    const bool complete = listed
+                          && WaitUntil(
+                              [&] {
+                                  const qint64 rx = m_page->RxCount();
+                                  while (rx >= qint64(marks.size() + 1) * kMarkBytes)
+                                      marks.push_back(clock.nsecsElapsed());
+                                  return rx >= total || (stream.finished && rx >= stream.sent);
+                              },
+                              limitMs);
     const qint64 elapsedNs = clock.nsecsElapsed();
     const qint64 rx = m_page->RxCount();
     const int displayLines = m_page->DataList()->GetCount();
@@ -294,7 +295,9 @@ void Bench::ManyAtOnce(int count)
     const bool emptied = WaitUntil([this] { return Listed() == 0; }, 30000);
     Stop();
 
-    auto delta = [&](const char *name) { return after.count(name) && before.count(name) ? after.at(name) - before.at(name) : -1L; };
+    auto delta = [&](const char *name) {
+        return after.count(name) && before.count(name) ? after.at(name) - before.at(name) : -1L;
+    };
     std::printf("%d clients at once:      %s: %d of %d listed, the last after %.3f s%s (client side: %d opened,"
                 " %d established; server side: %d accepted); all gone after close: %s\n",
                 count, Verdict(all), peak, count, lastListedNs / 1e9, all ? "" : " (waited 20 s)", opened.load(),
@@ -322,7 +325,8 @@ void Bench::ResetMidStream()
     const bool gone = WaitUntil([&] { return stream.finished && Listed() == 0; }, 20000);
     stream.client.thread.join();
     const QString newest = g_pSystemLogList->GetCount() ? FromGbk(g_pSystemLogList->GetText(0)) : QString();
-    const bool closeLine = newest.contains(QStringLiteral("断开与服务器的连接")) && newest.contains(QStringLiteral("127.0.0.1:"))
+    const bool closeLine = newest.contains(QStringLiteral("断开与服务器的连接"))
+                           && newest.contains(QStringLiteral("127.0.0.1:"))
                            && !newest.contains(QStringLiteral("0.0.0.0"));
     // Still serving: a new client is listed.
     const int next = ConnectClient(m_port, false);
@@ -360,7 +364,9 @@ void Bench::ConnectAndCloseTogether(int count)
     const bool settled = WaitUntil(
         [&] {
             peak = std::max(peak, Listed());
-            return finished && Listed() == 0 && CountLogLines(QStringLiteral("连接到本机")) == CountLogLines(QStringLiteral("断开与服务器的连接"));
+            return finished && Listed() == 0
+                   && CountLogLines(QStringLiteral("连接到本机"))
+                          == CountLogLines(QStringLiteral("断开与服务器的连接"));
         },
         60000);
     // Stragglers still in the accept queue arrive closed; give them a moment.
@@ -403,12 +409,13 @@ void Bench::ReplyFlood(long blocks)
     stream.go = true;
     clock.start();
     const qint64 total = qint64(blocks) * kBlockSize;
-    const bool complete = listed && WaitUntil(
-                                        [&] {
-                                            const qint64 rx = m_page->RxCount();
-                                            return rx >= total || (stream.finished && rx >= stream.sent);
-                                        },
-                                        30000);
+    const bool complete = listed
+                          && WaitUntil(
+                              [&] {
+                                  const qint64 rx = m_page->RxCount();
+                                  return rx >= total || (stream.finished && rx >= stream.sent);
+                              },
+                              30000);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const bool gone = WaitUntil([this] { return Listed() == 0; }, 5000);
     stream.stop = true;
@@ -471,7 +478,7 @@ bool RaiseDescriptorLimit(rlim_t wanted)
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

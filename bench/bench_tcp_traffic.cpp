@@ -35,10 +35,10 @@
 #include "bench_support.h"
 
 #include "pages/log/log_page.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "traffic/client_list_line.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
-#include "traffic/client_list_line.h"
-#include "pages/tcp_server/tcp_server_page.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ struct SlowResult
 // Sends everything without reading (a send making no progress for 5 s, or 30 s in all, ends
 // that), then reads until everything sent is back, 30 s pass or nothing comes for 5 s.
 void SlowReaderClient(int port, const std::vector<char> &data, const std::atomic<bool> &go, SlowResult &result,
-                std::atomic<bool> &finished)
+                      std::atomic<bool> &finished)
 {
     const int socket = ConnectWithTimeouts(port, 1000);
     if (socket >= 0 && WaitFor(go, 10000)) {
@@ -133,8 +133,8 @@ void SlowReaderClient(int port, const std::vector<char> &data, const std::atomic
         auto progress = start;
         size_t sent = 0;
         for (long calls = 0; sent < data.size() && calls < 10000000; ++calls) {
-            const ssize_t n =
-                ::send(socket, data.data() + sent, std::min<size_t>(65536, data.size() - sent), MSG_NOSIGNAL);
+            const ssize_t n = ::send(socket, data.data() + sent, std::min<size_t>(65536, data.size() - sent),
+                                     MSG_NOSIGNAL);
             const auto now = Clock::now();
             if (n > 0) {
                 sent += static_cast<size_t>(n);
@@ -242,16 +242,16 @@ struct ChurnState
     std::atomic<long> resets = 0;
     std::atomic<long> closes = 0;
     std::atomic<long> nonReaders = 0;
-    std::atomic<int> running = 0;                  // churn threads not done yet
+    std::atomic<int> running = 0;  // churn threads not done yet
     std::atomic<Clock::time_point> end = Clock::time_point();
-    std::atomic<bool> over = false;                // set after end, by the last churn thread
+    std::atomic<bool> over = false;  // set after end, by the last churn thread
 
-    int before = 0;   // descriptors right before the churn
+    int before = 0;  // descriptors right before the churn
     int pauseAt = 0;
     std::atomic<bool> pause = false;
     std::atomic<int> peak = 0;
     std::atomic<long> pausedMs = 0;
-    std::atomic<long> backAfterMs = -1;            // after the end, when the count was back to before
+    std::atomic<long> backAfterMs = -1;  // after the end, when the count was back to before
     std::atomic<int> countAfterTwoSeconds = -1;
 };
 
@@ -433,8 +433,8 @@ void TrafficBench::SlowReader(int mebibytes)
     std::atomic<bool> finished = false;
     SlowResult result;
     ClientThread client;
-    client.thread =
-        std::thread(SlowReaderClient, m_port, std::cref(data), std::cref(go), std::ref(result), std::ref(finished));
+    client.thread = std::thread(SlowReaderClient, m_port, std::cref(data), std::cref(go), std::ref(result),
+                                std::ref(finished));
     const bool listed = WaitUntil([this] { return Listed() == 1; }, 5000);
     const bool armed = listed && EchoReply();
 
@@ -463,9 +463,9 @@ void TrafficBench::SlowReader(int mebibytes)
                 " %.2f s (sending %.2f s; reading ended: %s)%s\n",
                 Verdict(armed && allBack && result.sent == total && tx == total), static_cast<long long>(result.sent),
                 static_cast<long long>(total), static_cast<long long>(result.received),
-                result.firstDifference < 0 ? "in order byte for byte" : "NOT in order",
-                static_cast<long long>(rx), static_cast<long long>(tx), static_cast<long long>(total),
-                result.totalSeconds, result.sendSeconds, result.readEnd, armed ? "" : " (transparent reply not on)");
+                result.firstDifference < 0 ? "in order byte for byte" : "NOT in order", static_cast<long long>(rx),
+                static_cast<long long>(tx), static_cast<long long>(total), result.totalSeconds, result.sendSeconds,
+                result.readEnd, armed ? "" : " (transparent reply not on)");
     if (result.firstDifference >= 0)
         std::printf("  first byte that differs at offset %lld\n", static_cast<long long>(result.firstDifference));
     if (result.sent < total)
@@ -539,14 +539,15 @@ void TrafficBench::Flood(long blocks)
     QElapsedTimer clock;
     stream.go = true;
     clock.start();
-    const bool complete = listed && WaitUntil(
-                                        [&] {
-                                            const qint64 rx = m_page->RxCount();
-                                            if (markResident == 0 && rx >= markBytes)
-                                                markResident = ResidentBytes();
-                                            return rx >= total || (stream.finished && rx >= stream.sent);
-                                        },
-                                        120000);
+    const bool complete = listed
+                          && WaitUntil(
+                              [&] {
+                                  const qint64 rx = m_page->RxCount();
+                                  if (markResident == 0 && rx >= markBytes)
+                                      markResident = ResidentBytes();
+                                  return rx >= total || (stream.finished && rx >= stream.sent);
+                              },
+                              120000);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const long endResident = ResidentBytes();
     const qint64 rx = m_page->RxCount();
@@ -558,13 +559,14 @@ void TrafficBench::Flood(long blocks)
     const double handled = double(rx) / kBlockSize;
     const double rate = handled / seconds;
     const double ratio = markResident > 0 ? double(endResident) / markResident : 0.0;
-    std::printf("flood:         %s: %.0f blocks in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s\n",
-                Verdict(complete && rx == total && rate >= 100000 && markResident > 0 && ratio <= 1.10), handled,
-                seconds,
-                rate, Verdict(rate >= 100000),
-                complete && rx == total ? "" : qPrintable(QStringLiteral(" STOPPED at the time bound, %1 of %2 blocks")
-                                                               .arg(qint64(handled))
-                                                               .arg(blocks)));
+    std::printf(
+        "flood:         %s: %.0f blocks in %.2f s, %.0f blocks/s (target >= 100,000/s: %s)%s\n",
+        Verdict(complete && rx == total && rate >= 100000 && markResident > 0 && ratio <= 1.10), handled, seconds, rate,
+        Verdict(rate >= 100000),
+        complete && rx == total
+            ? ""
+            : qPrintable(
+                QStringLiteral(" STOPPED at the time bound, %1 of %2 blocks").arg(qint64(handled)).arg(blocks)));
     std::printf("  resident %.1f MiB after %ld blocks, %.1f MiB at the end, ratio %.2f (target <= 1.10: %s);"
                 " display list %d lines, system log %d lines\n",
                 markResident / kMiB, markBlocks, endResident / kMiB, ratio, Verdict(markResident > 0 && ratio <= 1.10),
@@ -636,8 +638,7 @@ void TrafficBench::Churn(int seconds)
     // On this thread: how late a 10 ms timer fires, and the highest client id listed.
     int highestId = HighestListedId();
     TimerLateness ticker;
-    QObject::connect(&ticker.Timer(), &QTimer::timeout,
-                     [&] { highestId = std::max(highestId, HighestListedId()); });
+    QObject::connect(&ticker.Timer(), &QTimer::timeout, [&] { highestId = std::max(highestId, HighestListedId()); });
     ticker.Start();
 
     go = armed;
@@ -647,8 +648,8 @@ void TrafficBench::Churn(int seconds)
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::seconds(seconds);
     for (int i = 0; i < kThreads; ++i)
-        churners[static_cast<size_t>(i)].thread =
-            std::thread(ChurnClients, m_port, deadline, 12345u + i, std::ref(churn));
+        churners[static_cast<size_t>(i)].thread = std::thread(ChurnClients, m_port, deadline, 12345u + i,
+                                                              std::ref(churn));
     // The steady client goes on for 2 s after the last churn thread was done.
     WaitUntil([&] { return churn.over && Clock::now() - churn.end.load() >= 2s; }, seconds * 1000 + 20000);
     ticker.Stop();
@@ -705,7 +706,7 @@ void TrafficBench::Churn(int seconds)
     std::fflush(stdout);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

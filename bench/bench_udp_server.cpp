@@ -32,9 +32,9 @@
 
 #include "pages/control_ids.h"
 #include "pages/log/log_page.h"
+#include "pages/udp_server/udp_server_page.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
-#include "pages/udp_server/udp_server_page.h"
 
 namespace {
 
@@ -335,8 +335,8 @@ void UdpBench::PingPong(long trips)
     PingPongResult page;
     {
         ClientThread client;
-        client.thread =
-            std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page), std::ref(finished));
+        client.thread = std::thread(PingPongClient, m_port, trips, window, std::cref(go), std::ref(page),
+                                    std::ref(finished));
         WaitUntil([&] { return finished.load(); }, 70000);
     }
     const qint64 rx = m_page->RxCount();
@@ -397,8 +397,7 @@ void UdpBench::Flood(int seconds)
     TimerLateness ticker;
     go = true;
     ticker.Start();
-    const qint64 lastGrowthNs =
-        RunUntilDrained([this] { return m_page->RxCount(); }, finished, seconds * 1000 + 10000);
+    const qint64 lastGrowthNs = RunUntilDrained([this] { return m_page->RxCount(); }, finished, seconds * 1000 + 10000);
     ticker.Stop();
     stop = true;
     sender.thread.join();
@@ -432,8 +431,8 @@ double UdpBench::TimePaced(int socket, long count, bool &handled)
     {
         std::atomic<bool> finished = false;
         ClientThread client;
-        client.thread =
-            std::thread(PacedSender, socket, count, std::cref(m_rx), qint64(0), std::ref(run), std::ref(finished));
+        client.thread = std::thread(PacedSender, socket, count, std::cref(m_rx), qint64(0), std::ref(run),
+                                    std::ref(finished));
         RunMirroringRx([&] { return finished.load(); }, 70000);
     }
     handled = handled && run.caughtUp && run.sent == count && m_page->RxCount() == count * kPeerSize;
@@ -508,16 +507,15 @@ void UdpBench::Peers(int ports)
     });
 
     const bool listOk = listed && deleteFailed == 0 && listedAlone == 1 && listedCrowded == 1 + ports;
-    std::printf("peers:         %s: %d rounds of %d source ports sending one datagram each, in %.1f s; peers listed"
-                " %d -> %d, every datagram handled and every peer listed in order of first arrival in every round:"
-                " %s (first %s, last %s)%s\n",
-                Verdict(listOk), kRounds, ports, seconds, listedAlone, listedCrowded, listed ? "yes" : "NO",
-                first.constData(), last.constData(),
-                leftOver > 0 || deleteFailed > 0
-                    ? qPrintable(QStringLiteral("; %1 peers of earlier sections, %2 peers not deleted")
-                                     .arg(leftOver)
-                                     .arg(deleteFailed))
-                    : "");
+    std::printf(
+        "peers:         %s: %d rounds of %d source ports sending one datagram each, in %.1f s; peers listed"
+        " %d -> %d, every datagram handled and every peer listed in order of first arrival in every round:"
+        " %s (first %s, last %s)%s\n",
+        Verdict(listOk), kRounds, ports, seconds, listedAlone, listedCrowded, listed ? "yes" : "NO", first.constData(),
+        last.constData(),
+        leftOver > 0 || deleteFailed > 0 ? qPrintable(
+            QStringLiteral("; %1 peers of earlier sections, %2 peers not deleted").arg(leftOver).arg(deleteFailed))
+                                         : "");
     auto joined = [](const std::vector<double> &values, int precision) {
         QStringList texts;
         for (double value : values)
@@ -576,8 +574,8 @@ void UdpBench::BoxFlood(long datagrams)
     const int linesGrowth = m_page->DataList()->GetCount() - linesBefore;
     Stop();
 
-    const bool boxesOk =
-        boxes.heldClosed && boxes.whileHeld == 1 && boxes.maxOpen <= 1 && boxes.lastText == kReceiveFailed;
+    const bool boxesOk = boxes.heldClosed && boxes.whileHeld == 1 && boxes.maxOpen <= 1
+                         && boxes.lastText == kReceiveFailed;
     const bool recovers = rxGrowth == 50 && linesGrowth == 10;
     std::printf("box flood:     %s: %ld of %ld datagrams of %d bytes sent, box \"%s\" held %.1f s: %d box%s while"
                 " held (target 1), %d in all, most open at once %d (target <= 1); RX meanwhile %lld; the kernel"
@@ -591,7 +589,7 @@ void UdpBench::BoxFlood(long datagrams)
     std::fflush(stdout);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "text/payload_codec.h"
 #include "fuzz_check.h"
+#include "text/payload_codec.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ void CheckRoundTrip(FuzzedDataProvider &input)
     FUZZ_CHECK(std::memcmp(buffer->data(), bytes.data(), bytes.size()) == 0);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

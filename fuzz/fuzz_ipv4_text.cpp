@@ -33,7 +33,7 @@ void CheckParsed(const QString &text)
     FUZZ_CHECK(again && *again == *numbers);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int i = 0; i < 4; ++i) {
             if (input.ConsumeBool()) {
                 numbers[i] = input.ConsumeIntegralInRange<uint>(0, 255);
-                fields[i] = QString::number(numbers[i]).rightJustified(input.ConsumeIntegralInRange<int>(1, 3),
-                                                                       QLatin1Char('0'));
+                fields[i] = QString::number(numbers[i])
+                                .rightJustified(input.ConsumeIntegralInRange<int>(1, 3), QLatin1Char('0'));
                 blank = false;
             }
         }

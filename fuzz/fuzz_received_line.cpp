@@ -3,14 +3,14 @@
 
 #include <string>
 
-#include "text/payload_codec.h"
 #include "fuzz_check.h"
+#include "text/payload_codec.h"
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

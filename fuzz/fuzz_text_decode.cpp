@@ -67,12 +67,13 @@ void CheckDecoded(QByteArrayView bytes, const QString &text, TextEncoding encodi
         FUZZ_CHECK(text == QString::fromLatin1(bytes));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const TextEncoding encoding = kTextEncodings[input.ConsumeIntegralInRange<std::size_t>(0, kTextEncodings.size() - 1)];
+    const TextEncoding encoding =
+        kTextEncodings[input.ConsumeIntegralInRange<std::size_t>(0, kTextEncodings.size() - 1)];
     const std::string raw = input.ConsumeRemainingBytesAsString();
     const QByteArray bytes(raw.data(), qsizetype(raw.size()));
 

@@ -22,7 +22,7 @@ QMessageBox::StandardButton Ask(const QString &text, QMessageBox::StandardButton
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-} // namespace
+}  // namespace
 
 class TestBoxAnswerer : public QObject
 {
@@ -44,7 +44,7 @@ void TestBoxAnswerer::answersByTextThenQueueThenDefault()
     QCOMPARE(Ask(QStringLiteral("a"), yesNo | QMessageBox::Cancel), QMessageBox::Cancel);
     QCOMPARE(Ask(QStringLiteral("b"), yesNo), QMessageBox::No);
     QCOMPARE(Ask(QStringLiteral("c"), QMessageBox::Ok), QMessageBox::Ok);  // No is not there: its only button
-    boxes.SetDefaultAnswer(QMessageBox::NoButton);                        // the box's own default
+    boxes.SetDefaultAnswer(QMessageBox::NoButton);                         // the box's own default
     QCOMPARE(Ask(QStringLiteral("d"), yesNo, QMessageBox::Yes), QMessageBox::Yes);
     int calls = 0;
     boxes.AnswerText(QStringLiteral("log?"), [&calls] { return ++calls == 2 ? QMessageBox::Yes : QMessageBox::No; });

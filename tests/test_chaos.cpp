@@ -25,12 +25,13 @@ QtMessageHandler s_testHandler = nullptr;
 // meets: no findings, and a hundred boxes would bury the run's own lines.
 void QuietNotes(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (message.contains(QLatin1String("propagateSizeHints")) || message.contains(QLatin1String("OpenType support missing")))
+    if (message.contains(QLatin1String("propagateSizeHints"))
+        || message.contains(QLatin1String("OpenType support missing")))
         return;
     s_testHandler(type, context, message);
 }
 
-} // namespace
+}  // namespace
 
 void TestChaos::twentySecondsOfChaos()
 {
@@ -47,7 +48,8 @@ void TestChaos::twentySecondsOfChaos()
     Chaos::Print(result);
     qInstallMessageHandler(s_testHandler);
     for (const Chaos::Check &check : result.checks)
-        QVERIFY2(check.ok, qPrintable(QStringLiteral("%1: %2 (seed %3)").arg(check.name, check.detail).arg(result.seed)));
+        QVERIFY2(check.ok,
+                 qPrintable(QStringLiteral("%1: %2 (seed %3)").arg(check.name, check.detail).arg(result.seed)));
 }
 
 QTEST_MAIN(TestChaos)

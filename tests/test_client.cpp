@@ -12,12 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "pages/control_ids.h"
 #include "pages/client/client_page.h"
-#include "widgets/display_list/extent_list_box.h"
+#include "pages/control_ids.h"
+#include "support/page_fixture.h"
 #include "text/gbk.h"
 #include "traffic/clock_text.h"
-#include "support/page_fixture.h"
+#include "widgets/display_list/extent_list_box.h"
 #include "widgets/ipv4_address_edit.h"
 
 namespace {
@@ -36,7 +36,11 @@ public:
         if (backlog >= 0)
             ::listen(m_fd, backlog);
     }
-    explicit Socket(int fd, quint16 port) : m_fd(fd), m_port(port) {}
+    explicit Socket(int fd, quint16 port)
+        : m_fd(fd)
+        , m_port(port)
+    {
+    }
     ~Socket() { Close(); }
     Socket(const Socket &) = delete;
     Socket &operator=(const Socket &) = delete;
@@ -82,10 +86,12 @@ public:
 private:
     bool Readable(int timeoutMs)
     {
-        return WaitUntil([&] {
-            pollfd waiting{m_fd, POLLIN, 0};
-            return ::poll(&waiting, 1, 0) > 0;
-        }, std::max(0, timeoutMs));
+        return WaitUntil(
+            [&] {
+                pollfd waiting{m_fd, POLLIN, 0};
+                return ::poll(&waiting, 1, 0) > 0;
+            },
+            std::max(0, timeoutMs));
     }
 
     int m_fd;
@@ -116,7 +122,7 @@ public:
     QByteArray DataLine(int row) const { return page->DataList()->GetText(row); }
 };
 
-} // namespace
+}  // namespace
 
 class TestClient : public QObject
 {
@@ -140,7 +146,7 @@ void TestClient::connectRefusals()
     QCOMPARE(f.Item<QComboBox>(kProtocol)->count(), 3);
     QCOMPARE(f.Text(kInterval), QString("1000"));
     QCOMPARE(f.page->DefaultButton(), f.Item<QPushButton>(kSend));
-    f.Click(kConnect);  // nothing filled in
+    f.Click(kConnect);    // nothing filled in
     f.Connect("", 7000);  // the empty protocol item
     f.boxes.Clear();
     f.Connect("TCP", 0);
@@ -404,10 +410,10 @@ void TestClient::trafficLogHeadersAndAnswers()
     const QByteArray peer = "127.0.0.1:" + QByteArray::number(listener.Port());
     const QByteArray tcp = "*-----------------------TCP CLIENT---------------------*\r\n";
     const QByteArray udpBanner = "*----------------------UDP CLIENT----------------------*\r\n";
-    QCOMPARE(ReadFileBytes(f.dir.FilePath("logclient.txt")),
-             "2024-5-6 7:8:9\r\n" + tcp + "CLIENT->SERVER  abcd\r\n" + "CLIENT->SERVER  01020A\r\n"
-                 + "SERVER->CLIENT  " + peer + " x\r\n" + "2024-5-6 7:8:9\r\n" + udpBanner
-                 + "\r\n\r\n\r\n\r\n\r\n" + "2024-5-6 7:8:9\r\n" + tcp);
+    QCOMPARE(ReadFileBytes(f.dir.FilePath("logclient.txt")), "2024-5-6 7:8:9\r\n" + tcp + "CLIENT->SERVER  abcd\r\n"
+                                                                 + "CLIENT->SERVER  01020A\r\n" + "SERVER->CLIENT  "
+                                                                 + peer + " x\r\n" + "2024-5-6 7:8:9\r\n" + udpBanner
+                                                                 + "\r\n\r\n\r\n\r\n\r\n" + "2024-5-6 7:8:9\r\n" + tcp);
 }
 
 QTEST_MAIN(TestClient)

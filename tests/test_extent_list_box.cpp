@@ -11,12 +11,12 @@
 #include <functional>
 #include <random>
 
+#include "pages/traffic_area/counter_boxes.h"
+#include "support/test_environment.h"
+#include "text/gbk.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_filter_model.h"
 #include "widgets/display_list/line_list_model.h"
-#include "pages/traffic_area/counter_boxes.h"
-#include "text/gbk.h"
-#include "support/test_environment.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ QStringList MatchingTexts(const LineListBox &list)
     return texts;
 }
 
-} // namespace
+}  // namespace
 
 class TestExtentListBox : public QObject
 {
@@ -157,7 +157,9 @@ void TestExtentListBox::dirListsMatchingNames()
 void TestExtentListBox::linesKeepTheirBytesNewestFirst()
 {
     CExtentListBox list;
-    const QByteArray invalid("127.0.0.1:9 A\xFF" "B\r\n", 17);
+    const QByteArray invalid("127.0.0.1:9 A\xFF"
+                             "B\r\n",
+                             17);
     list.InsertString(0, "127.0.0.1:9 first\r\n");
     list.InsertString(0, ToGbk(u"127.0.0.1:9 你好\r\n"));
     list.InsertString(0, invalid);
@@ -255,7 +257,10 @@ void TestExtentListBox::floodRepaintsAtFrameRate()
     struct PaintCounter : QObject
     {
         int *count;
-        explicit PaintCounter(int *c) : count(c) {}
+        explicit PaintCounter(int *c)
+            : count(c)
+        {
+        }
         bool eventFilter(QObject *, QEvent *event) override
         {
             *count += event->type() == QEvent::Paint;
@@ -283,7 +288,8 @@ void TestExtentListBox::floodRepaintsAtFrameRate()
     }
     const qint64 mostFrames = clock.elapsed() / (PacedAction::kFrameMs - 1) + 4;
     QVERIFY2(paints <= mostFrames, qPrintable(QString("%1 paints, at most %2").arg(paints).arg(mostFrames)));
-    QVERIFY2(shownCounts <= mostFrames, qPrintable(QString("%1 counts shown, at most %2").arg(shownCounts).arg(mostFrames)));
+    QVERIFY2(shownCounts <= mostFrames,
+             qPrintable(QString("%1 counts shown, at most %2").arg(shownCounts).arg(mostFrames)));
     // The last change is shown too, a frame later at most.
     QTRY_COMPARE(rx.text(), QString::number(lines));
     QCOMPARE(counters.Rx(), lines);
@@ -336,11 +342,19 @@ void TestExtentListBox::filterFollowsEveryChangeOfTheLines()
     QAbstractItemModelTester tester(list.ShownLines(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     list.SetFilterText("match");
     int counter = 0;
-    auto line = [&counter](bool matches) { return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter); };
+    auto line = [&counter](bool matches) {
+        return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter);
+    };
 
     const std::vector<std::function<void()>> changes = {
-        [&] { for (int i = 0; i < 7; ++i) list.InsertString(0, line(i != 3)); },
-        [&] { for (int i = 0; i < 5; ++i) list.InsertString(0, line(i % 2 == 0)); },  // past the bound: the bottom leaves
+        [&] {
+            for (int i = 0; i < 7; ++i)
+                list.InsertString(0, line(i != 3));
+        },
+        [&] {
+            for (int i = 0; i < 5; ++i)
+                list.InsertString(0, line(i % 2 == 0));
+        },                                          // past the bound: the bottom leaves
         [&] { list.InsertString(1, line(true)); },  // near the top
         [&] { list.InsertString(6, line(true)); },  // near the bottom
         [&] { list.AddString(line(true)); },        // at the bottom: the top leaves
@@ -348,7 +362,9 @@ void TestExtentListBox::filterFollowsEveryChangeOfTheLines()
         [&] { list.DeleteString(list.GetCount() - 2); },
         [&] { list.DeleteString(list.GetCount() - 1); },
         [&] { list.SetMaxLines(4); },  // several lines leave the bottom at once
-        [&] { list.ResetLines({line(true), line(false), line(true)}); },
+        [&] {
+            list.ResetLines({line(true), line(false), line(true)});
+        },
         [&] { list.SetFilterText("match " + QString::number(counter)); },
     };
     for (size_t step = 0; step < changes.size(); ++step) {
@@ -368,12 +384,12 @@ void TestExtentListBox::filterFollowsChangesWhileMatching()
     list.ShownLines()->SetLinesPerSlice(2);
     QAbstractItemModelTester tester(list.ShownLines(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     int counter = 0;
-    auto line = [&counter](bool matches) { return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter); };
+    auto line = [&counter](bool matches) {
+        return QByteArray(matches ? "MATCH " : "skip ") + QByteArray::number(++counter);
+    };
     for (int i = 0; i < 30; ++i)
         list.InsertString(0, line(i % 3 != 0));
-    auto finish = [&] {
-        return WaitUntil([&] { return !list.ShownLines()->IsMatching(); }, 5000);
-    };
+    auto finish = [&] { return WaitUntil([&] { return !list.ShownLines()->IsMatching(); }, 5000); };
 
     const std::vector<std::function<void()>> changes = {
         [&] { list.InsertString(0, line(true)); },                    // above the part matched
@@ -381,10 +397,19 @@ void TestExtentListBox::filterFollowsChangesWhileMatching()
         [&] { list.AddString(line(true)); },                          // at the bottom
         [&] { list.DeleteString(0); },
         [&] { list.DeleteString(list.GetCount() - 3); },
-        [&] { for (int i = 0; i < 15; ++i) list.InsertString(0, line(i % 2 == 0)); },  // past the bound
+        [&] {
+            for (int i = 0; i < 15; ++i)
+                list.InsertString(0, line(i % 2 == 0));
+        },  // past the bound
         [&] { list.SetMaxLines(20); },
-        [&] { list.ResetLines({line(true), line(false), line(true), line(true), line(false), line(true)}); },
-        [&] { list.ResetContent(); for (int i = 0; i < 12; ++i) list.InsertString(0, line(i != 5)); },
+        [&] {
+            list.ResetLines({line(true), line(false), line(true), line(true), line(false), line(true)});
+        },
+        [&] {
+            list.ResetContent();
+            for (int i = 0; i < 12; ++i)
+                list.InsertString(0, line(i != 5));
+        },
     };
     for (size_t step = 0; step < changes.size(); ++step) {
         list.SetFilterText(step % 2 ? "match" : "MATCH ");  // a new text: matching starts again
@@ -438,7 +463,8 @@ void TestExtentListBox::filterOverAFullListOfLongLinesKeepsTheWindowGoing()
         QVERIFY(ShownTexts(list).count("127.0.0.1:40002 zz newer\r\n") == newer);
     }
     // At most a slice a pass (each pass also takes one line off the bottom).
-    QVERIFY2(passes >= (LineListBox::kKeptLines - kSliceLines) / (kSliceLines + 1), qPrintable(QString::number(passes)));
+    QVERIFY2(passes >= (LineListBox::kKeptLines - kSliceLines) / (kSliceLines + 1),
+             qPrintable(QString::number(passes)));
     QCOMPARE(ShownTexts(list), MatchingTexts(list));
     QVERIFY(ShownTexts(list).contains("127.0.0.1:40001 the zz line\r\n"));
 }

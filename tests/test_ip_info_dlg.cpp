@@ -8,14 +8,14 @@
 #include <QPushButton>
 
 #include "pages/control_ids.h"
-#include "platform/adapters.h"
-#include "support/box_answerer.h"
-#include "support/test_environment.h"
-#include "shell/ip_info_dlg.h"
-#include "widgets/ipv4_address_edit.h"
-#include "shell/main_dlg.h"
 #include "pages/tcp_server/tcp_server_page.h"
 #include "pages/udp_server/udp_server_page.h"
+#include "platform/adapters.h"
+#include "shell/ip_info_dlg.h"
+#include "shell/main_dlg.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "widgets/ipv4_address_edit.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ void TypeIntoFocus(const QString &keys)
 
 const QRegularExpression kDottedQuad("^((25[0-5]|2[0-4]\\d|1?\\d?\\d)\\.){3}(25[0-5]|2[0-4]\\d|1?\\d?\\d)$");
 
-} // namespace
+}  // namespace
 
 class TestIpInfoDlg : public QObject
 {
@@ -157,7 +157,8 @@ void TestIpInfoDlg::failedFetchWarnsAndOpensEmpty()
         QCOMPARE(Shown(dlg), (QStringList{"", "", ""}));
 
         // It still opens, and its button closes it.
-        QTimer::singleShot(0, &dlg, [&dlg] { qobject_cast<QPushButton *>(dlg.GetDlgItem(IpInfoDlgIds::kOk))->click(); });
+        QTimer::singleShot(0, &dlg,
+                           [&dlg] { qobject_cast<QPushButton *>(dlg.GetDlgItem(IpInfoDlgIds::kOk))->click(); });
         QTimer::singleShot(5000, &dlg, [&dlg] { dlg.done(99); });  // bound: never hang
         QCOMPARE(dlg.exec(), int(QDialog::Accepted));
         QCOMPARE(boxes.Count(), 1);
@@ -168,25 +169,33 @@ void TestIpInfoDlg::defaultGateway_data()
 {
     const QByteArray table =
         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-        "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"      // the link itself
-        "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"    // default via 192.0.2.1
-        "eth0\t00000000\tFE0200C0\t0003\t0\t0\t200\t00000000\t0\t0\t0\n"   // a later default: not shown
-        "wlan0\t006433C6\t016433C6\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"     // only a network route
-        "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"      // default onto the link
-        "tun0\t00000000\t067100CB\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"      // 0.0.0.0/24 is no default
-        "eth1\tzz\t010200C0\t0003\t0\t0\t0\t00000000\n"                       // malformed
+        "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"    // the link itself
+        "eth0\t00000000\t010200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"  // default via 192.0.2.1
+        "eth0\t00000000\tFE0200C0\t0003\t0\t0\t200\t00000000\t0\t0\t0\n"  // a later default: not shown
+        "wlan0\t006433C6\t016433C6\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"   // only a network route
+        "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"    // default onto the link
+        "tun0\t00000000\t067100CB\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"    // 0.0.0.0/24 is no default
+        "eth1\tzz\t010200C0\t0003\t0\t0\t0\t00000000\n"                   // malformed
         "eth1\t00000000\t0A0AA8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n";
     QTest::addColumn<QByteArray>("table");
     QTest::addColumn<QString>("interfaceName");
     QTest::addColumn<QString>("gateway");
-    QTest::newRow("first default route") << table << "eth0" << "192.0.2.1";
-    QTest::newRow("network route only") << table << "wlan0" << "";
-    QTest::newRow("default without gateway") << table << "ppp0" << "";
-    QTest::newRow("zero destination, not default") << table << "tun0" << "";
-    QTest::newRow("after a malformed line") << table << "eth1" << "192.168.10.10";
-    QTest::newRow("name is matched whole") << table << "eth" << "";
-    QTest::newRow("absent interface") << table << "eth9" << "";
-    QTest::newRow("empty table") << QByteArray() << "eth0" << "";
+    QTest::newRow("first default route") << table << "eth0"
+                                         << "192.0.2.1";
+    QTest::newRow("network route only") << table << "wlan0"
+                                        << "";
+    QTest::newRow("default without gateway") << table << "ppp0"
+                                             << "";
+    QTest::newRow("zero destination, not default") << table << "tun0"
+                                                   << "";
+    QTest::newRow("after a malformed line") << table << "eth1"
+                                            << "192.168.10.10";
+    QTest::newRow("name is matched whole") << table << "eth"
+                                           << "";
+    QTest::newRow("absent interface") << table << "eth9"
+                                      << "";
+    QTest::newRow("empty table") << QByteArray() << "eth0"
+                                 << "";
 }
 
 void TestIpInfoDlg::defaultGateway()
@@ -200,10 +209,22 @@ void TestIpInfoDlg::defaultGateway()
 void TestIpInfoDlg::addressEditRoundTrip()
 {
     Ipv4AddressEdit edit;
-    const struct { const char *in; const char *out; } cases[] = {
-        {"192.168.1.10", "192.168.1.10"}, {"0.0.0.0", "0.0.0.0"}, {"255.255.255.255", "255.255.255.255"},
-        {"010.001.000.009", "10.1.0.9"}, {"", ""}, {"256.1.1.1", ""}, {"1.2.3", ""}, {"1.2.3.4.5", ""},
-        {"a.b.c.d", ""}, {"1..2.3", ""}, {"-1.2.3.4", ""},
+    const struct
+    {
+        const char *in;
+        const char *out;
+    } cases[] = {
+        {"192.168.1.10", "192.168.1.10"},
+        {"0.0.0.0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255"},
+        {"010.001.000.009", "10.1.0.9"},
+        {"", ""},
+        {"256.1.1.1", ""},
+        {"1.2.3", ""},
+        {"1.2.3.4.5", ""},
+        {"a.b.c.d", ""},
+        {"1..2.3", ""},
+        {"-1.2.3.4", ""},
     };
     for (const auto &step : cases) {
         edit.SetAddressText("203.0.113.77");  // each malformed text must clear what was there
@@ -219,7 +240,11 @@ void TestIpInfoDlg::addressEditTyping()
     edit.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&edit));
 
-    const struct { const char *keys; const char *address; } cases[] = {
+    const struct
+    {
+        const char *keys;
+        const char *address;
+    } cases[] = {
         {"10.0.0.255", "10.0.0.255"},
         {"192168001001", "192.168.1.1"},  // a third digit moves on
         {"300.1.2.3", "30.1.2.3"},        // above 255 is refused

@@ -54,12 +54,17 @@ const QString kMetaInfo = QStringLiteral("share/metainfo/%1.metainfo.xml").arg(k
 
 // Everything the install puts below its prefix, sorted: no library, test or benchmark.
 const QStringList kInstalledFiles = {
-    QStringLiteral("bin/velvane"), kDesktopEntry, QStringLiteral("share/doc/velvane/copyright"),
-    IconPath(128), IconPath(256), IconPath(48),
-    QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(kAppId), kMetaInfo,
+    QStringLiteral("bin/velvane"),
+    kDesktopEntry,
+    QStringLiteral("share/doc/velvane/copyright"),
+    IconPath(128),
+    IconPath(256),
+    IconPath(48),
+    QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(kAppId),
+    kMetaInfo,
 };
 
-} // namespace
+}  // namespace
 
 class TestPackaging : public QObject
 {
@@ -82,8 +87,9 @@ void TestPackaging::init()
 {
     m_work = std::make_unique<QTemporaryDir>();
     m_prefix = m_work->filePath(QStringLiteral("prefix"));
-    const Run run = RunProgram(QStringLiteral(CMAKE_COMMAND_PATH), {QStringLiteral("--install"), QStringLiteral(BUILD_DIR),
-                                                                     QStringLiteral("--prefix"), m_prefix});
+    const Run run = RunProgram(
+        QStringLiteral(CMAKE_COMMAND_PATH),
+        {QStringLiteral("--install"), QStringLiteral(BUILD_DIR), QStringLiteral("--prefix"), m_prefix});
     QVERIFY2(run.exitCode == 0, run.out + run.err);
 }
 
@@ -111,8 +117,10 @@ void TestPackaging::installTree()
     QCOMPARE(QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\"")).match(xml).captured(1), kVersion);
     QVERIFY(kAppDisplayName.endsWith(u'V' + kVersion));
     int screenshots = 0;
-    for (const QRegularExpressionMatch &image : QRegularExpression(QStringLiteral("<image>https://.+/([^/]+)</image>")).globalMatch(xml)) {
-        QVERIFY2(QFile::exists(QStringLiteral(SOURCE_DIR "/docs/screenshots/") + image.captured(1)), qPrintable(image.captured(1)));
+    for (const QRegularExpressionMatch &image :
+         QRegularExpression(QStringLiteral("<image>https://.+/([^/]+)</image>")).globalMatch(xml)) {
+        QVERIFY2(QFile::exists(QStringLiteral(SOURCE_DIR "/docs/screenshots/") + image.captured(1)),
+                 qPrintable(image.captured(1)));
         ++screenshots;
     }
     QCOMPARE(screenshots, 5);
@@ -128,7 +136,8 @@ void TestPackaging::validators()
     }
     if (!appstream.isEmpty()) {
         // The data alone, then with the desktop entry and the icons it refers to.
-        Run run = RunProgram(appstream, {QStringLiteral("validate"), QStringLiteral("--no-net"), m_prefix + u'/' + kMetaInfo});
+        Run run = RunProgram(appstream,
+                             {QStringLiteral("validate"), QStringLiteral("--no-net"), m_prefix + u'/' + kMetaInfo});
         QVERIFY2(run.exitCode == 0, run.out + run.err);
         run = RunProgram(appstream, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_prefix});
         QVERIFY2(run.exitCode == 0, run.out + run.err);
@@ -142,8 +151,9 @@ void TestPackaging::debianPackage()
     if (Tool("dpkg-deb").isEmpty() || Tool("dpkg-shlibdeps").isEmpty() || Tool("file").isEmpty())
         QSKIP("dpkg-deb, dpkg-shlibdeps or file is missing (apt-get install dpkg-dev file)");
     const QDir out(m_work->filePath(QStringLiteral("deb")));
-    Run run = RunProgram(QStringLiteral(CPACK_COMMAND_PATH), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                                                             QStringLiteral(BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()},
+    Run run = RunProgram(QStringLiteral(CPACK_COMMAND_PATH),
+                         {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                          QStringLiteral(BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()},
                          300000);
     QVERIFY2(run.exitCode == 0, run.out + run.err);
     const QString deb = out.filePath(QStringLiteral("velvane_%1_amd64.deb").arg(kVersion));
@@ -161,10 +171,12 @@ void TestPackaging::debianPackage()
     QCOMPARE(packaged, expected);
 
     // Versioned dependencies on the Qt libraries the binary links, found by dpkg-shlibdeps.
-    run = RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Version"), QStringLiteral("Depends")});
+    run = RunProgram(QStringLiteral("dpkg-deb"),
+                     {QStringLiteral("-f"), deb, QStringLiteral("Version"), QStringLiteral("Depends")});
     const QString fields = QString::fromUtf8(run.out);
     QVERIFY2(fields.startsWith(QStringLiteral("Version: %1\n").arg(kVersion)), qPrintable(fields));
-    for (const char *library : {"libqt6core6 (>= ", "libqt6gui6 (>= ", "libqt6widgets6 (>= ", "libqt6network6 (>= ", "libc6 (>= "})
+    for (const char *library :
+         {"libqt6core6 (>= ", "libqt6gui6 (>= ", "libqt6widgets6 (>= ", "libqt6network6 (>= ", "libc6 (>= "})
         QVERIFY2(fields.contains(QLatin1StringView(library)), qPrintable(fields));
     QVERIFY2(!fields.contains(QStringLiteral("libqt6test6")), qPrintable(fields));
 }
@@ -175,11 +187,14 @@ void TestPackaging::commandLine()
     QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         bare.remove(QString::fromLatin1(name));
-    const auto velvane = [&](const QStringList &arguments) { return RunProgram(QStringLiteral(VELVANE_PATH), arguments, 10000, bare); };
+    const auto velvane = [&](const QStringList &arguments) {
+        return RunProgram(QStringLiteral(VELVANE_PATH), arguments, 10000, bare);
+    };
 
     // Qt's own window options pass on to it; they are no error.
-    for (const QStringList &arguments : {QStringList{QStringLiteral("--version")},
-                                         QStringList{QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("-v")}}) {
+    for (const QStringList &arguments :
+         {QStringList{QStringLiteral("--version")},
+          QStringList{QStringLiteral("-platform"), QStringLiteral("xcb"), QStringLiteral("-v")}}) {
         const Run run = velvane(arguments);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, "Velvane " + kVersion.toUtf8() + '\n');
@@ -187,8 +202,9 @@ void TestPackaging::commandLine()
 
     Run run = velvane({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.startsWith("Usage: ") && run.out.contains("velvane [options]\n") && run.out.contains("TCP and UDP peers")
-                 && run.out.contains("--version") && !run.out.contains("platform"),
+    QVERIFY2(run.out.startsWith("Usage: ") && run.out.contains("velvane [options]\n")
+                 && run.out.contains("TCP and UDP peers") && run.out.contains("--version")
+                 && !run.out.contains("platform"),
              run.out);
 
     run = velvane({QStringLiteral("--bogus")});
@@ -214,7 +230,8 @@ void TestPackaging::screenshots()
     const QSize window = QImage(out.filePath(QStringLiteral("tcp-server.png"))).size();
     for (const QString &name : names) {
         const QSize size = QImage(out.filePath(name)).size();
-        QVERIFY2(name == QStringLiteral("ip-info.png") ? size.width() < window.width() : size == window, qPrintable(name));
+        QVERIFY2(name == QStringLiteral("ip-info.png") ? size.width() < window.width() : size == window,
+                 qPrintable(name));
         QCOMPARE(QImage(committed.filePath(name)).size(), size);
     }
 }

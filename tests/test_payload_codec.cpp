@@ -1,8 +1,8 @@
 // Send text to wire bytes and received bytes to display lines.
 #include <QtTest>
 
-#include "text/payload_codec.h"
 #include "text/gbk.h"
+#include "text/payload_codec.h"
 #include "text/text_encoding.h"
 
 using namespace PayloadCodec;
@@ -14,7 +14,7 @@ QByteArray Repeat(const char *pair, int times)
     return QByteArray(pair).repeated(times);
 }
 
-} // namespace
+}  // namespace
 
 class TestPayloadCodec : public QObject
 {
@@ -193,7 +193,8 @@ void TestPayloadCodec::textInEveryEncoding_data()
     QTest::addColumn<QByteArray>("bytes");
 
     QTest::newRow("gbk") << TextEncoding::Gbk << QString("A中文") << QByteArray("A\xD6\xD0\xCE\xC4");
-    QTest::newRow("utf-8") << TextEncoding::Utf8 << QString("A中文😀") << QByteArray("A\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x98\x80");
+    QTest::newRow("utf-8") << TextEncoding::Utf8 << QString("A中文😀")
+                           << QByteArray("A\xE4\xB8\xAD\xE6\x96\x87\xF0\x9F\x98\x80");
     QTest::newRow("big5") << TextEncoding::Big5 << QString("A中體") << QByteArray("A\xA4\xA4\xC5\xE9");
     QTest::newRow("iso-8859-1") << TextEncoding::Latin1 << QString("Aé\u00FF") << QByteArray("A\xE9\xFF");
 }
@@ -223,7 +224,10 @@ void TestPayloadCodec::invalidBytesShowAsReplacement_data()
     QTest::newRow("gbk ff") << TextEncoding::Gbk << QByteArray("a\xFF\r\n") << "a" + bad + "\r\n";
     QTest::newRow("gbk lead before cr") << TextEncoding::Gbk << QByteArray("a\xD6\r\n") << "a" + bad + "\r\n";
     QTest::newRow("big5 80 and ff") << TextEncoding::Big5 << QByteArray("\x80z\xFF\r\n") << bad + "z" + bad + "\r\n";
-    QTest::newRow("utf-8 stray byte") << TextEncoding::Utf8 << QByteArray("a\xFF" "b\r\n") << "a" + bad + "b\r\n";
+    QTest::newRow("utf-8 stray byte") << TextEncoding::Utf8
+                                      << QByteArray("a\xFF"
+                                                    "b\r\n")
+                                      << "a" + bad + "b\r\n";
     QTest::newRow("utf-8 cut before cr") << TextEncoding::Utf8 << QByteArray("\xE4\xB8\r\n") << bad + bad + "\r\n";
     QTest::newRow("utf-8 overlong") << TextEncoding::Utf8 << QByteArray("\xC0\xAF") << bad + bad;
 }

@@ -10,21 +10,21 @@
 
 #include <sys/resource.h>
 
-#include "pages/control_ids.h"
-#include "traffic/clock_text.h"
 #include "app/main_app.h"
-#include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
-#include "platform/host_addresses.h"
-#include "support/box_answerer.h"
-#include "support/test_environment.h"
+#include "pages/control_ids.h"
 #include "pages/dialog_page.h"
 #include "pages/log/log_page.h"
+#include "platform/host_addresses.h"
 #include "shell/main_dlg.h"
 #include "shell/page_tab_ctrl.h"
-#include "widgets/part_status_bar.h"
-#include "traffic/system_log.h"
 #include "shell/tray_notify_icon.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "text/gbk.h"
+#include "traffic/clock_text.h"
+#include "traffic/system_log.h"
+#include "widgets/display_list/line_list_box.h"
+#include "widgets/part_status_bar.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ QString StartTextOf(const CMainDlg &dlg)
     return lines.isEmpty() ? QString() : lines.last().section(QLatin1Char(' '), 0, 1);
 }
 
-} // namespace
+}  // namespace
 
 class TestShell : public QObject
 {
@@ -78,7 +78,7 @@ void TestShell::startUpWritesLogTxtOnlyWhenAccepted()
     ScopedTemporaryCurrentDir dir;
     const QString path = dir.FilePath("log.txt");
 
-    {   // Yes in a directory without log.txt: header without the five empty lines.
+    {  // Yes in a directory without log.txt: header without the five empty lines.
         BoxAnswerer boxes(QMessageBox::Yes);
         CMainDlg dlg;
         dlg.Create();
@@ -100,7 +100,7 @@ void TestShell::startUpWritesLogTxtOnlyWhenAccepted()
 
     const QByteArray afterFirstRun = ReadFileBytes(path);
     ResetProcessGlobals();
-    {   // Yes again: five empty lines, then the same three lines.
+    {  // Yes again: five empty lines, then the same three lines.
         BoxAnswerer boxes(QMessageBox::Yes);
         CMainDlg dlg;
         dlg.Create();
@@ -112,7 +112,7 @@ void TestShell::startUpWritesLogTxtOnlyWhenAccepted()
 
     const QByteArray afterSecondRun = ReadFileBytes(path);
     ResetProcessGlobals();
-    {   // No leaves the existing file alone; the start line still goes to the list.
+    {  // No leaves the existing file alone; the start line still goes to the list.
         BoxAnswerer boxes(QMessageBox::No);
         CMainDlg dlg;
         dlg.Create();
@@ -124,7 +124,7 @@ void TestShell::startUpWritesLogTxtOnlyWhenAccepted()
 
     ScopedTemporaryCurrentDir empty;
     ResetProcessGlobals();
-    {   // No in a directory without log.txt creates nothing.
+    {  // No in a directory without log.txt creates nothing.
         BoxAnswerer boxes(QMessageBox::No);
         CMainDlg dlg;
         dlg.Create();
@@ -158,10 +158,10 @@ void TestShell::laterAppendFailureIsReportedOnce()
     for (int i = 0; i < 3; ++i)
         SystemLog::Append(QString("line %1\r\n").arg(i));
     const QStringList lines = ListLines(dlg.LogPage()->List());
-    QCOMPARE(lines.filter("line ").size(), 3);           // every list insert happened
+    QCOMPARE(lines.filter("line ").size(), 3);                 // every list insert happened
     QCOMPARE(lines.filter("写入系统日志文件失败").size(), 1);  // said once, not per line
-    QVERIFY(!QFile::exists(dir.FilePath("log.txt")));     // and never re-created behind the user's back
-    QCOMPARE(boxes.Count(), 1);                           // no box from the log path
+    QVERIFY(!QFile::exists(dir.FilePath("log.txt")));          // and never re-created behind the user's back
+    QCOMPARE(boxes.Count(), 1);                                // no box from the log path
 }
 
 void TestShell::networkFailureEndsBeforeAnyWindow()
@@ -199,7 +199,11 @@ void TestShell::uptimeAndClockTexts()
     SystemLog::Append(g_strDateTime + " 早于第一次计时\r\n");
     QCOMPARE(ListLines(dlg.LogPage()->List()).first(), QString(" 早于第一次计时\r\n"));
 
-    const struct { int ticks; const char *text; } cases[] = {
+    const struct
+    {
+        int ticks;
+        const char *text;
+    } cases[] = {
         {59, "系统运行了:00天00小时00分59秒"},
         {1, "系统运行了:00天00小时01分00秒"},
         {3540, "系统运行了:00天01小时00分00秒"},
@@ -219,7 +223,8 @@ void TestShell::uptimeAndClockTexts()
     const QDateTime after = QDateTime::currentDateTime();
     QCOMPARE(bar->Text(1), QString("系统运行了:124天00小时00分00秒"));
 
-    const QRegularExpression form("^(\\d{4})-([1-9]|1[0-2])-([1-9]|[12]\\d|3[01]) ([1-9]?\\d):([1-5]?\\d):([1-5]?\\d)$");
+    const QRegularExpression form(
+        "^(\\d{4})-([1-9]|1[0-2])-([1-9]|[12]\\d|3[01]) ([1-9]?\\d):([1-5]?\\d):([1-5]?\\d)$");
     const QRegularExpressionMatch match = form.match(g_strDateTime);
     QVERIFY2(match.hasMatch(), qPrintable(g_strDateTime));
     QCOMPARE(bar->Text(2) + " " + bar->Text(3), g_strDateTime);
@@ -380,13 +385,13 @@ void TestShell::menuHasEveryCommand()
         }
         return items;
     };
-    QCOMPARE(walk(top[0]->menu()), (QStringList{"IP信息=32773", "-", "TCP Server=32774", "UDP Server=32775",
-                                                "TCP/UDP Client=32784", "工作室介绍=32783", "日志=32782", "-",
-                                                "退  出=32776"}));
-    QCOMPARE(walk(top[1]->menu()), (QStringList{"系统日志=32788", "TCP服务器日志=32785", "UDP服务器日志=32786",
-                                                "TCP/UDP客户端日志=32787"}));
-    QCOMPARE(walk(top[2]->menu()), (QStringList{"帮助=32777", "-", "在线帮助>访问网站=32779,邮件帮助=32780", "-",
-                                                "关于=32781"}));
+    QCOMPARE(walk(top[0]->menu()),
+             (QStringList{"IP信息=32773", "-", "TCP Server=32774", "UDP Server=32775", "TCP/UDP Client=32784",
+                          "工作室介绍=32783", "日志=32782", "-", "退  出=32776"}));
+    QCOMPARE(walk(top[1]->menu()),
+             (QStringList{"系统日志=32788", "TCP服务器日志=32785", "UDP服务器日志=32786", "TCP/UDP客户端日志=32787"}));
+    QCOMPARE(walk(top[2]->menu()),
+             (QStringList{"帮助=32777", "-", "在线帮助>访问网站=32779,邮件帮助=32780", "-", "关于=32781"}));
 }
 
 void TestShell::enterAndEscCloseTheMainWindow()

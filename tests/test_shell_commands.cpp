@@ -10,15 +10,15 @@
 #include <QTextBrowser>
 
 #include "pages/control_ids.h"
-#include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
-#include "support/box_answerer.h"
-#include "support/test_environment.h"
+#include "pages/log/log_page.h"
 #include "shell/about_dlg.h"
 #include "shell/help_dlg.h"
-#include "pages/log/log_page.h"
 #include "shell/main_dlg.h"
 #include "shell/tray_notify_icon.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "text/gbk.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace {
 
@@ -50,14 +50,15 @@ public slots:
 void RunInside(CMainDlg &dlg, std::vector<std::function<void()>> steps)
 {
     auto *timer = new QTimer(&dlg);
-    QObject::connect(timer, &QTimer::timeout, &dlg, [=, &dlg, steps = std::move(steps), index = std::size_t{0}]() mutable {
-        if (index < steps.size())
-            steps[index++]();
-        else {
-            timer->stop();
-            dlg.done(99);
-        }
-    });
+    QObject::connect(timer, &QTimer::timeout, &dlg,
+                     [=, &dlg, steps = std::move(steps), index = std::size_t{0}]() mutable {
+                         if (index < steps.size())
+                             steps[index++]();
+                         else {
+                             timer->stop();
+                             dlg.done(99);
+                         }
+                     });
     timer->start(30);
 }
 
@@ -70,7 +71,7 @@ QStringList LogLines(const CMainDlg &dlg)
     return lines;
 }
 
-} // namespace
+}  // namespace
 
 class TestShellCommands : public QObject
 {
@@ -107,14 +108,26 @@ void TestShellCommands::trayMenuHidesAndShowsWithoutEndingTheRun()
     bool hiddenByCommand = false, shownByDoubleClick = false, singleClickNothing = false, minimizeHides = false;
     dlg.Create();  // the log question first, then the steps in the window's run
     RunInside(dlg, {
-        [&] { tray->Command(CommandIds::kHideMainWindow)->trigger(); },
-        [&] { hiddenByCommand = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::Trigger); },
-        [&] { singleClickNothing = !dlg.isVisible(); tray->OnTrayNotification(QSystemTrayIcon::DoubleClick); },
-        [&] { shownByDoubleClick = dlg.isVisible() && !dlg.isMinimized(); dlg.showMinimized(); },
-        [&] {},
-        [&] { minimizeHides = !dlg.isVisible(); tray->Command(CommandIds::kShowMainWindow)->trigger(); },
-        [&] { tray->Command(CommandIds::kOk)->trigger(); },  // 关闭: the OK path ends the run
-    });
+                       [&] { tray->Command(CommandIds::kHideMainWindow)->trigger(); },
+                       [&] {
+                           hiddenByCommand = !dlg.isVisible();
+                           tray->OnTrayNotification(QSystemTrayIcon::Trigger);
+                       },
+                       [&] {
+                           singleClickNothing = !dlg.isVisible();
+                           tray->OnTrayNotification(QSystemTrayIcon::DoubleClick);
+                       },
+                       [&] {
+                           shownByDoubleClick = dlg.isVisible() && !dlg.isMinimized();
+                           dlg.showMinimized();
+                       },
+                       [&] {},
+                       [&] {
+                           minimizeHides = !dlg.isVisible();
+                           tray->Command(CommandIds::kShowMainWindow)->trigger();
+                       },
+                       [&] { tray->Command(CommandIds::kOk)->trigger(); },  // 关闭: the OK path ends the run
+                   });
     QCOMPARE(dlg.DoModal(), int(QDialog::Accepted));
     QVERIFY(hiddenByCommand);
     QVERIFY(singleClickNothing);
@@ -207,11 +220,11 @@ void TestShellCommands::filesWebAndMailGoToTheDesktop()
                               CommandIds::kClientLog, CommandIds::kVisitSite, CommandIds::kMailHelp})
         dlg.Command(command)->trigger();
     const QString directory = QDir::currentPath();
-    QCOMPARE(catcher.urls, (QList<QUrl>{
-                               QUrl::fromLocalFile(directory + "/log.txt"), QUrl::fromLocalFile(directory + "/logtcp.txt"),
-                               QUrl::fromLocalFile(directory + "/logudp.txt"),
-                               QUrl::fromLocalFile(directory + "/logclient.txt"),
-                               QUrl("https://quorvale.example/velvane/"), QUrl("mailto:support@quorvale.example")}));
+    QCOMPARE(
+        catcher.urls,
+        (QList<QUrl>{QUrl::fromLocalFile(directory + "/log.txt"), QUrl::fromLocalFile(directory + "/logtcp.txt"),
+                     QUrl::fromLocalFile(directory + "/logudp.txt"), QUrl::fromLocalFile(directory + "/logclient.txt"),
+                     QUrl("https://quorvale.example/velvane/"), QUrl("mailto:support@quorvale.example")}));
     QCOMPARE(catcher.urls.last().toString(), QString("mailto:support@quorvale.example"));
 }
 

@@ -11,9 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/test_environment.h"
 #include "traffic/receive_slice.h"
 #include "traffic/tcp_send_path.h"
-#include "support/test_environment.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ QByteArray Pattern(qsizetype size, int seed)
     return bytes;
 }
 
-} // namespace
+}  // namespace
 
 class TestTcpSendPath : public QObject
 {

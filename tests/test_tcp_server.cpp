@@ -24,17 +24,17 @@
 
 #include "pages/control_ids.h"
 #include "pages/log/log_page.h"
-#include "traffic/clock_text.h"
-#include "widgets/display_list/extent_list_box.h"
-#include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
+#include "pages/tcp_server/tcp_server_page.h"
+#include "shell/main_dlg.h"
 #include "support/box_answerer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
+#include "text/gbk.h"
 #include "traffic/accept_worker.h"
 #include "traffic/client_session.h"
-#include "pages/tcp_server/tcp_server_page.h"
-#include "shell/main_dlg.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace {
 
@@ -42,7 +42,6 @@ using namespace TcpServerIds;
 
 const QByteArray kSeparator = "*---------------------------------------------------*\r\n";
 const QByteArray kOwnReply = ToGbk(u"服务器自己进行数据回复");
-
 
 // A plain blocking client socket, so that the descriptors it holds are exactly one.
 class LoopbackClient
@@ -64,10 +63,7 @@ public:
     QByteArray Peer() const { return "127.0.0.1:" + QByteArray::number(m_port); }
     QString PeerText() const { return QString::fromLatin1(Peer()); }
 
-    bool Send(QByteArrayView bytes)
-    {
-        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == bytes.size();
-    }
+    bool Send(QByteArrayView bytes) { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == bytes.size(); }
 
     // Whatever arrives until count bytes are in, the peer closes or the time is up. The page
     // lives on this thread, so its events are handled while waiting.
@@ -211,8 +207,9 @@ public:
         const int before = page->ClientList()->GetCount();
         QDeadlineTimer deadline(timeoutMs);
         for (int i = 0; i < count; ++i) {
-            if (i % kBacklog == 0 && !WaitUntil([&] { return page->ClientList()->GetCount() == before + i; },
-                                                static_cast<int>(deadline.remainingTime())))
+            if (i % kBacklog == 0
+                && !WaitUntil([&] { return page->ClientList()->GetCount() == before + i; },
+                              static_cast<int>(deadline.remainingTime())))
                 return false;
             clients.push_back(std::make_unique<LoopbackClient>(port));
             if (!clients.back()->Connected())
@@ -253,7 +250,7 @@ public:
     quint16 port = 0;  // where the page listens
 };
 
-} // namespace
+}  // namespace
 
 class TestTcpServer : public QObject
 {
@@ -613,11 +610,10 @@ void TestTcpServer::sendToAllHexRefusals_data()
     QTest::addColumn<QStringList>("expected");
     const QString odd = "输入格式不符合要求!";
     QTest::newRow("odd, once per client") << "1 2 3" << false << QStringList{odd, odd, odd};
-    QTest::newRow("too long, once per client") << QString(256, 'A') << false
-                                               << QStringList(3, "您一次要发送的字节太长!");
+    QTest::newRow("too long, once per client")
+        << QString(256, 'A') << false << QStringList(3, "您一次要发送的字节太长!");
     QTest::newRow("bad token ends the send") << "0x12" << false << QStringList{"输入的16进制格式错误!"};
-    QTest::newRow("client gone while a box is open") << "123" << true
-                                                     << QStringList{odd, "套接字为空,无法发送!", odd};
+    QTest::newRow("client gone while a box is open") << "123" << true << QStringList{odd, "套接字为空,无法发送!", odd};
 }
 
 void TestTcpServer::sendToAllHexRefusals()
@@ -671,7 +667,8 @@ void TestTcpServer::replyModes_data()
     QTest::newRow("own text for an empty box") << false << false << "" << QByteArray("ping") << kOwnReply + '\0' << 22;
     QTest::newRow("send box text") << false << false << "a b" << QByteArray("ping") << QByteArray("ab\0", 3) << 2;
     QTest::newRow("send box hex") << false << true << "01 fe" << QByteArray("ping") << QByteArray("\x01\xFE", 2) << 2;
-    QTest::newRow("transparent") << true << false << "ignored" << QByteArray("ab\0cd", 5) << QByteArray("ab\0cd", 5) << 5;
+    QTest::newRow("transparent") << true << false << "ignored" << QByteArray("ab\0cd", 5) << QByteArray("ab\0cd", 5)
+                                 << 5;
 }
 
 void TestTcpServer::replyModes()
@@ -881,14 +878,10 @@ void TestTcpServer::trafficLogOfWholeExchange()
     f.Click(kStop);
     QCOMPARE(g_bTcpTrafficLog, 0);
 
-    const QByteArray first = "2024-5-6 7:8:9\r\n" + kSeparator
-                             + "CLIENT->SERVER  " + peer + " hello\r\n"
-                             + "CLIENT->SERVER  " + peer + " 68 69 \r\n"
-                             + "SERVER->CLIENT  ab\r\n"
-                             + "SERVER->CLIENT  0102\r\n"
-                             + "CLIENT->SERVER  " + peer + " x\r\n"
-                             + "SERVER->CLIENT  " + kOwnReply + "\r\n"
-                             + "CLIENT->SERVER  " + peer + " echo\r\n"
+    const QByteArray first = "2024-5-6 7:8:9\r\n" + kSeparator + "CLIENT->SERVER  " + peer + " hello\r\n"
+                             + "CLIENT->SERVER  " + peer + " 68 69 \r\n" + "SERVER->CLIENT  ab\r\n"
+                             + "SERVER->CLIENT  0102\r\n" + "CLIENT->SERVER  " + peer + " x\r\n" + "SERVER->CLIENT  "
+                             + kOwnReply + "\r\n" + "CLIENT->SERVER  " + peer + " echo\r\n"
                              + "SERVER->CLIENT  echo\r\n";
     QCOMPARE(ReadFileBytes(path), first);
 
@@ -1125,7 +1118,8 @@ void TestTcpServer::descriptorReservePausesAccepting()
     // A limit just above what the process holds: the reserve is reached after a few dozen clients.
     const int headroom = 60;
     rlimit low = original;
-    low.rlim_cur = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}) + AcceptWorker::kDescriptorReserve + headroom;
+    low.rlim_cur = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})
+                   + AcceptWorker::kDescriptorReserve + headroom;
     struct RestoreLimit
     {
         rlimit limit;

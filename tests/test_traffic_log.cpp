@@ -33,7 +33,7 @@ struct AreaOnPage
     TrafficArea area;
 };
 
-} // namespace
+}  // namespace
 
 class TestTrafficLog : public QObject
 {
@@ -167,7 +167,7 @@ void TestTrafficLog::lineThatCannotBeWrittenIsReportedOnce()
     QCOMPARE(systemLog.GetCount(), 1);
     QVERIFY(FromGbk(systemLog.GetText(0)).contains("logtcp.txt"));
     QVERIFY(!QFile::exists(log.Path()));  // never re-created without a header
-    QCOMPARE(boxes.Count(), 0);          // the receive path opens no boxes
+    QCOMPARE(boxes.Count(), 0);           // the receive path opens no boxes
     QCOMPARE(g_bTcpTrafficLog, 1);
 
     // Once the file is back, lines go in again and a new failure is reported again.

@@ -1,9 +1,9 @@
 // The live rates beside a page's TX and RX counts.
 #include <QtTest>
 
+#include "support/test_environment.h"
 #include "traffic/traffic_counters.h"
 #include "traffic/traffic_rates.h"
-#include "support/test_environment.h"
 
 class TestTrafficRates : public QObject
 {

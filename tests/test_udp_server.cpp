@@ -14,15 +14,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "traffic/clock_text.h"
-#include "widgets/display_list/extent_list_box.h"
-#include "widgets/display_list/line_list_box.h"
-#include "text/gbk.h"
+#include "pages/control_ids.h"
+#include "pages/udp_server/udp_server_page.h"
 #include "support/box_answerer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
-#include "pages/control_ids.h"
-#include "pages/udp_server/udp_server_page.h"
+#include "text/gbk.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ public:
     quint16 port = 0;
 };
 
-} // namespace
+}  // namespace
 
 class TestUdpServer : public QObject
 {
@@ -134,7 +134,7 @@ void TestUdpServer::listenRefusalsAndBindFailure()
     }
     PageFixture f;
     QCOMPARE(f.page->DefaultButton(), f.Item<QPushButton>(kSend));  // Enter sends
-    UdpPeer holder;  // another socket holds the port
+    UdpPeer holder;                                                 // another socket holds the port
     const int sockets = OpenSockets();
     f.Type(kPort, QString::fromLatin1(holder.Peer().mid(10)));
     f.Click(kListen);
@@ -172,7 +172,8 @@ void TestUdpServer::listenAndStopLinesInEveryState()
     f.Click(kStop);
     QVERIFY(!f.page->IsListening());
     QVERIFY(f.Enabled(kListen) && f.Enabled(kHost) && f.Enabled(kPort));
-    QCOMPARE(FromGbk(f.log.GetText(0)), QString("2024-5-6 7:8:9 UDP停止监听127.0.0.1:%1 关闭线程\r\n").arg(port + 65536));
+    QCOMPARE(FromGbk(f.log.GetText(0)),
+             QString("2024-5-6 7:8:9 UDP停止监听127.0.0.1:%1 关闭线程\r\n").arg(port + 65536));
     QCOMPARE(OpenSockets(), sockets + 1);  // the page's socket is gone, the peer's remains
 }
 
@@ -347,10 +348,11 @@ void TestUdpServer::failingReadsShowOneBoxAtATime()
     });
     watch.start(2);
     f.boxes.Hold(true);
-    QVERIFY(WaitUntil([&] { return f.page->RxCount() >= kDatagrams / 2 * 5 && f.boxes.OpenBoxes() == 0; }, 2 * kPatienceMs));
+    QVERIFY(WaitUntil([&] { return f.page->RxCount() >= kDatagrams / 2 * 5 && f.boxes.OpenBoxes() == 0; },
+                      2 * kPatienceMs));
     watch.stop();
     QCOMPARE(f.page->RxCount(), kDatagrams / 2 * 5);
-    QCOMPARE(mostOpen, 2);  // one of each kind at most, nothing piled up
+    QCOMPARE(mostOpen, 2);             // one of each kind at most, nothing piled up
     QCOMPARE(f.boxes.Count(), 1 + 2);  // the question, then one box of each kind
     QCOMPARE(f.page->TxCount(), 0);
 
@@ -381,13 +383,21 @@ void TestUdpServer::trafficLogOfWholeExchange()
     f.Click(kStop);
 
     const QByteArray expected = "2024-5-6 7:8:9\r\n*---------------------------------------------------*\r\n"
-                                "CLIENT->SERVER  " + p + " hello\r\n"
-                                "SERVER->CLIENT  ab\r\n"
-                                "SERVER->CLIENT  AB\r\n"
-                                "CLIENT->SERVER  " + p + " x\r\n"
-                                "SERVER->CLIENT  " + kOwnReply + "\r\n"
-                                "CLIENT->SERVER  " + p + " e\r\n"
-                                "SERVER->CLIENT  e\r\n";
+                                "CLIENT->SERVER  "
+                                + p
+                                + " hello\r\n"
+                                  "SERVER->CLIENT  ab\r\n"
+                                  "SERVER->CLIENT  AB\r\n"
+                                  "CLIENT->SERVER  "
+                                + p
+                                + " x\r\n"
+                                  "SERVER->CLIENT  "
+                                + kOwnReply
+                                + "\r\n"
+                                  "CLIENT->SERVER  "
+                                + p
+                                + " e\r\n"
+                                  "SERVER->CLIENT  e\r\n";
     QCOMPARE(ReadFileBytes(f.dir.FilePath("logudp.txt")), expected);
 }
 

@@ -6,10 +6,10 @@
 #include <QTcpSocket>
 
 #include "pages/control_ids.h"
-#include "support/test_environment.h"
 #include "pages/web/maker.h"
-#include "widgets/web_browser2.h"
 #include "pages/web/web_page.h"
+#include "support/test_environment.h"
+#include "widgets/web_browser2.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ QByteArray Answer(const QByteArray &status, const QByteArray &body, const QByteA
 class LocalHttpServer : public QTcpServer
 {
 public:
-    explicit LocalHttpServer(QList<QByteArray> answers = {}) : m_answers(std::move(answers))
+    explicit LocalHttpServer(QList<QByteArray> answers = {})
+        : m_answers(std::move(answers))
     {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this] {
@@ -42,7 +43,10 @@ public:
             });
         });
     }
-    QString Address(const char *path = "/") const { return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(path); }
+    QString Address(const char *path = "/") const
+    {
+        return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+    }
 
     QList<QByteArray> requests;
     int hangups = 0;
@@ -56,11 +60,20 @@ class UrlCatcher : public QObject
 {
     Q_OBJECT
 public:
-    UrlCatcher() { for (const char *scheme : kSchemes) QDesktopServices::setUrlHandler(scheme, this, "Open"); }
-    ~UrlCatcher() override { for (const char *scheme : kSchemes) QDesktopServices::unsetUrlHandler(scheme); }
+    UrlCatcher()
+    {
+        for (const char *scheme : kSchemes)
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~UrlCatcher() override
+    {
+        for (const char *scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
     QList<QUrl> opened;
 public slots:
     void Open(const QUrl &url) { opened.append(url); }
+
 private:
     static constexpr const char *kSchemes[] = {"http", "https", "mailto", "file", "qrc", "javascript"};
 };
@@ -77,7 +90,7 @@ QList<bool> NavigateAndWait(CWebBrowser2 &browser, const QString &address)
     return results;
 }
 
-} // namespace
+}  // namespace
 
 class TestWebPage : public QObject
 {
@@ -92,7 +105,8 @@ private slots:
 
 void TestWebPage::unreachablePagesKeepTheBundledPage()
 {
-    LocalHttpServer server({Answer("404 Not Found", "<p>missing</p>"), Answer("302 Found", "", "Location: file:///etc/passwd\r\n")});
+    LocalHttpServer server(
+        {Answer("404 Not Found", "<p>missing</p>"), Answer("302 Found", "", "Location: file:///etc/passwd\r\n")});
     for (const QString &address : {QString("http://127.0.0.1:%1/").arg(FreePort()), server.Address("/missing"),
                                    server.Address("/to-a-file"), QString("file:///etc/passwd")}) {
         CWebBrowser2 browser;
@@ -104,9 +118,10 @@ void TestWebPage::unreachablePagesKeepTheBundledPage()
 
 void TestWebPage::fetchedPageWithoutItsImagesAndOnlyWebLinks()
 {
-    const QByteArray body = "<p>Quorvale live page <a href=\"file:///etc/passwd\">a</a> <a href=\"https://quorvale.example/x\">b</a> "
-                            "<a href=\"mailto:a@quorvale.example\">c</a> <a href=\"/relative\">d</a></p>"
-                            "<img src=\"file:///etc/hostname\">";
+    const QByteArray body =
+        "<p>Quorvale live page <a href=\"file:///etc/passwd\">a</a> <a href=\"https://quorvale.example/x\">b</a> "
+        "<a href=\"mailto:a@quorvale.example\">c</a> <a href=\"/relative\">d</a></p>"
+        "<img src=\"file:///etc/hostname\">";
     LocalHttpServer server({Answer("301 Moved Permanently", "", "Location: /page\r\n"), Answer("200 OK", body)});
     UrlCatcher catcher;
     CWebBrowser2 browser;
@@ -121,8 +136,8 @@ void TestWebPage::fetchedPageWithoutItsImagesAndOnlyWebLinks()
     QVERIFY(!browser.loadResource(QTextDocument::ImageResource, image).isValid());
     QVERIFY(!browser.document()->resource(QTextDocument::ImageResource, image).isValid());
 
-    for (const char *href : {"file:///etc/passwd", "https://quorvale.example/x", "mailto:a@quorvale.example", "/relative",
-                             "javascript:alert(1)", "qrc:/web/quorvale.html", "velvane:open"})
+    for (const char *href : {"file:///etc/passwd", "https://quorvale.example/x", "mailto:a@quorvale.example",
+                             "/relative", "javascript:alert(1)", "qrc:/web/quorvale.html", "velvane:open"})
         emit browser.anchorClicked(QUrl(href));
     QCOMPARE(catcher.opened, (QList<QUrl>{QUrl("https://quorvale.example/x"), QUrl("mailto:a@quorvale.example"),
                                           QUrl(server.Address("/relative"))}));
@@ -165,7 +180,8 @@ void TestWebPage::pageShowsTheBundledPageAtOnce()
     page.OnInitDialog();
     auto *browser = qobject_cast<CWebBrowser2 *>(page.GetDlgItem(WebPageIds::kBrowser));
     QVERIFY(browser && browser->IsShowingBundledPage());
-    for (const QString &phrase : {Maker::kName, QString("Velvane V1.03"), kBundledPhrase, Maker::kHomePage, Maker::kSupportMail})
+    for (const QString &phrase :
+         {Maker::kName, QString("Velvane V1.03"), kBundledPhrase, Maker::kHomePage, Maker::kSupportMail})
         QVERIFY2(browser->toPlainText().contains(phrase), qPrintable(phrase));
     page.resize(500, 350);
     QCOMPARE(browser->geometry(), page.rect());

@@ -22,23 +22,23 @@
 #include <memory>
 #include <vector>
 
-#include "platform/host_addresses.h"
-#include "traffic/clock_text.h"
 #include "pages/client/client_page.h"
-#include "widgets/display_list/extent_list_box.h"
-#include "widgets/display_list/line_list_box.h"
-#include "platform/adapters.h"
 #include "pages/control_ids.h"
 #include "pages/dialog_controls.h"
-#include "text/gbk.h"
-#include "support/box_answerer.h"
-#include "support/test_environment.h"
 #include "pages/tcp_server/tcp_server_page.h"
 #include "pages/udp_server/udp_server_page.h"
+#include "platform/adapters.h"
+#include "platform/host_addresses.h"
 #include "shell/ip_info_dlg.h"
-#include "widgets/ipv4_address_edit.h"
 #include "shell/main_dlg.h"
 #include "shell/page_tab_ctrl.h"
+#include "support/box_answerer.h"
+#include "support/test_environment.h"
+#include "text/gbk.h"
+#include "traffic/clock_text.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_box.h"
+#include "widgets/ipv4_address_edit.h"
 
 namespace {
 
@@ -112,7 +112,8 @@ public:
         m_device.connectToHost(QHostAddress::LocalHost, m_tcpPort);
         Expect(m_device.waitForConnected(3000), QStringLiteral("the second client connects"));
         LineListBox *clients = m_window.TcpServerPage()->ClientList();
-        Expect(WaitUntil([clients] { return clients->GetCount() == 2; }), QStringLiteral("the server lists two clients"));
+        Expect(WaitUntil([clients] { return clients->GetCount() == 2; }),
+               QStringLiteral("the server lists two clients"));
     }
 
     void ExchangeTcp()
@@ -132,7 +133,8 @@ public:
         Type(client, ClientIds::kSendBox, QStringLiteral("你好，Velvane服务器"));
         const qint64 rxBefore = server->RxCount();
         Click(client, ClientIds::kSend);
-        Expect(WaitUntil([&] { return server->RxCount() > rxBefore; }), QStringLiteral("the server receives the client page"));
+        Expect(WaitUntil([&] { return server->RxCount() > rxBefore; }),
+               QStringLiteral("the server receives the client page"));
 
         sendFromDevice(QStringLiteral("STATUS:OK;UPTIME=3612s"));
         sendFromDevice(QStringLiteral("温度=23.6℃ 湿度=40%"));
@@ -143,8 +145,10 @@ public:
         Type(server, TcpServerIds::kSendBox, QStringLiteral("欢迎连接Velvane"));
         const qint64 clientRx = client->RxCount();
         Click(server, TcpServerIds::kSend);
-        Expect(WaitUntil([&] { return client->RxCount() > clientRx; }), QStringLiteral("the client page receives the welcome"));
-        Expect(WaitUntil([&] { return m_device.bytesAvailable() > 0; }), QStringLiteral("the second client receives the welcome"));
+        Expect(WaitUntil([&] { return client->RxCount() > clientRx; }),
+               QStringLiteral("the client page receives the welcome"));
+        Expect(WaitUntil([&] { return m_device.bytesAvailable() > 0; }),
+               QStringLiteral("the second client receives the welcome"));
         m_device.readAll();
     }
 
@@ -196,7 +200,8 @@ void ShowConfiguredAdapter(CIpInfoDlg &dialog)
     auto chosen = std::find_if(adapters.begin(), adapters.end(),
                                [](const AdapterInfo &a) { return !a.ipAddress.isEmpty() && !a.gateway.isEmpty(); });
     if (chosen == adapters.end())
-        chosen = std::find_if(adapters.begin(), adapters.end(), [](const AdapterInfo &a) { return !a.ipAddress.isEmpty(); });
+        chosen = std::find_if(adapters.begin(), adapters.end(),
+                              [](const AdapterInfo &a) { return !a.ipAddress.isEmpty(); });
     auto *combo = qobject_cast<QComboBox *>(dialog.GetDlgItem(IpInfoDlgIds::kAdapters));
     if (chosen == adapters.end() || !combo)
         return;
@@ -217,7 +222,7 @@ bool Save(QWidget *widget, const QDir &dir, const QString &name)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

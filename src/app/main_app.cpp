@@ -25,7 +25,7 @@ void LookUpLocalHost()
     g_pHostEntry = s_hostEntry.addresses.isEmpty() ? nullptr : &s_hostEntry;
 }
 
-} // namespace
+}  // namespace
 
 CMainApp::CMainApp(NetworkStarter startNetwork)
     : m_startNetwork(startNetwork ? std::move(startNetwork) : NetworkStarter(StartNetwork))

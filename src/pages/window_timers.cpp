@@ -29,4 +29,3 @@ bool WindowTimers::IsRunning(int id) const
     const QTimer *timer = m_timers.value(id);
     return timer && timer->isActive();
 }
-

@@ -44,7 +44,7 @@ AdapterInfo DescribeInterface(const QNetworkInterface &iface, const QByteArray &
     return adapter;
 }
 
-} // namespace
+}  // namespace
 
 QString DefaultGatewayFromRouteTable(const QByteArray &routeTable, const QString &interfaceName)
 {

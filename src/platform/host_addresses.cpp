@@ -55,7 +55,7 @@ void AppendInterfaceAddresses(QStringList &addresses)
     }
 }
 
-} // namespace
+}  // namespace
 
 HostEntry ResolveHostEntry(const QString &hostName)
 {

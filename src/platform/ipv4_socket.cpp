@@ -11,7 +11,7 @@ int SocketType(SocketKind kind)
     return kind == SocketKind::Stream ? SOCK_STREAM : SOCK_DGRAM;
 }
 
-} // namespace
+}  // namespace
 
 sockaddr_in Ipv4Endpoint(const QString &host, int port)
 {

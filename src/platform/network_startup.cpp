@@ -1,9 +1,9 @@
 #include "platform/network_startup.h"
 
 #include <csignal>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 bool StartNetwork()

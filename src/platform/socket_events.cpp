@@ -51,7 +51,6 @@ void SocketEventRegistry::SetReadPaused(int socket, bool paused)
     registration.notifier->setEnabled(!paused && !registration.closeSaid);
 }
 
-
 void SocketEventRegistry::OnActivated(QSocketDescriptor descriptor)
 {
     const int socket = static_cast<int>(descriptor);

@@ -13,9 +13,14 @@ CAboutDlg::CAboutDlg(QWidget *parent)
     setFixedSize(DialogUnitsRect(0, 0, 235, 55).size());
 
     auto *icon = new QLabel(this);
-    icon->setPixmap(QPixmap(QStringLiteral(":/icons/128.png")).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    icon->setPixmap(
+        QPixmap(QStringLiteral(":/icons/128.png")).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     icon->setGeometry(DialogUnitsRect(11, 17, 21, 20));
-    const struct { QString text; int x, y, width; } lines[] = {
+    const struct
+    {
+        QString text;
+        int x, y, width;
+    } lines[] = {
         {QStringLiteral("关于Velvane V1.03"), 37, 10, 130},
         {QStringLiteral("2026年 · 中国杭州"), 37, 25, 133},
         {Maker::kName + QStringLiteral("  ") + Maker::kHomePage, 37, 40, 185},

@@ -28,7 +28,7 @@ void AddLabel(QWidget *parent, const QString &text, int x, int y)
     label->setGeometry(DialogUnitsRect(x, y, 42 - x - 1, 10));
 }
 
-} // namespace
+}  // namespace
 
 CIpInfoDlg::CIpInfoDlg(QWidget *parent, AdapterFetch fetch)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint

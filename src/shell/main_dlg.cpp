@@ -41,7 +41,7 @@ constexpr int kMainTimerId = 0;
 const QRect kClientArea = DialogUnitsRect(0, 0, 473, 292);
 constexpr int kStatusBarHeight = 28;
 
-} // namespace
+}  // namespace
 
 CMainDlg::CMainDlg(QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -76,7 +76,8 @@ CMainDlg::CMainDlg(QWidget *parent)
     m_tabPages = WithControlId(new CPageTabCtrl(m_client), MainDlgIds::kTabs);
     m_tabPages->setGeometry(DialogUnitsRect(55, 0, 418, 275));
     // The tab control creates and places the pages; until then they wait hidden inside it.
-    for (QWidget *page : std::initializer_list<QWidget *>{m_tcpServerPage, m_udpServerPage, m_logPage, m_clientPage, m_webPage})
+    for (QWidget *page :
+         std::initializer_list<QWidget *>{m_tcpServerPage, m_udpServerPage, m_logPage, m_clientPage, m_webPage})
         page->setParent(m_tabPages);
 
     CreateMenu();
@@ -104,7 +105,8 @@ void CMainDlg::Create()
     OnInitDialog();
     // Without a notification area the program still runs; minimizing then only minimizes.
     if (!trayShown)
-        SystemLog::Append(DateTimeText(QDateTime::currentDateTime()) + QStringLiteral(" 系统托盘不可用，最小化时窗口不隐藏\r\n"));
+        SystemLog::Append(DateTimeText(QDateTime::currentDateTime())
+                          + QStringLiteral(" 系统托盘不可用，最小化时窗口不隐藏\r\n"));
 }
 
 int CMainDlg::DoModal()
@@ -147,7 +149,8 @@ void CMainDlg::changeEvent(QEvent *event)
 {
     QDialog::changeEvent(event);
     // The minimize box hides the window while the notification area can bring it back.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon->IsAdded() && m_trayIcon->IsAvailable())
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon->IsAdded()
+        && m_trayIcon->IsAvailable())
         QTimer::singleShot(0, this, [this] {
             setWindowState(windowState() & ~Qt::WindowMinimized);
             hide();
@@ -215,9 +218,17 @@ void CMainDlg::CreateMenu()
     using namespace CommandIds;
     connect(AddCommand(functions, QStringLiteral("IP信息"), kIpInfo), &QAction::triggered, this, &CMainDlg::OnIpInfo);
     functions->addSeparator();
-    const struct { const char *caption; int command; int page; } pageCommands[] = {
-        {"TCP Server", kTcpServerPage, 0}, {"UDP Server", kUdpServerPage, 1}, {"TCP/UDP Client", kClientPage, 2},
-        {"工作室介绍", kWebPage, 3}, {"日志", kLogPage, 4},
+    const struct
+    {
+        const char *caption;
+        int command;
+        int page;
+    } pageCommands[] = {
+        {"TCP Server", kTcpServerPage, 0},
+        {"UDP Server", kUdpServerPage, 1},
+        {"TCP/UDP Client", kClientPage, 2},
+        {"工作室介绍", kWebPage, 3},
+        {"日志", kLogPage, 4},
     };
     for (const auto &entry : pageCommands) {
         QAction *action = AddCommand(functions, QString::fromUtf8(entry.caption), entry.command);
@@ -227,13 +238,21 @@ void CMainDlg::CreateMenu()
     connect(AddCommand(functions, QStringLiteral("退  出"), kExit), &QAction::triggered, this, &CMainDlg::OnExit);
 
     QMenu *dataLogs = m_menuBar->addMenu(QStringLiteral("数据日志"));
-    const struct { const char *caption; int command; const char *file; } logCommands[] = {
-        {"系统日志", kSystemLog, "log.txt"}, {"TCP服务器日志", kTcpServerLog, "logtcp.txt"},
-        {"UDP服务器日志", kUdpServerLog, "logudp.txt"}, {"TCP/UDP客户端日志", kClientLog, "logclient.txt"},
+    const struct
+    {
+        const char *caption;
+        int command;
+        const char *file;
+    } logCommands[] = {
+        {"系统日志", kSystemLog, "log.txt"},
+        {"TCP服务器日志", kTcpServerLog, "logtcp.txt"},
+        {"UDP服务器日志", kUdpServerLog, "logudp.txt"},
+        {"TCP/UDP客户端日志", kClientLog, "logclient.txt"},
     };
     for (const auto &entry : logCommands) {
         QAction *action = AddCommand(dataLogs, QString::fromUtf8(entry.caption), entry.command);
-        connect(action, &QAction::triggered, this, [this, file = QString::fromLatin1(entry.file)] { OpenLogFile(file); });
+        connect(action, &QAction::triggered, this,
+                [this, file = QString::fromLatin1(entry.file)] { OpenLogFile(file); });
     }
 
     QMenu *help = m_menuBar->addMenu(QStringLiteral("帮助"));

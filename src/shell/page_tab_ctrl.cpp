@@ -53,7 +53,8 @@ void CPageTabCtrl::PlacePages()
         return;
     const QRect client = rect();
     const QRect item = m_tabBar->tabRect(0).translated(m_tabBar->pos());
-    const QRect area(item.left(), item.bottom() + 1, client.right() - item.left() - 2, client.bottom() - item.bottom() - 3);
+    const QRect area(item.left(), item.bottom() + 1, client.right() - item.left() - 2,
+                     client.bottom() - item.bottom() - 3);
     for (int i = 0; i < m_count; ++i) {
         m_pages[i]->setGeometry(area);
         m_pages[i]->raise();

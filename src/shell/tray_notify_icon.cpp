@@ -11,8 +11,14 @@ CTrayNotifyIcon::CTrayNotifyIcon(QObject *parent)
     , m_menu(std::make_unique<QMenu>())
     , m_icon(new QSystemTrayIcon(this))
 {
-    const struct { const char *caption; int command; } items[] = {
-        {"显示主窗口", kShowCommand}, {"隐藏主窗口", kHideCommand}, {"关    闭", kCloseCommand},
+    const struct
+    {
+        const char *caption;
+        int command;
+    } items[] = {
+        {"显示主窗口", kShowCommand},
+        {"隐藏主窗口", kHideCommand},
+        {"关    闭", kCloseCommand},
     };
     for (const auto &item : items) {
         QAction *action = m_menu->addAction(QString::fromUtf8(item.caption));

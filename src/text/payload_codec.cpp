@@ -38,7 +38,7 @@ QByteArrayView TextPart(QByteArrayView block)
     return nul < 0 ? block : block.first(nul);
 }
 
-} // namespace
+}  // namespace
 
 QString FailureMessage(HexFailure failure)
 {
@@ -135,4 +135,4 @@ QByteArray TextModePayload(QByteArrayView prepared)
     return payload;
 }
 
-} // namespace PayloadCodec
+}  // namespace PayloadCodec

@@ -41,4 +41,4 @@ QByteArray FormatReceived(QByteArrayView block, bool hexDisplay, QByteArrayView 
 // The bytes a text-mode send puts on the wire: the prepared text and one NUL byte.
 QByteArray TextModePayload(QByteArrayView prepared);
 
-} // namespace PayloadCodec
+}  // namespace PayloadCodec

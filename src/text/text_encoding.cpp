@@ -41,7 +41,7 @@ void ReplaceUnmappedBytes(QString &text, TextEncoding encoding)
     }
 }
 
-} // namespace
+}  // namespace
 
 QString TextEncodingName(TextEncoding encoding)
 {

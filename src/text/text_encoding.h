@@ -11,7 +11,7 @@
 enum class TextEncoding : quint8 { Gbk, Utf8, Big5, Latin1 };
 
 inline constexpr std::array<TextEncoding, 4> kTextEncodings{TextEncoding::Gbk, TextEncoding::Utf8, TextEncoding::Big5,
-                                                           TextEncoding::Latin1};
+                                                            TextEncoding::Latin1};
 
 // "GBK", "UTF-8", "Big5", "ISO-8859-1".
 QString TextEncodingName(TextEncoding encoding);

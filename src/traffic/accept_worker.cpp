@@ -38,7 +38,7 @@ long OpenDescriptors()
     return count - 1;  // the directory's own
 }
 
-} // namespace
+}  // namespace
 
 AcceptWorker::AcceptWorker(int listenSocket, std::function<void()> onQueued, std::function<void(bool)> onPaused)
     : m_listenSocket(listenSocket)

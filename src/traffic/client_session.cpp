@@ -2,7 +2,6 @@
 
 #include <unordered_map>
 
-
 ClientSession *g_pSessionHead = nullptr;
 
 namespace Sessions {
@@ -13,7 +12,7 @@ ClientSession *s_tail = nullptr;
 std::unordered_map<int, ClientSession *> s_bySocket;
 std::unordered_map<int, ClientSession *> s_byId;
 
-} // namespace
+}  // namespace
 
 void Append(int socket, int id, const QByteArray &peerText)
 {
@@ -74,4 +73,4 @@ int Count()
     return static_cast<int>(s_bySocket.size());
 }
 
-} // namespace Sessions
+}  // namespace Sessions

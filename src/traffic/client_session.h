@@ -32,4 +32,4 @@ void Clear();
 bool IsEmpty();
 int Count();
 
-} // namespace Sessions
+}  // namespace Sessions

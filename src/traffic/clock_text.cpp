@@ -1,6 +1,5 @@
 #include "traffic/clock_text.h"
 
-
 QString g_strDateTime;
 int g_nUpSeconds = 0;
 int g_nUpMinutes = 0;
@@ -24,7 +23,8 @@ void AdvanceUptime()
 
 QString UptimeText()
 {
-    return QString::asprintf("系统运行了:%02d天%02d小时%02d分%02d秒", g_nUpDays, g_nUpHours, g_nUpMinutes, g_nUpSeconds);
+    return QString::asprintf("系统运行了:%02d天%02d小时%02d分%02d秒", g_nUpDays, g_nUpHours, g_nUpMinutes,
+                             g_nUpSeconds);
 }
 
 QString DateText(const QDateTime &moment)

@@ -11,7 +11,7 @@ bool WriteAll(QFile &file, const QByteArray &bytes)
     return file.write(bytes) == bytes.size();
 }
 
-} // namespace
+}  // namespace
 
 bool AppendToExisting(QFile &file, const QString &path, const QByteArray &bytes)
 {
@@ -35,4 +35,4 @@ bool WriteSectionHeader(QFile &file, const QString &path, const QByteArray &head
     return written;
 }
 
-} // namespace LogFile
+}  // namespace LogFile

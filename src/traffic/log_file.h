@@ -16,4 +16,4 @@ bool AppendToExisting(QFile &file, const QString &path, const QByteArray &bytes)
 // opened is never truncated. False when the header could not be written.
 bool WriteSectionHeader(QFile &file, const QString &path, const QByteArray &header, bool emptyLinesWhenExisting = true);
 
-} // namespace LogFile
+}  // namespace LogFile

@@ -45,4 +45,4 @@ PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &pay
     return PayloadCodec::HexFailure::None;
 }
 
-} // namespace SendRules
+}  // namespace SendRules

@@ -37,4 +37,4 @@ PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool 
 // fixed text with its zero byte, the same bytes whatever the page's encoding.
 PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload);
 
-} // namespace SendRules
+}  // namespace SendRules

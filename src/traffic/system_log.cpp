@@ -39,11 +39,12 @@ void AppendOnGuiThread(const QString &listText, const QString &fileText)
     }
     if (!s_fileFailureReported) {
         s_fileFailureReported = true;
-        InsertListLine(ToGbk(g_strDateTime + QStringLiteral(" 写入系统日志文件失败: ") + g_strSystemLogPath + QStringLiteral("\r\n")));
+        InsertListLine(ToGbk(g_strDateTime + QStringLiteral(" 写入系统日志文件失败: ") + g_strSystemLogPath
+                             + QStringLiteral("\r\n")));
     }
 }
 
-} // namespace
+}  // namespace
 
 void SetSink(Sink sink)
 {
@@ -58,7 +59,8 @@ void Append(const QString &listText, const QString &fileText)
         return;
     }
     // Queued calls run one after the other in the order they were posted.
-    QMetaObject::invokeMethod(app, [listText, fileText] { AppendOnGuiThread(listText, fileText); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [listText, fileText] { AppendOnGuiThread(listText, fileText); }, Qt::QueuedConnection);
 }
 
 void Append(const QString &text)
@@ -82,4 +84,4 @@ bool EnableLogFile(const QString &startText)
     return true;
 }
 
-} // namespace SystemLog
+}  // namespace SystemLog

@@ -30,4 +30,4 @@ bool EnableLogFile(const QString &startText);
 // The path of name in the current directory, the whole directory however long it is.
 QString PathInCurrentDirectory(const QString &fileName);
 
-} // namespace SystemLog
+}  // namespace SystemLog

@@ -14,7 +14,7 @@ namespace {
 // steady stream does not move the rest of the queue for every write.
 constexpr qsizetype kCompactBytes = 64 * 1024;
 
-} // namespace
+}  // namespace
 
 TcpSendPath::TcpSendPath(QObject *parent)
     : QObject(parent)
@@ -27,7 +27,8 @@ qsizetype TcpSendPath::WriteSome(int socket, const char *data, qsizetype size)
 {
     qsizetype written = 0;
     while (written < size) {
-        const ssize_t sent = ::send(socket, data + written, static_cast<size_t>(size - written), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(socket, data + written, static_cast<size_t>(size - written),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
             written += sent;
             continue;
@@ -173,7 +174,8 @@ bool TcpSendPath::IsBackedUp(int socket) const
 
 void ConnectSendPath(TcpSendPath &path, SocketEventRegistry &events, TrafficCounters &counters)
 {
-    QObject::connect(&path, &TcpSendPath::BytesSent, &path, [&counters](int, qint64 counted) { counters.AddTx(counted); });
+    QObject::connect(&path, &TcpSendPath::BytesSent, &path,
+                     [&counters](int, qint64 counted) { counters.AddTx(counted); });
     QObject::connect(&path, &TcpSendPath::Drained, &events, [&events](int socket) {
         if (events.IsRegistered(socket))
             events.SetReadPaused(socket, false);

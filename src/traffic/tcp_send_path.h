@@ -50,9 +50,9 @@ signals:
 private:
     struct Connection
     {
-        QByteArray buffer;          // unsent bytes are buffer[head..]
+        QByteArray buffer;  // unsent bytes are buffer[head..]
         qsizetype head = 0;
-        quint64 streamOffset = 0;   // stream position of buffer[head]
+        quint64 streamOffset = 0;       // stream position of buffer[head]
         std::deque<quint64> uncounted;  // stream positions of bytes TX does not count
         std::unique_ptr<QSocketNotifier> writable;
         bool backedUp = false;

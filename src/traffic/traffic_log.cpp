@@ -11,7 +11,7 @@ const QByteArray kSeparator = "*------------------------------------------------
 const QByteArray kTcpClientBanner = "*-----------------------TCP CLIENT---------------------*\r\n";
 const QByteArray kUdpClientBanner = "*----------------------UDP CLIENT----------------------*\r\n";
 
-} // namespace
+}  // namespace
 
 const QByteArray TrafficLog::kReceivedTag = "CLIENT->SERVER  ";
 const QByteArray TrafficLog::kSentTag = "SERVER->CLIENT  ";
@@ -32,7 +32,7 @@ bool TrafficLog::StartLog(Header header)
 
 bool TrafficLog::WriteHeader(Header header)
 {
-    const QByteArray banner = header == Header::TcpClient ? kTcpClientBanner
+    const QByteArray banner = header == Header::TcpClient   ? kTcpClientBanner
                               : header == Header::UdpClient ? kUdpClientBanner
                                                             : kSeparator;
     return LogFile::WriteSectionHeader(m_logFile, m_logPath, ToGbk(g_strDateTime) + "\r\n" + banner,

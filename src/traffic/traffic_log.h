@@ -10,8 +10,7 @@
 class TrafficLog
 {
 public:
-    enum class Header
-    {
+    enum class Header {
         Server,     // date-time line and the plain separator
         TcpClient,  // date-time line and the TCP CLIENT banner
         UdpClient,  // the same with the UDP CLIENT banner and never the five empty lines

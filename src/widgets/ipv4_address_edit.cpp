@@ -12,7 +12,7 @@ namespace {
 
 const QRegularExpression kOctet(QStringLiteral("25[0-5]|2[0-4][0-9]|[01]?[0-9]?[0-9]"));
 
-} // namespace
+}  // namespace
 
 Ipv4AddressEdit::Ipv4AddressEdit(QWidget *parent)
     : QFrame(parent)

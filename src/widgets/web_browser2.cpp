@@ -41,7 +41,8 @@ QString DecodePage(const QByteArray &body, const QVariant &contentType)
     const QString type = contentType.toString();
     const qsizetype at = type.indexOf(QLatin1String("charset="), 0, Qt::CaseInsensitive);
     if (at >= 0) {
-        const QByteArray name = type.mid(at + 8).section(QLatin1Char(';'), 0, 0).trimmed().remove(QLatin1Char('"')).toLatin1();
+        const QByteArray name =
+            type.mid(at + 8).section(QLatin1Char(';'), 0, 0).trimmed().remove(QLatin1Char('"')).toLatin1();
         QStringDecoder decoder(name.constData());
         if (decoder.isValid())
             return decoder.decode(body);
@@ -58,7 +59,7 @@ bool IsHtml(const QVariant &contentType)
     return type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml");
 }
 
-} // namespace
+}  // namespace
 
 CWebBrowser2::CWebBrowser2(QWidget *parent)
     : QTextBrowser(parent)
@@ -142,7 +143,8 @@ void CWebBrowser2::OnReplyFinished()
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QVariant contentType = reply->header(QNetworkRequest::ContentTypeHeader);
-    const bool fetched = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 && IsHtml(contentType);
+    const bool fetched = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300
+                         && IsHtml(contentType);
     if (fetched) {
         const QByteArray body = reply->readAll();
         m_showingBundledPage = false;

@@ -54,13 +54,27 @@ public:
                 pick -= kWeights[kind++];
             ++m_tally.tcpPlayed[kind];
             switch (kind) {
-            case Tally::Vanish: Vanish(); break;
-            case Tally::ResetMidBlock: ResetMidBlock(); break;
-            case Tally::RandomBytes: RandomBytes(); break;
-            case Tally::NeverRead: NeverRead(); break;
-            case Tally::Churn: Churn(); break;
-            case Tally::HalfClose: HalfClose(); break;
-            case Tally::SlowDrip: SlowDrip(); break;
+            case Tally::Vanish:
+                Vanish();
+                break;
+            case Tally::ResetMidBlock:
+                ResetMidBlock();
+                break;
+            case Tally::RandomBytes:
+                RandomBytes();
+                break;
+            case Tally::NeverRead:
+                NeverRead();
+                break;
+            case Tally::Churn:
+                Churn();
+                break;
+            case Tally::HalfClose:
+                HalfClose();
+                break;
+            case Tally::SlowDrip:
+                SlowDrip();
+                break;
             }
             Nap(std::chrono::microseconds(m_random.Between(0, 3000)));
         }
@@ -228,7 +242,7 @@ private:
     std::deque<int> m_neverReaders;
 };
 
-} // namespace
+}  // namespace
 
 void RunBadTcpPlayer(Context &ctx, int index)
 {
@@ -256,7 +270,7 @@ long UdpQueueBytes(int port)
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 void RunBadUdpPlayer(Context &ctx, int index)
 {
@@ -283,7 +297,8 @@ void RunBadUdpPlayer(Context &ctx, int index)
             const int size = oversized ? random.Between(129, 2000) : kind < 10 ? 0 : random.Between(1, 128);
             random.Fill(datagram.data(), static_cast<size_t>(size));
             if (::sendto(socket, datagram.data(), static_cast<size_t>(size), MSG_DONTWAIT,
-                         reinterpret_cast<const sockaddr *>(&page), sizeof page) == size) {
+                         reinterpret_cast<const sockaddr *>(&page), sizeof page)
+                == size) {
                 ++tally.udpDatagrams;
                 tally.bytesOut += size;
                 tally.udpOversized += size > 128;
@@ -305,4 +320,4 @@ void RunBadUdpPlayer(Context &ctx, int index)
     }
 }
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -57,4 +57,4 @@ int ChaosBoxes::MaxOpenOfOneText() const
     return most;
 }
 
-} // namespace Chaos
+}  // namespace Chaos

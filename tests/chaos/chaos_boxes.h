@@ -42,4 +42,4 @@ private:
     Random m_random;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -27,13 +27,14 @@ QByteArray Filler(char lead, int peer, long number, int length)
 // A mix of the peer and the number that decides a block's length.
 quint64 Mix(int peer, long number)
 {
-    quint64 x = static_cast<quint64>(number) * 0x9E3779B97F4A7C15ull + static_cast<quint64>(peer) * 0xBF58476D1CE4E5B9ull;
+    quint64 x = static_cast<quint64>(number) * 0x9E3779B97F4A7C15ull
+                + static_cast<quint64>(peer) * 0xBF58476D1CE4E5B9ull;
     x ^= x >> 31;
     x *= 0x94D049BB133111EBull;
     return x ^ (x >> 29);
 }
 
-} // namespace
+}  // namespace
 
 Random::Random(quint64 seed, quint64 stream)
     : m_engine(seed ^ (stream * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull))
@@ -75,7 +76,7 @@ long UdpNumberOf(int peer, QByteArrayView data)
     return data == UdpDatagram(peer, number) ? number : -1;
 }
 
-} // namespace Stamp
+}  // namespace Stamp
 
 int PortPlan::GoodPeerOfPort(bool udp, int port) const
 {
@@ -141,4 +142,4 @@ QStringList Context::Findings() const
     return m_findings;
 }
 
-} // namespace Chaos
+}  // namespace Chaos

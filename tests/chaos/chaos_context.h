@@ -55,7 +55,7 @@ QByteArray UdpDatagram(int peer, long number);
 // The number of the UDP good peer's datagram that data is exactly, -1 when none.
 long UdpNumberOf(int peer, QByteArrayView data);
 
-} // namespace Stamp
+}  // namespace Stamp
 
 // The ports of the run. Good peers bind to ports of their own below the system's ephemeral
 // range, so that no other socket ever shows under their address in a page's lists; the pages
@@ -96,13 +96,13 @@ struct GoodPeer
     int index = 0;
     bool udp = false;
     std::atomic<int> state{static_cast<int>(PeerState::Starting)};
-    std::atomic<long> sent{0};      // blocks sent (the next block's number)
-    std::atomic<long> echoed{0};    // blocks whose echo came back whole
-    std::atomic<int> port{0};       // the source port of its connection now
+    std::atomic<long> sent{0};    // blocks sent (the next block's number)
+    std::atomic<long> echoed{0};  // blocks whose echo came back whole
+    std::atomic<int> port{0};     // the source port of its connection now
     std::atomic<long> connections{0};
-    std::atomic<long> injectedBytes{0};  // bytes a page sent of its own (timed sending, Send)
-    std::atomic<long> retransmits{0};    // UDP: sent again after 250 ms (times the slowdown) without echo
-    std::atomic<long> lateDuplicates{0}; // UDP: an echo of an earlier datagram sent twice
+    std::atomic<long> injectedBytes{0};   // bytes a page sent of its own (timed sending, Send)
+    std::atomic<long> retransmits{0};     // UDP: sent again after 250 ms (times the slowdown) without echo
+    std::atomic<long> lateDuplicates{0};  // UDP: an echo of an earlier datagram sent twice
     std::atomic<bool> failed{false};
 
     PeerState State() const { return static_cast<PeerState>(state.load()); }
@@ -113,26 +113,26 @@ struct Tally
 {
     enum TcpKind { Vanish, ResetMidBlock, RandomBytes, NeverRead, Churn, HalfClose, SlowDrip, kTcpKinds };
     static constexpr std::array<const char *, kTcpKinds> kTcpKindNames{
-        "connect and vanish", "reset mid-block", "random bytes", "never read (echo on)", "churn bursts",
-        "half close", "slow drip"};
+        "connect and vanish", "reset mid-block", "random bytes", "never read (echo on)",
+        "churn bursts",       "half close",      "slow drip"};
     enum ServerKind { Echo, Flood, CloseAtOnce, ResetAtOnce, Silent, Garbage, HalfCloseServer, kServerKinds };
     static constexpr std::array<const char *, kServerKinds> kServerKindNames{
         "echo", "flood", "close at once", "reset at once", "silent", "garbage", "half close"};
 
     std::array<std::atomic<long>, kTcpKinds> tcpPlayed{};
-    std::atomic<long> tcpConnections{0};   // connections the driver's TCP clients made
-    std::atomic<long> tcpRefused{0};       // connects refused (a page stopped in a window)
-    std::atomic<long> tcpResets{0};        // connections ended with SO_LINGER 0
-    std::atomic<long> udpPorts{0};         // sockets (source ports) of the bad UDP peers
+    std::atomic<long> tcpConnections{0};  // connections the driver's TCP clients made
+    std::atomic<long> tcpRefused{0};      // connects refused (a page stopped in a window)
+    std::atomic<long> tcpResets{0};       // connections ended with SO_LINGER 0
+    std::atomic<long> udpPorts{0};        // sockets (source ports) of the bad UDP peers
     std::atomic<long> udpDatagrams{0};
-    std::atomic<long> udpOversized{0};     // longer than the UDP page reads: failed reads
+    std::atomic<long> udpOversized{0};  // longer than the UDP page reads: failed reads
     std::atomic<long> udpEmpty{0};
     std::array<std::atomic<long>, kServerKinds> serverPlayed{};  // the driver's TCP server
-    std::atomic<long> serverDatagramsIn{0};   // the driver's UDP server
+    std::atomic<long> serverDatagramsIn{0};                      // the driver's UDP server
     std::atomic<long> serverDatagramsOut{0};
-    std::atomic<long> bytesOut{0};          // every byte the driver's sockets sent
-    std::atomic<long> bytesIn{0};           // and received
-    std::atomic<long> logFilesDeleted{0};   // traffic logs deleted while recording
+    std::atomic<long> bytesOut{0};         // every byte the driver's sockets sent
+    std::atomic<long> bytesIn{0};          // and received
+    std::atomic<long> logFilesDeleted{0};  // traffic logs deleted while recording
 };
 
 // What all threads of a run share.
@@ -140,8 +140,8 @@ struct Context
 {
     quint64 seed = 0;
     PortPlan ports;
-    Clock::time_point deadline;       // the good peers end here at the latest
-    Clock::time_point hardDeadline;   // and everybody here, whatever the GUI thread says
+    Clock::time_point deadline;         // the good peers end here at the latest
+    Clock::time_point hardDeadline;     // and everybody here, whatever the GUI thread says
     std::atomic<bool> goodStop{false};  // set by the GUI thread when the run's time is up
     std::atomic<bool> stop{false};      // set once the window is stopped or gone
     // Scales every wait of a peer for a page (echo, reconnect) for a slower build.
@@ -165,4 +165,4 @@ private:
     QStringList m_findings;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

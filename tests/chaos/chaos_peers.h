@@ -26,4 +26,4 @@ void RunDriverUdpServer(Context &ctx, int socket);
 // more than cap bytes together (the pages then report the failed writes once).
 void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap);
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -50,7 +50,8 @@ QStringList DescriptorTargets()
             const QList<QByteArray> fields = line.simplified().split(' ');
             const int inodeField = QByteArray(table) == "unix" ? 6 : QByteArray(table) == "netlink" ? 9 : 9;
             if (fields.size() > inodeField)
-                kinds[fields[inodeField]] = QLatin1String(table) + QLatin1Char(' ') + QString::fromLatin1(line.simplified().left(120));
+                kinds[fields[inodeField]] = QLatin1String(table) + QLatin1Char(' ')
+                                            + QString::fromLatin1(line.simplified().left(120));
         }
     }
     QStringList targets;
@@ -60,7 +61,8 @@ QStringList DescriptorTargets()
         const qsizetype open = target.indexOf(QLatin1String("socket:["));
         const QByteArray inode = open >= 0 ? target.mid(open + 8).chopped(1).toLatin1() : QByteArray();
         targets << name + QStringLiteral(" -> ") + target.mid(target.lastIndexOf(QLatin1Char('/')) + 1)
-                       + (inode.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(kinds.value(inode, QStringLiteral("?"))));
+                       + (inode.isEmpty() ? QString()
+                                          : QStringLiteral(" (%1)").arg(kinds.value(inode, QStringLiteral("?"))));
     }
     return targets;
 }
@@ -115,7 +117,8 @@ QString DescriptorDifference(const QStringList &before, const QStringList &after
     for (const QString &target : after)
         if (!before.contains(target))
             added << target;
-    return QStringLiteral("; gone: [%1]; new: [%2]").arg(gone.join(QStringLiteral(", ")), added.join(QStringLiteral(", ")));
+    return QStringLiteral("; gone: [%1]; new: [%2]")
+        .arg(gone.join(QStringLiteral(", ")), added.join(QStringLiteral(", ")));
 }
 
 qint64 ListBytes(const LineListBox *list)
@@ -136,4 +139,4 @@ bool SanitizerBuild()
 #endif
 }
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -32,4 +32,4 @@ qint64 ProcessTicks();
 // The bytes of line text a list holds.
 qint64 ListBytes(const LineListBox *list);
 
-} // namespace Chaos
+}  // namespace Chaos

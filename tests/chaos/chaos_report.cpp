@@ -18,16 +18,23 @@ void Runner::AddFigures(Result &result) const
         if (!lastThread || end.endedMs > lastThread->endedMs)
             lastThread = &end;
     f << QStringLiteral("traffic time:             %1 s of %2 s asked (%3 s to end the threads, the last %4)")
-             .arg(Ms(m.trafficEnd - m_start) / 1000.0, 0, 'f', 1).arg(m_options.seconds)
+             .arg(Ms(m.trafficEnd - m_start) / 1000.0, 0, 'f', 1)
+             .arg(m_options.seconds)
              .arg(Ms(m.trafficEnd - m_end) / 1000.0, 0, 'f', 1)
              .arg(lastThread ? lastThread->name : QStringLiteral("none"));
     AddPeerFigures(f);
     AddUserFigures(f);
-    f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms while the window was open%2").arg(m_lateness.LateTickCount())
+    f << QStringLiteral("late GUI timer ticks:     %1 over 100 ms while the window was open%2")
+             .arg(m_lateness.LateTickCount())
              .arg(m_lateness.LateTicksText());
-    f << QStringLiteral("end:                      %1").arg(m.closeWhileListening ? QStringLiteral("the window closed while listening, the misbehaving peers going on") : QStringLiteral("Stop, Stop, Disconnect, then the window closed"));
+    f << QStringLiteral("end:                      %1")
+             .arg(m.closeWhileListening
+                      ? QStringLiteral("the window closed while listening, the misbehaving peers going on")
+                      : QStringLiteral("Stop, Stop, Disconnect, then the window closed"));
     f << QStringLiteral("lists at the end:         %1 lines, %2 of line text; %3 UDP peers listed")
-             .arg(m.linesEnd).arg(Mb(m.listBytesEnd)).arg(m.udpPeersListed);
+             .arg(m.linesEnd)
+             .arg(Mb(m.listBytesEnd))
+             .arg(m.udpPeersListed);
 }
 
 // What the peers and the driver's servers did.
@@ -42,28 +49,42 @@ void Runner::AddPeerFigures(QStringList &f) const
         kinds << QStringLiteral("%1 %2").arg(t.tcpPlayed[k].load()).arg(QString::fromLatin1(Tally::kTcpKindNames[k]));
     }
     f << QStringLiteral("bad TCP peers played:     %1: %2").arg(tcpPeers).arg(kinds.join(QStringLiteral(", ")));
-    f << QStringLiteral("bad UDP peers played:     %1 source ports, %2 datagrams (%3 empty, %4 over 128 bytes: failed reads)")
-             .arg(t.udpPorts.load()).arg(t.udpDatagrams.load()).arg(t.udpEmpty.load()).arg(t.udpOversized.load());
+    f << QStringLiteral(
+             "bad UDP peers played:     %1 source ports, %2 datagrams (%3 empty, %4 over 128 bytes: failed reads)")
+             .arg(t.udpPorts.load())
+             .arg(t.udpDatagrams.load())
+             .arg(t.udpEmpty.load())
+             .arg(t.udpOversized.load());
     QStringList serverKinds;
     long serverConnections = 0;
     for (int k = 0; k < Tally::kServerKinds; ++k) {
         serverConnections += t.serverPlayed[k];
-        serverKinds << QStringLiteral("%1 %2").arg(t.serverPlayed[k].load()).arg(QString::fromLatin1(Tally::kServerKindNames[k]));
+        serverKinds << QStringLiteral("%1 %2")
+                           .arg(t.serverPlayed[k].load())
+                           .arg(QString::fromLatin1(Tally::kServerKindNames[k]));
     }
     f << QStringLiteral("client page:              %1 connects clicked; driver's TCP server took %2 (%3); its UDP"
                         " server got %4 datagrams, sent %5")
-             .arg(m_user->ClientConnects()).arg(serverConnections).arg(serverKinds.join(QStringLiteral(", ")))
-             .arg(t.serverDatagramsIn.load()).arg(t.serverDatagramsOut.load());
+             .arg(m_user->ClientConnects())
+             .arg(serverConnections)
+             .arg(serverKinds.join(QStringLiteral(", ")))
+             .arg(t.serverDatagramsIn.load())
+             .arg(t.serverDatagramsOut.load());
     long goodTcpConnections = 0;
     for (const auto &peer : m_goodTcp)
         goodTcpConnections += peer->connections;
     f << QStringLiteral("connections:              %1 TCP connects by the driver (%2 refused while a page was"
                         " stopped), %3 of them by the good peers")
-             .arg(t.tcpConnections.load()).arg(t.tcpRefused.load()).arg(goodTcpConnections);
+             .arg(t.tcpConnections.load())
+             .arg(t.tcpRefused.load())
+             .arg(goodTcpConnections);
     f << QStringLiteral("datagrams:                %1 by the bad UDP peers, %2 by the driver's UDP server")
-             .arg(t.udpDatagrams.load()).arg(t.serverDatagramsOut.load());
+             .arg(t.udpDatagrams.load())
+             .arg(t.serverDatagramsOut.load());
     f << QStringLiteral("bytes moved:              %1 sent and %2 received by the driver's sockets; %3")
-             .arg(Mb(t.bytesOut)).arg(Mb(t.bytesIn)).arg(m.pageCounts.join(QStringLiteral(", ")));
+             .arg(Mb(t.bytesOut))
+             .arg(Mb(t.bytesIn))
+             .arg(m.pageCounts.join(QStringLiteral(", ")));
 }
 
 // What the user did, the boxes it answered and what the good peers got through.
@@ -78,16 +99,27 @@ void Runner::AddUserFigures(QStringList &f) const
     }
     f << QStringLiteral("faults injected:          %1 resets, %2 oversized and %3 empty datagrams, %4 never-reading"
                         " peers, %5 windows (Stop/Listen, reply toggles), %6 log files deleted while recording")
-             .arg(t.tcpResets.load()).arg(t.udpOversized.load()).arg(t.udpEmpty.load())
-             .arg(t.tcpPlayed[Tally::NeverRead].load()).arg(m_user->Windows()).arg(t.logFilesDeleted.load());
-    f << QStringLiteral("user actions:             %1: %2").arg(userActions).arg(actionTexts.join(QStringLiteral(", ")));
+             .arg(t.tcpResets.load())
+             .arg(t.udpOversized.load())
+             .arg(t.udpEmpty.load())
+             .arg(t.tcpPlayed[Tally::NeverRead].load())
+             .arg(m_user->Windows())
+             .arg(t.logFilesDeleted.load());
+    f << QStringLiteral("user actions:             %1: %2")
+             .arg(userActions)
+             .arg(actionTexts.join(QStringLiteral(", ")));
     QStringList boxTexts;
     for (const auto &[text, count] : m_boxes->ByText())
         boxTexts << QStringLiteral("%1 \"%2\"").arg(count).arg(text);
     f << QStringLiteral("boxes answered:           %1 (%2); log question %3 Yes, %4 No; %5 left open up to 0.8 s;"
                         " at most %6 open at once, %7 of one text")
-             .arg(m_boxes->answerer.Count()).arg(boxTexts.join(QStringLiteral(", "))).arg(m_boxes->logYes)
-             .arg(m_boxes->logNo).arg(m_boxes->heldLong).arg(m_boxes->MaxOpen()).arg(m_boxes->MaxOpenOfOneText());
+             .arg(m_boxes->answerer.Count())
+             .arg(boxTexts.join(QStringLiteral(", ")))
+             .arg(m_boxes->logYes)
+             .arg(m_boxes->logNo)
+             .arg(m_boxes->heldLong)
+             .arg(m_boxes->MaxOpen())
+             .arg(m_boxes->MaxOpenOfOneText());
     long goodBlocks = 0;
     long goodDatagrams = 0;
     long injected = 0;
@@ -101,7 +133,9 @@ void Runner::AddUserFigures(QStringList &f) const
     }
     f << QStringLiteral("good peers:               %1 TCP blocks and %2 UDP datagrams echoed; %3 bytes the pages sent"
                         " of their own (timed sending, Send) told apart from the echoes")
-             .arg(goodBlocks).arg(goodDatagrams).arg(injected);
+             .arg(goodBlocks)
+             .arg(goodDatagrams)
+             .arg(injected);
 }
 
 void Runner::AddChecks(Result &result) const
@@ -112,13 +146,15 @@ void Runner::AddChecks(Result &result) const
     result.checks.insert(result.checks.begin(),
                          {QStringLiteral("no crash"), true, QStringLiteral("the run came to its end")});
     result.checks.push_back(HangCheck());
-    result.checks.push_back({QStringLiteral("threads ended"), m.threadsEnded,
-                             QStringLiteral("every driver thread ended within %1 s of the end").arg(30 * m_ctx->slowdown)});
+    result.checks.push_back(
+        {QStringLiteral("threads ended"), m.threadsEnded,
+         QStringLiteral("every driver thread ended within %1 s of the end").arg(30 * m_ctx->slowdown)});
     result.checks.push_back(DescriptorCheck());
     result.checks.push_back(MemoryCheck());
     result.checks.push_back(BoxesCheck());
-    result.checks.push_back({QStringLiteral("findings"), findings.isEmpty(),
-                             findings.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 (listed below)").arg(findings.size())});
+    result.checks.push_back(
+        {QStringLiteral("findings"), findings.isEmpty(),
+         findings.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 (listed below)").arg(findings.size())});
 }
 
 Check Runner::HangCheck() const
@@ -132,9 +168,11 @@ Check Runner::HangCheck() const
             QStringLiteral("worst GUI timer lateness %1 ms of the program's own (bound %2 ms%3); worst"
                            " on the clock %4 ms, of it %5 ms waiting for a CPU; other programs used"
                            " %6 % of the machine meanwhile")
-                .arg(m_lateness.WorstOwnLateMs(), 0, 'f', 1).arg(m_options.latenessBoundMs)
+                .arg(m_lateness.WorstOwnLateMs(), 0, 'f', 1)
+                .arg(m_options.latenessBoundMs)
                 .arg(SanitizerBuild() ? QStringLiteral(", relaxed for the sanitizer build") : QString())
-                .arg(m_lateness.WorstWallLateMs(), 0, 'f', 1).arg(m_lateness.WorstWallWaitedMs(), 0, 'f', 1)
+                .arg(m_lateness.WorstWallLateMs(), 0, 'f', 1)
+                .arg(m_lateness.WorstWallWaitedMs(), 0, 'f', 1)
                 .arg(m.othersShare * 100, 0, 'f', 0)};
 }
 
@@ -145,15 +183,19 @@ Check Runner::DescriptorCheck() const
         return {QStringLiteral("descriptors"), m.socketsAfter == m.socketsBefore,
                 QStringLiteral("window closed while listening: %1 sockets before the pages listened,"
                                " %2 once the window was gone and the peers had ended")
-                    .arg(m.socketsBefore).arg(m.socketsAfter)};
-    return {QStringLiteral("descriptors"), m.descriptorsAfter == m.descriptorsBefore && m.socketsAfter == m.socketsBefore,
+                    .arg(m.socketsBefore)
+                    .arg(m.socketsAfter)};
+    return {QStringLiteral("descriptors"),
+            m.descriptorsAfter == m.descriptorsBefore && m.socketsAfter == m.socketsBefore,
             QStringLiteral("%1 before the pages listened, %2 after Stop and Disconnect%3; %4 sockets"
                            " before, %5 once the window was gone")
-                .arg(m.descriptorsBefore).arg(m.descriptorsAfter)
+                .arg(m.descriptorsBefore)
+                .arg(m.descriptorsAfter)
                 .arg(m.descriptorsAfter == m.descriptorsBefore
                          ? QString()
                          : DescriptorDifference(m.descriptorTargetsBefore, m.descriptorTargetsAfter))
-                .arg(m.socketsBefore).arg(m.socketsAfter)};
+                .arg(m.socketsBefore)
+                .arg(m.socketsAfter)};
 }
 
 Check Runner::MemoryCheck() const
@@ -186,10 +228,17 @@ Check Runner::MemoryCheck() const
             QStringLiteral("resident %1 at the start, %2 at the midpoint, %3 at the end (ceiling %4%5;"
                            " growth after the midpoint %6, allowed %7); heap in use %8 at the midpoint,"
                            " %9 at the end (growth allowed %10 for %11 of new list lines)")
-                .arg(Mb(m.rssBase)).arg(Mb(m.rssMid)).arg(Mb(m.rssEnd)).arg(Mb(ceiling))
+                .arg(Mb(m.rssBase))
+                .arg(Mb(m.rssMid))
+                .arg(Mb(m.rssEnd))
+                .arg(Mb(ceiling))
                 .arg(sanitized ? QStringLiteral(", not applied under the sanitizer") : QString())
-                .arg(Mb(m.rssEnd - m.rssMid)).arg(Mb(rssAllowance)).arg(Mb(m.heapMid)).arg(Mb(m.heapEnd))
-                .arg(Mb(heapAllowance)).arg(Mb(listGrowth))};
+                .arg(Mb(m.rssEnd - m.rssMid))
+                .arg(Mb(rssAllowance))
+                .arg(Mb(m.heapMid))
+                .arg(Mb(m.heapEnd))
+                .arg(Mb(heapAllowance))
+                .arg(Mb(listGrowth))};
 }
 
 Check Runner::BoxesCheck() const
@@ -204,8 +253,10 @@ Check Runner::BoxesCheck() const
     const int failedReadBoxes = m_boxes->MaxOpenOf(QStringLiteral("接收数据失败！"));
     return {QStringLiteral("boxes"), failedReadBoxes <= 1 && m_boxes->MaxOpen() <= 8 && m_boxes->otherModals == 0,
             QStringLiteral("at most %1 \"接收数据失败！\" open at once (bound 1), %2 boxes in all (bound 8)%3")
-                .arg(failedReadBoxes).arg(m_boxes->MaxOpen())
-                .arg(twice.isEmpty() ? QString() : QStringLiteral("; of one text at once: ") + twice.join(QStringLiteral(", ")))};
+                .arg(failedReadBoxes)
+                .arg(m_boxes->MaxOpen())
+                .arg(twice.isEmpty() ? QString()
+                                     : QStringLiteral("; of one text at once: ") + twice.join(QStringLiteral(", ")))};
 }
 
-} // namespace Chaos
+}  // namespace Chaos

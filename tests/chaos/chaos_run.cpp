@@ -13,7 +13,8 @@ Options Options::ForSeconds(int seconds)
     Options options;
     options.seconds = seconds;
     const QByteArray seed = qgetenv("VELVANE_CHAOS_SEED");
-    options.seed = seed.isEmpty() ? std::random_device{}() * 0x100000000ull + std::random_device{}() : seed.toULongLong();
+    options.seed = seed.isEmpty() ? std::random_device{}() * 0x100000000ull + std::random_device{}()
+                                  : seed.toULongLong();
     // Short runs get their windows sooner, so that each page sees at least two.
     options.windowEveryMs = std::clamp(seconds * 1000 / 5, 3000, 12000);
     // A short run deletes the logs sooner, so that it meets a log that goes while recording.
@@ -51,4 +52,4 @@ void Print(const Result &result)
     std::fflush(stdout);
 }
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -66,4 +66,4 @@ struct Result
 Result Run(const Options &options);
 void Print(const Result &result);
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -18,8 +18,8 @@
 #include "chaos_probes.h"
 #include "pages/client/client_page.h"
 #include "pages/log/log_page.h"
-#include "pages/traffic_area/counter_boxes.h"
 #include "pages/tcp_server/tcp_server_page.h"
+#include "pages/traffic_area/counter_boxes.h"
 #include "pages/udp_server/udp_server_page.h"
 #include "platform/host_addresses.h"
 #include "platform/network_startup.h"
@@ -85,7 +85,7 @@ private:
     HostEntry m_host;
 };
 
-} // namespace
+}  // namespace
 
 Runner::Runner(const Options &options)
     : m_options(options)
@@ -138,8 +138,8 @@ bool Runner::SetUp(Result &result)
     }
     // Whatever the program fetches from elsewhere (the maker's page) goes to a loopback port
     // nobody listens on: the run talks to 127.0.0.1 only.
-    QNetworkProxy::setApplicationProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), static_cast<quint16>(m_ctx->ports.deadTcp)));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"),
+                                                     static_cast<quint16>(m_ctx->ports.deadTcp)));
 
     m_boxes = std::make_unique<ChaosBoxes>(m_options.seed, *m_ctx);
     m_dlg = std::make_unique<CMainDlg>();
@@ -192,19 +192,29 @@ void Runner::StartThread(const QString &name, std::function<void()> body, bool f
 void Runner::StartThreads()
 {
     Context &ctx = *m_ctx;
-    StartThread(QStringLiteral("driver's TCP server"), [&ctx, socket = m_driverTcpListener] { RunDriverTcpServer(ctx, socket); }, true);
-    StartThread(QStringLiteral("driver's UDP server"), [&ctx, socket = m_driverUdpSocket] { RunDriverUdpServer(ctx, socket); }, true);
+    StartThread(
+        QStringLiteral("driver's TCP server"),
+        [&ctx, socket = m_driverTcpListener] { RunDriverTcpServer(ctx, socket); }, true);
+    StartThread(
+        QStringLiteral("driver's UDP server"), [&ctx, socket = m_driverUdpSocket] { RunDriverUdpServer(ctx, socket); },
+        true);
     for (auto &peer : m_goodTcp)
-        StartThread(QStringLiteral("TCP good peer %1").arg(peer->index), [&ctx, p = peer.get()] { RunGoodTcpPeer(ctx, *p); }, false);
+        StartThread(
+            QStringLiteral("TCP good peer %1").arg(peer->index), [&ctx, p = peer.get()] { RunGoodTcpPeer(ctx, *p); },
+            false);
     for (auto &peer : m_goodUdp)
-        StartThread(QStringLiteral("UDP good peer %1").arg(peer->index), [&ctx, p = peer.get()] { RunGoodUdpPeer(ctx, *p); }, false);
+        StartThread(
+            QStringLiteral("UDP good peer %1").arg(peer->index), [&ctx, p = peer.get()] { RunGoodUdpPeer(ctx, *p); },
+            false);
     for (int i = 0; i < m_options.badTcpPlayers; ++i)
-        StartThread(QStringLiteral("bad TCP player %1").arg(i), [&ctx, i] { RunBadTcpPlayer(ctx, i); }, true);
+        StartThread(
+            QStringLiteral("bad TCP player %1").arg(i), [&ctx, i] { RunBadTcpPlayer(ctx, i); }, true);
     for (int i = 0; i < m_options.badUdpPlayers; ++i)
-        StartThread(QStringLiteral("bad UDP player %1").arg(i), [&ctx, i] { RunBadUdpPlayer(ctx, i); }, true);
-    StartThread(QStringLiteral("log janitor"), [&ctx, dir = QDir::currentPath(), cap = m_options.logFilesCap] {
-        RunLogJanitor(ctx, dir, cap);
-    }, false);
+        StartThread(
+            QStringLiteral("bad UDP player %1").arg(i), [&ctx, i] { RunBadUdpPlayer(ctx, i); }, true);
+    StartThread(
+        QStringLiteral("log janitor"),
+        [&ctx, dir = QDir::currentPath(), cap = m_options.logFilesCap] { RunLogJanitor(ctx, dir, cap); }, false);
 }
 
 void Runner::RunTraffic()
@@ -253,10 +263,14 @@ void Runner::MeasureTrafficEnd()
     m.linesEnd = AllListLines();
     m.udpPeersListed = m_udp->PeerList()->GetCount();
     // What the pages counted themselves, clearing aside ("计数清零" leaves the totals).
-    for (const auto &[name, page] : {std::pair<const char *, QObject *>{"TCP", m_tcp}, {"UDP", m_udp}, {"client", m_client}}) {
-        if (const auto *boxes = page->findChild<CounterBoxes *>(); const TrafficCounters *counters = boxes ? &boxes->Counters() : nullptr)
-            m.pageCounts << QStringLiteral("%1 page RX %2, TX %3").arg(QLatin1String(name))
-                                .arg(Mb(counters->RxTotal())).arg(Mb(counters->TxTotal()));
+    for (const auto &[name, page] :
+         {std::pair<const char *, QObject *>{"TCP", m_tcp}, {"UDP", m_udp}, {"client", m_client}}) {
+        if (const auto *boxes = page->findChild<CounterBoxes *>();
+            const TrafficCounters *counters = boxes ? &boxes->Counters() : nullptr)
+            m.pageCounts << QStringLiteral("%1 page RX %2, TX %3")
+                                .arg(QLatin1String(name))
+                                .arg(Mb(counters->RxTotal()))
+                                .arg(Mb(counters->TxTotal()));
     }
 }
 
@@ -286,7 +300,8 @@ void Runner::EndRun(bool goodEnded)
     m.socketsAfter = OpenSockets();
     const double runSeconds = Ms(Clock::now() - m_start) / 1000.0;
     const qint64 othersTicks = (MachineBusyTicks() - m.busyTicksBefore) - (ProcessTicks() - m.ownTicksBefore);
-    m.othersShare = othersTicks / double(::sysconf(_SC_CLK_TCK)) / (runSeconds * std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+    m.othersShare = othersTicks / double(::sysconf(_SC_CLK_TCK))
+                    / (runSeconds * std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
 bool Runner::EndGoodPeers()
@@ -310,7 +325,8 @@ bool Runner::EndThreads()
     const bool ended = WaitUntil([this] { return m_threadsRunning == 0; }, 30000 * m_ctx->slowdown);
     if (!ended) {
         m_ctx->Finding(QStringLiteral("%1 driver threads still ran %2 s after the end; the run waits for them")
-                           .arg(m_threadsRunning.load()).arg(30 * m_ctx->slowdown));
+                           .arg(m_threadsRunning.load())
+                           .arg(30 * m_ctx->slowdown));
         WaitUntil([this] { return m_threadsRunning == 0; }, 600000);
     }
     for (std::thread &thread : m_threads)
@@ -346,8 +362,11 @@ std::optional<QString> Runner::Situation() const
     if (!m_tcp)
         return std::nullopt;
     return QStringLiteral("last user action: %1; %2 boxes open; TCP/UDP/client lines %3/%4/%5")
-        .arg(QString::fromLatin1(m_user->LastAction())).arg(m_boxes ? m_boxes->answerer.OpenBoxes() : 0)
-        .arg(m_tcp->DataList()->GetCount()).arg(m_udp->DataList()->GetCount()).arg(m_client->DataList()->GetCount());
+        .arg(QString::fromLatin1(m_user->LastAction()))
+        .arg(m_boxes ? m_boxes->answerer.OpenBoxes() : 0)
+        .arg(m_tcp->DataList()->GetCount())
+        .arg(m_udp->DataList()->GetCount())
+        .arg(m_client->DataList()->GetCount());
 }
 
-} // namespace Chaos
+}  // namespace Chaos

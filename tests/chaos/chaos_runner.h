@@ -135,4 +135,4 @@ private:
     Measures m_measures;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -45,7 +45,7 @@ QByteArray ShownBytes(const QByteArray &line, qsizetype space)
     return shown;
 }
 
-} // namespace
+}  // namespace
 
 DisplayWatch::DisplayWatch(Context &ctx, const GoodPeers &goodTcp, const GoodPeers &goodUdp)
     : m_ctx(ctx)
@@ -93,8 +93,11 @@ void DisplayWatch::FollowTcpStream(int peer, const QByteArray &line, const QByte
             watch.broken = true;
             m_ctx.Finding(QStringLiteral("TCP page display: good peer %1's line \"%2\" is not the next bytes of"
                                          " its stream (block %3, byte %4 expected '%5')")
-                              .arg(peer).arg(QString::fromLatin1(line.left(60))).arg(watch.number)
-                              .arg(watch.offset).arg(QChar::fromLatin1(watch.block[watch.offset])));
+                              .arg(peer)
+                              .arg(QString::fromLatin1(line.left(60)))
+                              .arg(watch.number)
+                              .arg(watch.offset)
+                              .arg(QChar::fromLatin1(watch.block[watch.offset])));
             return;
         }
         if (++watch.offset == watch.block.size()) {
@@ -127,7 +130,10 @@ void DisplayWatch::OnUdpLines(const LineListModel *lines, int first, int last)
         } else {
             watch.broken = true;
             m_ctx.Finding(QStringLiteral("UDP page display: good peer %1's line \"%2\" is not datagram %3 nor %4")
-                              .arg(peer).arg(QString::fromLatin1(line.left(60))).arg(watch.last).arg(watch.last + 1));
+                              .arg(peer)
+                              .arg(QString::fromLatin1(line.left(60)))
+                              .arg(watch.last)
+                              .arg(watch.last + 1));
         }
     }
 }
@@ -149,19 +155,25 @@ Check DisplayWatch::CheckTcp() const
         if (peer.failed)
             tcpProblems << QStringLiteral("peer %1 failed").arg(i);
         if (peer.echoed != peer.sent)
-            tcpProblems << QStringLiteral("peer %1 sent %2 blocks, got %3 echoes").arg(i).arg(peer.sent).arg(peer.echoed);
+            tcpProblems
+                << QStringLiteral("peer %1 sent %2 blocks, got %3 echoes").arg(i).arg(peer.sent).arg(peer.echoed);
         if (watch.broken || watch.number != peer.sent || watch.offset != 0)
             tcpProblems << QStringLiteral("peer %1: display shows %2 blocks and %3 bytes of %4 sent%5")
-                               .arg(i).arg(watch.number).arg(watch.offset).arg(peer.sent)
+                               .arg(i)
+                               .arg(watch.number)
+                               .arg(watch.offset)
+                               .arg(peer.sent)
                                .arg(watch.broken ? QStringLiteral(", out of order") : QString());
         if (peer.echoed < 10)
             tcpProblems << QStringLiteral("peer %1 got only %2 blocks through").arg(i).arg(peer.echoed);
     }
     return {QStringLiteral("TCP good peers"), tcpProblems.isEmpty(),
-            tcpProblems.isEmpty()
-                ? QStringLiteral("%1 peers, %2 blocks echoed whole and in order, each shown in the"
-                                 " display (%3 lines)").arg(m_goodTcp.size()).arg(tcpBlocks).arg(m_goodLinesTcp)
-                : tcpProblems.join(QStringLiteral("; "))};
+            tcpProblems.isEmpty() ? QStringLiteral("%1 peers, %2 blocks echoed whole and in order, each shown in the"
+                                                   " display (%3 lines)")
+                                        .arg(m_goodTcp.size())
+                                        .arg(tcpBlocks)
+                                        .arg(m_goodLinesTcp)
+                                  : tcpProblems.join(QStringLiteral("; "))};
 }
 
 Check DisplayWatch::CheckUdp() const
@@ -179,20 +191,28 @@ Check DisplayWatch::CheckUdp() const
         if (peer.failed)
             udpProblems << QStringLiteral("peer %1 failed").arg(i);
         if (peer.echoed != peer.sent)
-            udpProblems << QStringLiteral("peer %1 sent %2 datagrams, got %3 echoes").arg(i).arg(peer.sent).arg(peer.echoed);
+            udpProblems
+                << QStringLiteral("peer %1 sent %2 datagrams, got %3 echoes").arg(i).arg(peer.sent).arg(peer.echoed);
         if (watch.broken || watch.last + 1 != peer.sent)
             udpProblems << QStringLiteral("peer %1: display shows up to datagram %2 of %3%4")
-                               .arg(i).arg(watch.last).arg(peer.sent)
+                               .arg(i)
+                               .arg(watch.last)
+                               .arg(peer.sent)
                                .arg(watch.broken ? QStringLiteral(", out of order") : QString());
         if (peer.echoed < 10)
             udpProblems << QStringLiteral("peer %1 got only %2 datagrams through").arg(i).arg(peer.echoed);
     }
-    return {QStringLiteral("UDP good peers"), udpProblems.isEmpty(),
-            udpProblems.isEmpty()
-                ? QStringLiteral("%1 peers, %2 datagrams echoed whole and in order, each shown in the display (%3 lines,"
-                                 " %4 shown twice after %5 sent again)")
-                      .arg(m_goodUdp.size()).arg(udpDatagrams).arg(m_goodLinesUdp).arg(repeated).arg(retransmits)
-                : udpProblems.join(QStringLiteral("; "))};
+    return {
+        QStringLiteral("UDP good peers"), udpProblems.isEmpty(),
+        udpProblems.isEmpty()
+            ? QStringLiteral("%1 peers, %2 datagrams echoed whole and in order, each shown in the display (%3 lines,"
+                             " %4 shown twice after %5 sent again)")
+                  .arg(m_goodUdp.size())
+                  .arg(udpDatagrams)
+                  .arg(m_goodLinesUdp)
+                  .arg(repeated)
+                  .arg(retransmits)
+            : udpProblems.join(QStringLiteral("; "))};
 }
 
-} // namespace Chaos
+}  // namespace Chaos

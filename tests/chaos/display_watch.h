@@ -67,4 +67,4 @@ private:
     long m_goodLinesUdp = 0;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

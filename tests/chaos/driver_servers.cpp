@@ -119,7 +119,8 @@ private:
         if (got > 0) {
             m_tally.bytesIn += got;
             if (c.kind == Tally::Echo) {
-                const ssize_t sent = ::send(c.socket, m_buffer.data(), static_cast<size_t>(got), MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t sent = ::send(c.socket, m_buffer.data(), static_cast<size_t>(got),
+                                            MSG_NOSIGNAL | MSG_DONTWAIT);
                 m_tally.bytesOut += std::max<ssize_t>(sent, 0);
             }
         }
@@ -152,7 +153,7 @@ private:
     std::vector<char> m_buffer = std::vector<char>(16384);
 };
 
-} // namespace
+}  // namespace
 
 void RunDriverTcpServer(Context &ctx, int listener)
 {
@@ -214,4 +215,4 @@ void RunLogJanitor(Context &ctx, const QString &directory, qint64 cap)
     }
 }
 
-} // namespace Chaos
+}  // namespace Chaos

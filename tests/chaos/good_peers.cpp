@@ -124,7 +124,9 @@ private:
         if (SendCounted(m_socket, block.constData(), static_cast<size_t>(block.size()), m_ctx.tally)
             != static_cast<size_t>(block.size())) {
             m_ctx.Finding(QStringLiteral("TCP good peer %1: block %2 could not be sent (%3)")
-                              .arg(m_peer.index).arg(number).arg(QString::fromLocal8Bit(std::strerror(errno))));
+                              .arg(m_peer.index)
+                              .arg(number)
+                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
             return false;
         }
         if (!ReadEcho(block, number))
@@ -144,7 +146,11 @@ private:
         while (matched < block.size()) {
             if (Clock::now() >= limit) {
                 m_ctx.Finding(QStringLiteral("TCP good peer %1: block %2 (%3 bytes) echoed only %4 bytes within %5 s")
-                                  .arg(m_peer.index).arg(number).arg(block.size()).arg(matched).arg(20 * m_ctx.slowdown));
+                                  .arg(m_peer.index)
+                                  .arg(number)
+                                  .arg(block.size())
+                                  .arg(matched)
+                                  .arg(20 * m_ctx.slowdown));
                 return false;
             }
             pollfd waiting{m_socket, POLLIN, 0};
@@ -154,9 +160,14 @@ private:
             if (got < 0 && (errno == EAGAIN || errno == EINTR))
                 continue;
             if (got <= 0) {
-                m_ctx.Finding(QStringLiteral("TCP good peer %1: connection ended (%2) during the echo of block %3 after %4 of %5 bytes")
-                                  .arg(m_peer.index).arg(got == 0 ? QStringLiteral("closed") : QString::fromLocal8Bit(std::strerror(errno)))
-                                  .arg(number).arg(matched).arg(block.size()));
+                m_ctx.Finding(
+                    QStringLiteral(
+                        "TCP good peer %1: connection ended (%2) during the echo of block %3 after %4 of %5 bytes")
+                        .arg(m_peer.index)
+                        .arg(got == 0 ? QStringLiteral("closed") : QString::fromLocal8Bit(std::strerror(errno)))
+                        .arg(number)
+                        .arg(matched)
+                        .arg(block.size()));
                 return false;
             }
             m_ctx.tally.bytesIn += got;
@@ -174,9 +185,13 @@ private:
                 continue;
             }
             if (matched >= block.size() || byte != block[matched]) {
-                m_ctx.Finding(QStringLiteral("TCP good peer %1: echo of block %2 differs at byte %3: got '%4', expected '%5'")
-                                  .arg(m_peer.index).arg(number).arg(matched).arg(QChar::fromLatin1(byte))
-                                  .arg(matched < block.size() ? QChar::fromLatin1(block[matched]) : QChar(u'-')));
+                m_ctx.Finding(
+                    QStringLiteral("TCP good peer %1: echo of block %2 differs at byte %3: got '%4', expected '%5'")
+                        .arg(m_peer.index)
+                        .arg(number)
+                        .arg(matched)
+                        .arg(QChar::fromLatin1(byte))
+                        .arg(matched < block.size() ? QChar::fromLatin1(block[matched]) : QChar(u'-')));
                 return false;
             }
             ++matched;
@@ -242,7 +257,9 @@ private:
         }
         if (!echoed && !m_peer.failed) {
             m_ctx.Finding(QStringLiteral("UDP good peer %1: no echo of datagram %2 after %3 tries")
-                              .arg(m_peer.index).arg(number).arg(40 * m_ctx.slowdown));
+                              .arg(m_peer.index)
+                              .arg(number)
+                              .arg(40 * m_ctx.slowdown));
             m_peer.failed = true;
         }
         if (echoed)
@@ -272,7 +289,10 @@ private:
             } else {
                 m_ctx.Finding(QStringLiteral("UDP good peer %1: datagram %2 got a reply of %3 bytes that is neither"
                                              " its echo nor an earlier one: \"%4\"")
-                                  .arg(m_peer.index).arg(number).arg(got).arg(QString::fromLatin1(data.first(std::min<qsizetype>(40, data.size())))));
+                                  .arg(m_peer.index)
+                                  .arg(number)
+                                  .arg(got)
+                                  .arg(QString::fromLatin1(data.first(std::min<qsizetype>(40, data.size())))));
                 m_peer.failed = true;
             }
         }
@@ -280,7 +300,7 @@ private:
     }
 };
 
-} // namespace
+}  // namespace
 
 void RunGoodTcpPeer(Context &ctx, GoodPeer &peer)
 {
@@ -292,4 +312,4 @@ void RunGoodUdpPeer(Context &ctx, GoodPeer &peer)
     GoodUdpPeer(ctx, peer).Run();
 }
 
-} // namespace Chaos
+}  // namespace Chaos

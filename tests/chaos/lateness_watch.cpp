@@ -46,7 +46,9 @@ protected:
         if (now - m_lastMs > m_worstMs) {
             m_worstMs = now - m_lastMs;
             m_worstEvent = QStringLiteral("%1 to %2 \"%3\" (parent %4)")
-                               .arg(m_lastType).arg(QString::fromLatin1(m_lastClass)).arg(m_lastName)
+                               .arg(m_lastType)
+                               .arg(QString::fromLatin1(m_lastClass))
+                               .arg(m_lastName)
                                .arg(QString::fromLatin1(m_lastParentClass));
         }
         m_lastMs = now;
@@ -84,7 +86,9 @@ void OnSignal(int)
 
 void Install()
 {
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnSignal;
     ::sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -102,9 +106,9 @@ void Sample(pthread_t thread, qint64 silentMs)
         ::backtrace_symbols_fd(s_frames, s_count.load(), 2);
 }
 
-} // namespace
+}  // namespace
 
-} // namespace StallSampler
+}  // namespace StallSampler
 
 LatenessWatch::LatenessWatch(std::function<std::optional<QString>()> situation)
     : m_situation(std::move(situation))
@@ -200,8 +204,11 @@ void LatenessWatch::OnTick()
         return;
     ++m_lateTickCount;
     m_lateTicks.emplace(qint64(lateMs), QStringLiteral("%1 ms (%2 waiting for a CPU) at %3 s (%4%5)")
-                                            .arg(lateMs, 0, 'f', 0).arg(waitedMs, 0, 'f', 0).arg(now / 1e9, 0, 'f', 2)
-                                            .arg(*situation).arg(gap));
+                                            .arg(lateMs, 0, 'f', 0)
+                                            .arg(waitedMs, 0, 'f', 0)
+                                            .arg(now / 1e9, 0, 'f', 2)
+                                            .arg(*situation)
+                                            .arg(gap));
     if (m_lateTicks.size() > 8)
         m_lateTicks.erase(m_lateTicks.begin());
 }
@@ -214,4 +221,4 @@ QString LatenessWatch::LateTicksText() const
     return texts.isEmpty() ? QString() : QStringLiteral(": ") + texts.join(QStringLiteral("; "));
 }
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -69,4 +69,4 @@ private:
     std::thread m_watchdog;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

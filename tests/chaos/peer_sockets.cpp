@@ -85,4 +85,4 @@ int ConnectCounted(Context &ctx, ConnectResult &result)
     return socket;
 }
 
-} // namespace Chaos
+}  // namespace Chaos

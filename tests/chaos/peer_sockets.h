@@ -31,4 +31,4 @@ long Drain(int socket, Tally &tally);
 // A connection to the TCP page, counted as made or refused.
 int ConnectCounted(Context &ctx, ConnectResult &result);
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -33,16 +33,30 @@ namespace {
 // bytes from 0x80 up, '?' for what an encoding cannot hold. Some are refused (empty, odd,
 // not hex, too long) with their boxes.
 const QStringList kSendTexts{
-    QString(), QStringLiteral("ABCD"), QStringLiteral("FACE"), QStringLiteral("BEEF CAFE"), QStringLiteral("DEAD BEEF"),
-    QStringLiteral("FEED"), QStringLiteral("ABC"), QStringLiteral("QQ"), QStringLiteral("HELLO"),
-    QStringLiteral("测试"), QStringLiteral("AB").repeated(130), QStringLiteral("  FA  CE  "),
+    QString(),
+    QStringLiteral("ABCD"),
+    QStringLiteral("FACE"),
+    QStringLiteral("BEEF CAFE"),
+    QStringLiteral("DEAD BEEF"),
+    QStringLiteral("FEED"),
+    QStringLiteral("ABC"),
+    QStringLiteral("QQ"),
+    QStringLiteral("HELLO"),
+    QStringLiteral("测试"),
+    QStringLiteral("AB").repeated(130),
+    QStringLiteral("  FA  CE  "),
 };
 const QStringList kIntervals{QStringLiteral("300"), QStringLiteral("500"), QStringLiteral("800"),
                              QStringLiteral("1000"), QStringLiteral("2000")};
-const QStringList kFilters{QString(), QStringLiteral("127"), QStringLiteral("g1"), QStringLiteral("FF"),
-                           QStringLiteral("接收"), QStringLiteral("zz"), QString()};
+const QStringList kFilters{QString(),
+                           QStringLiteral("127"),
+                           QStringLiteral("g1"),
+                           QStringLiteral("FF"),
+                           QStringLiteral("接收"),
+                           QStringLiteral("zz"),
+                           QString()};
 
-} // namespace
+}  // namespace
 
 RandomUser::RandomUser(Context &ctx, Random &random, CMainDlg &dlg, const GoodPeers &goodTcp, const GoodPeers &goodUdp,
                        int windowEveryMs)
@@ -128,20 +142,44 @@ void RandomUser::ServerCommonAction(CDialogPage *page, const ServerIds &ids, int
     auto edit = [&](int id) { return qobject_cast<QLineEdit *>(page->GetDlgItem(id)); };
     const bool tcp = page == m_tcp;
     switch (pick) {
-    case 0: Click(button(ids.hexDisplay)); Count(tcp ? "tcp hex display" : "udp hex display"); break;
-    case 1: Click(button(ids.hexSend)); Count(tcp ? "tcp hex send" : "udp hex send"); break;
-    case 2: Type(edit(ids.sendBox), kSendTexts[m_random.Below(kSendTexts.size())]); Count(tcp ? "tcp type send box" : "udp type send box"); break;
-    case 3: Click(button(ids.send)); Count(tcp ? "tcp send" : "udp send"); break;
+    case 0:
+        Click(button(ids.hexDisplay));
+        Count(tcp ? "tcp hex display" : "udp hex display");
+        break;
+    case 1:
+        Click(button(ids.hexSend));
+        Count(tcp ? "tcp hex send" : "udp hex send");
+        break;
+    case 2:
+        Type(edit(ids.sendBox), kSendTexts[m_random.Below(kSendTexts.size())]);
+        Count(tcp ? "tcp type send box" : "udp type send box");
+        break;
+    case 3:
+        Click(button(ids.send));
+        Count(tcp ? "tcp send" : "udp send");
+        break;
     case 4:
         if (!button(ids.timedSend)->isChecked())
             Type(edit(ids.interval), kIntervals[m_random.Below(kIntervals.size())]);
         Click(button(ids.timedSend));
         Count(tcp ? "tcp timed sending" : "udp timed sending");
         break;
-    case 5: Click(button(ids.clearData)); Count(tcp ? "tcp clear data" : "udp clear data"); break;
-    case 6: Click(button(ids.clearCounters)); Count(tcp ? "tcp clear counters" : "udp clear counters"); break;
-    case 7: ChooseItem(qobject_cast<QComboBox *>(page->GetDlgItem(ids.encoding))); Count(tcp ? "tcp encoding" : "udp encoding"); break;
-    case 8: Type(edit(ids.filter), kFilters[m_random.Below(kFilters.size())]); Count(tcp ? "tcp filter" : "udp filter"); break;
+    case 5:
+        Click(button(ids.clearData));
+        Count(tcp ? "tcp clear data" : "udp clear data");
+        break;
+    case 6:
+        Click(button(ids.clearCounters));
+        Count(tcp ? "tcp clear counters" : "udp clear counters");
+        break;
+    case 7:
+        ChooseItem(qobject_cast<QComboBox *>(page->GetDlgItem(ids.encoding)));
+        Count(tcp ? "tcp encoding" : "udp encoding");
+        break;
+    case 8:
+        Type(edit(ids.filter), kFilters[m_random.Below(kFilters.size())]);
+        Count(tcp ? "tcp filter" : "udp filter");
+        break;
     case 9:
         if (QLineEdit *box = edit(ids.sendBox)) {
             box->setFocus();
@@ -232,30 +270,55 @@ void RandomUser::ClientAction()
         return;
     }
     switch (m_random.Below(9)) {
-    case 0: Click(button(ClientIds::kHexDisplay)); Count("client hex display"); break;
-    case 1: Click(button(ClientIds::kHexSend)); Count("client hex send"); break;
-    case 2: Type(Item<QLineEdit>(m_client, ClientIds::kSendBox), kSendTexts[m_random.Below(kSendTexts.size())]); Count("client type send box"); break;
+    case 0:
+        Click(button(ClientIds::kHexDisplay));
+        Count("client hex display");
+        break;
+    case 1:
+        Click(button(ClientIds::kHexSend));
+        Count("client hex send");
+        break;
+    case 2:
+        Type(Item<QLineEdit>(m_client, ClientIds::kSendBox), kSendTexts[m_random.Below(kSendTexts.size())]);
+        Count("client type send box");
+        break;
     case 3:
-    case 4: Click(button(ClientIds::kSend)); Count("client send"); break;
+    case 4:
+        Click(button(ClientIds::kSend));
+        Count("client send");
+        break;
     case 5:
         if (!button(ClientIds::kTimedSend)->isChecked())
             Type(Item<QLineEdit>(m_client, ClientIds::kInterval), kIntervals[m_random.Below(kIntervals.size())]);
         Click(button(ClientIds::kTimedSend));
         Count("client timed sending");
         break;
-    case 6: Click(button(ClientIds::kClearCounters)); Count("client clear counters"); break;
-    case 7: ChooseItem(Item<QComboBox>(m_client, ClientIds::kEncoding)); Count("client encoding"); break;
-    case 8: Type(Item<QLineEdit>(m_client, ClientIds::kFilter), kFilters[m_random.Below(kFilters.size())]); Count("client filter"); break;
+    case 6:
+        Click(button(ClientIds::kClearCounters));
+        Count("client clear counters");
+        break;
+    case 7:
+        ChooseItem(Item<QComboBox>(m_client, ClientIds::kEncoding));
+        Count("client encoding");
+        break;
+    case 8:
+        Type(Item<QLineEdit>(m_client, ClientIds::kFilter), kFilters[m_random.Below(kFilters.size())]);
+        Count("client filter");
+        break;
     }
 }
 
 // Connects to one of the pages, to a driver's server, or where nobody listens.
 void RandomUser::ConnectClient()
 {
-    struct Target { int port; const char *protocol; };
+    struct Target
+    {
+        int port;
+        const char *protocol;
+    };
     const PortPlan &ports = m_ctx.ports;
     const Target targets[] = {
-        {ports.tcpPage, "TCP"}, {ports.tcpPage, "TCP"}, {ports.udpPage, "UDP"}, {ports.driverTcp, "TCP"},
+        {ports.tcpPage, "TCP"},   {ports.tcpPage, "TCP"},   {ports.udpPage, "UDP"}, {ports.driverTcp, "TCP"},
         {ports.driverTcp, "TCP"}, {ports.driverUdp, "UDP"}, {ports.deadTcp, "TCP"}, {ports.udpPage, "TCP"},
     };
     const Target &target = targets[m_random.Below(static_cast<int>(std::size(targets)))];
@@ -346,4 +409,4 @@ void RandomUser::ChooseItem(QComboBox *combo)
         combo->setCurrentIndex(m_random.Below(combo->count()));
 }
 
-} // namespace Chaos
+}  // namespace Chaos

@@ -34,9 +34,10 @@ struct ServerIds
     template <typename Ids>
     static constexpr ServerIds Of()
     {
-        return {Ids::kListen,        Ids::kStop,       Ids::kPort,      Ids::kPeers,    Ids::kPeerButton, Ids::kSendBox,
-                Ids::kSend,          Ids::kTimedSend,  Ids::kInterval,  Ids::kHexSend,  Ids::kAutoReply,  Ids::kReplyData,
-                Ids::kReplyEcho,     Ids::kClearCounters, Ids::kHexDisplay, Ids::kClearData, Ids::kEncoding, Ids::kFilter};
+        return {Ids::kListen,    Ids::kStop,      Ids::kPort,      Ids::kPeers,         Ids::kPeerButton,
+                Ids::kSendBox,   Ids::kSend,      Ids::kTimedSend, Ids::kInterval,      Ids::kHexSend,
+                Ids::kAutoReply, Ids::kReplyData, Ids::kReplyEcho, Ids::kClearCounters, Ids::kHexDisplay,
+                Ids::kClearData, Ids::kEncoding,  Ids::kFilter};
     }
 };
 
@@ -143,4 +144,4 @@ private:
     long m_clientConnects = 0;
 };
 
-} // namespace Chaos
+}  // namespace Chaos

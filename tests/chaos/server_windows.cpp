@@ -29,7 +29,7 @@ std::chrono::seconds WaitLimit(const Context &ctx)
     return std::chrono::seconds(30 * ctx.slowdown);
 }
 
-} // namespace
+}  // namespace
 
 void RandomUser::StepWindow(Clock::time_point now)
 {
@@ -75,7 +75,8 @@ void RandomUser::WaitForPause(Clock::time_point now)
         return;
     if (!paused)
         m_ctx.Finding(QStringLiteral("the %1 good peers did not pause within %2 s")
-                          .arg(m_window.tcp ? "TCP" : "UDP").arg(30 * m_ctx.slowdown));
+                          .arg(m_window.tcp ? "TCP" : "UDP")
+                          .arg(30 * m_ctx.slowdown));
     m_window.step = Window::Acting;
     m_window.actionsLeft = m_random.Between(2, 6);
     m_window.nextAction = now;
@@ -129,8 +130,8 @@ void RandomUser::FinishWindow(Clock::time_point now)
     if (m_window.tcp && !ReconnectedToTcpPage() && now - m_window.since < WaitLimit(m_ctx))
         return;
     if (m_window.tcp && !ReconnectedToTcpPage())
-        m_ctx.Finding(QStringLiteral("the TCP good peers were not all back on the page within %1 s")
-                          .arg(30 * m_ctx.slowdown));
+        m_ctx.Finding(
+            QStringLiteral("the TCP good peers were not all back on the page within %1 s").arg(30 * m_ctx.slowdown));
     CServerPage *page = m_window.tcp ? static_cast<CServerPage *>(m_tcp) : m_udp;
     const ServerIds &ids = m_window.tcp ? kTcpIds : kUdpIds;
     auto *autoReply = Item<QCheckBox>(page, ids.autoReply);
@@ -143,7 +144,8 @@ void RandomUser::FinishWindow(Clock::time_point now)
     if ((!autoReply->isChecked() || !echo->isChecked()) && now - m_window.since < WaitLimit(m_ctx))
         return;  // not enabled yet: the next tick tries again
     if (!autoReply->isChecked() || !echo->isChecked())
-        m_ctx.Finding(QStringLiteral("the %1 page's echo could not be switched on again").arg(m_window.tcp ? "TCP" : "UDP"));
+        m_ctx.Finding(
+            QStringLiteral("the %1 page's echo could not be switched on again").arg(m_window.tcp ? "TCP" : "UDP"));
     (m_window.tcp ? m_ctx.tcpPhase : m_ctx.udpPhase) = static_cast<int>(Phase::Running);
     m_window.step = Window::Idle;
     m_nextWindow = now + std::chrono::milliseconds(m_windowEveryMs / 2);
@@ -201,4 +203,4 @@ bool RandomUser::ReconnectedToTcpPage() const
     return true;
 }
 
-} // namespace Chaos
+}  // namespace Chaos

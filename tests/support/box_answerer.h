@@ -41,13 +41,13 @@ public:
     // What the boxes came to since the last StartTally (or since the answerer began).
     struct Tally
     {
-        int boxes = 0;      // boxes without an answer of their own for their text
-        int whileHeld = 0;  // of those, the ones that came while the held box was open, it included
-        int maxOpen = 0;    // the most boxes open at once, every box counted
+        int boxes = 0;                         // boxes without an answer of their own for their text
+        int whileHeld = 0;                     // of those, the ones that came while the held box was open, it included
+        int maxOpen = 0;                       // the most boxes open at once, every box counted
         std::map<QString, int> maxOpenByText;  // the same for each text
-        QString lastText;   // of the last of the boxes counted
-        Clock::time_point lastSeen;  // when the last of them was first seen open
-        bool heldClosed = false;     // the held box has been answered
+        QString lastText;                      // of the last of the boxes counted
+        Clock::time_point lastSeen;            // when the last of them was first seen open
+        bool heldClosed = false;               // the held box has been answered
     };
 
     explicit BoxAnswerer(QMessageBox::StandardButton defaultAnswer = QMessageBox::Ok, QObject *parent = nullptr);

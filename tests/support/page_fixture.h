@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "pages/log/log_page.h"
-#include "widgets/display_list/line_list_box.h"
 #include "platform/host_addresses.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
+#include "widgets/display_list/line_list_box.h"
 
 // The host entry the pages see in tests: 127.0.0.1 only.
 inline HostEntry *LoopbackHost()
@@ -56,7 +56,8 @@ public:
     // Clicks the row of a list box, as a user selects it.
     void SelectRow(LineListBox *list, int row)
     {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(row, 0)).center());
     }
 
     ScopedTemporaryCurrentDir dir;

@@ -18,10 +18,11 @@ namespace {
 // Qt never sends loopback traffic through a proxy.
 void KeepTrafficOnLoopback()
 {
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), FreePort()));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), FreePort()));
 }
 
-} // namespace
+}  // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(KeepTrafficOnLoopback)
 

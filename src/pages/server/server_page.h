@@ -38,7 +38,7 @@ protected:
     struct Setup
     {
         ServerPageIds ids;
-        QString caption;      // of the page's own boxes
+        QString caption;  // of the page's own boxes
         QString logFileName;
         int *logFlag;
         int repeatTimerId;

@@ -18,8 +18,8 @@ struct ServerPageIds
     template <typename Ids>
     static ServerPageIds Of(const QString &protocol, const QString &peerAction)
     {
-        return {protocol, peerAction, Ids::kHost, Ids::kIpInfo, Ids::kPort, Ids::kListen, Ids::kStop, Ids::kPeers,
-                Ids::kPeerButton, TrafficAreaIds::Of<Ids>()};
+        return {protocol,     peerAction, Ids::kHost,  Ids::kIpInfo,     Ids::kPort,
+                Ids::kListen, Ids::kStop, Ids::kPeers, Ids::kPeerButton, TrafficAreaIds::Of<Ids>()};
     }
 };
 

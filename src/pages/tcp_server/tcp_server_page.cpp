@@ -55,7 +55,8 @@ void CTcpServerPage::OnInitDialog()
 {
     CreateServerControls();
     ConnectSendPath(*m_sendPath, *SocketEvents(), Area().Counters());
-    m_checkSendAll = AddCheckBox(TcpServerIds::kSendAll, QStringLiteral("是否群发"), kServerExtraX, kServerExtraY, 46, 10);
+    m_checkSendAll = AddCheckBox(TcpServerIds::kSendAll, QStringLiteral("是否群发"), kServerExtraX, kServerExtraY, 46,
+                                 10);
     PortBox()->setText(QStringLiteral("6800"));
     Area().AllowAutoReply(false);
 }
@@ -77,9 +78,11 @@ void CTcpServerPage::OnListening()
 {
     // Both run on the worker: queued calls, never a wait for the GUI thread.
     m_pAcceptThread = std::make_unique<AcceptWorker>(
-        m_listenSocket, [this] { QMetaObject::invokeMethod(this, &CTcpServerPage::OnAcceptedClients, Qt::QueuedConnection); },
+        m_listenSocket,
+        [this] { QMetaObject::invokeMethod(this, &CTcpServerPage::OnAcceptedClients, Qt::QueuedConnection); },
         [this](bool paused) {
-            QMetaObject::invokeMethod(this, [this, paused] { OnAcceptPaused(paused); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, paused] { OnAcceptPaused(paused); }, Qt::QueuedConnection);
         });
     m_pAcceptThread->Start();
 }
@@ -107,7 +110,8 @@ void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id)
 {
     Sessions::Append(socket, id, peerText);
     SocketEvents()->Register(socket, FD_READ | FD_CLOSE);
-    SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText) + QStringLiteral("连接到本机\r\n"));
+    SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText)
+                      + QStringLiteral("连接到本机\r\n"));
     Peers()->AddString(ClientListLine(peerText, id));
     // As after a rebuild of the list, nothing is selected: a send must never go to a client
     // the user did not pick.
@@ -119,8 +123,9 @@ void CTcpServerPage::OnAcceptPaused(bool paused)
 {
     if (!IsListening())
         return;  // a word from a worker that Stop has ended
-    SystemLog::Append(g_strDateTime + (paused ? QStringLiteral(" TCP连接数接近系统上限，暂停接受新的客户端\r\n")
-                                              : QStringLiteral(" TCP恢复接受新的客户端\r\n")));
+    SystemLog::Append(g_strDateTime
+                      + (paused ? QStringLiteral(" TCP连接数接近系统上限，暂停接受新的客户端\r\n")
+                                : QStringLiteral(" TCP恢复接受新的客户端\r\n")));
 }
 
 void CTcpServerPage::RefreshClientList()
@@ -240,7 +245,8 @@ void CTcpServerPage::ReceiveBlocks(int socket)
 bool CTcpServerPage::ReceiveBlock(int socket)
 {
     const QByteArray peer = PeerTextOf(socket);
-    SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
+    SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer)
+                      + QStringLiteral("的数据\r\n"));
 
     std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
     const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, 0);

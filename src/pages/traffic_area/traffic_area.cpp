@@ -117,7 +117,8 @@ bool TrafficArea::StartLog(TrafficLog::Header header)
     if (answer != QMessageBox::Yes)
         return false;
     if (!m_log.StartLog(header))
-        PageMessageBox(m_page, m_caption, QStringLiteral("无法写入") + m_log.FileName() + QStringLiteral("，本次不记录收发数据!"),
+        PageMessageBox(m_page, m_caption,
+                       QStringLiteral("无法写入") + m_log.FileName() + QStringLiteral("，本次不记录收发数据!"),
                        QMessageBox::Ok, QMessageBox::Warning);
     return true;
 }
@@ -180,7 +181,8 @@ void TrafficArea::AllowAutoReply(bool allowed)
 {
     if (!allowed)
         m_controls.autoReply->setChecked(false);
-    for (QWidget *control : std::initializer_list<QWidget *>{m_controls.autoReply, m_controls.replyData, m_controls.replyEcho})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_controls.autoReply, m_controls.replyData, m_controls.replyEcho})
         control->setEnabled(allowed);
 }
 

@@ -33,7 +33,7 @@ public:
         int *logFlag;         // the page's process-wide recording switch
         QByteArray receivedTag;
         QByteArray sentTag;
-        int repeatTimerId;    // the window timer of timed sending
+        int repeatTimerId;  // the window timer of timed sending
     };
 
     TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Setup &setup);

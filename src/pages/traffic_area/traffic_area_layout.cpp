@@ -7,10 +7,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "widgets/encoding_box.h"
-#include "widgets/display_list/extent_list_box.h"
 #include "pages/dialog_controls.h"
 #include "pages/dialog_page.h"
+#include "widgets/display_list/extent_list_box.h"
+#include "widgets/encoding_box.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ namespace {
 constexpr int kRightColumnX = 357;
 constexpr int kRightColumnWidth = 56;
 
-} // namespace
+}  // namespace
 
 TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const QString &logFileName)
 {
@@ -51,7 +51,8 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.hexDisplay = page->AddCheckBox(ids.hexDisplay, QStringLiteral("16进制显示"), 58, 138, 56, 10);
     if (ids.clearData != 0)
         c.clearData = page->AddButton(ids.clearData, QStringLiteral("清空数据"), 118, 136, 46, 14);
-    page->AddLabel(QStringLiteral("/*收发数据保存在当前目录下的") + logFileName + QStringLiteral("中*/"), 170, 139, 183, 10);
+    page->AddLabel(QStringLiteral("/*收发数据保存在当前目录下的") + logFileName + QStringLiteral("中*/"), 170, 139, 183,
+                   10);
     c.dataList = page->Place(new CExtentListBox, ids.dataList, 2, 152, 351, 86);
 
     page->AddLabel(QStringLiteral("编码:"), kRightColumnX, 11, 40, 10);

@@ -26,9 +26,24 @@ struct TrafficAreaIds
     template <typename Ids>
     static constexpr TrafficAreaIds Of()
     {
-        TrafficAreaIds ids{Ids::kSendBox, Ids::kSend, Ids::kTimedSend, Ids::kInterval, Ids::kHexSend, 0, 0, 0,
-                           Ids::kTx, Ids::kRx, Ids::kClearCounters, Ids::kHexDisplay, 0, Ids::kDataList,
-                           Ids::kEncoding, Ids::kFilter, Ids::kTxRate, Ids::kRxRate};
+        TrafficAreaIds ids{Ids::kSendBox,
+                           Ids::kSend,
+                           Ids::kTimedSend,
+                           Ids::kInterval,
+                           Ids::kHexSend,
+                           0,
+                           0,
+                           0,
+                           Ids::kTx,
+                           Ids::kRx,
+                           Ids::kClearCounters,
+                           Ids::kHexDisplay,
+                           0,
+                           Ids::kDataList,
+                           Ids::kEncoding,
+                           Ids::kFilter,
+                           Ids::kTxRate,
+                           Ids::kRxRate};
         if constexpr (requires { Ids::kAutoReply; }) {
             ids.autoReply = Ids::kAutoReply;
             ids.replyData = Ids::kReplyData;

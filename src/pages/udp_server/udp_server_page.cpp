@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "pages/control_ids.h"
 #include "pages/message_box.h"
 #include "pages/single_box.h"
-#include "pages/control_ids.h"
 #include "pages/traffic_area/traffic_area.h"
 #include "platform/datagram.h"
 #include "platform/ipv4_endpoint.h"
@@ -115,7 +115,8 @@ bool CUdpServerPage::ReceiveDatagram()
     const QByteArray peer = PeerText(source);
     AddPeer(peer);
     const sockaddr_in replyAddress = source;
-    SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer) + QStringLiteral("的数据\r\n"));
+    SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer)
+                      + QStringLiteral("的数据\r\n"));
     const QByteArrayView bytes(datagram, received);
     Area().Recorder().ShowReceived(bytes, peer);
 
@@ -134,8 +135,8 @@ bool CUdpServerPage::SendTo(const sockaddr_in &to, QByteArrayView bytes)
 {
     if (m_socket < 0)
         return false;
-    const ssize_t sent = ::sendto(m_socket, bytes.data(), static_cast<size_t>(bytes.size()), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    const ssize_t sent = ::sendto(m_socket, bytes.data(), static_cast<size_t>(bytes.size()),
+                                  MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to), sizeof to);
     return sent == bytes.size();
 }
 

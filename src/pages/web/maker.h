@@ -10,4 +10,4 @@ inline const QString kName = QStringLiteral("Quorvale工作室");
 inline const QString kHomePage = QStringLiteral("https://quorvale.example/velvane/");
 inline const QString kSupportMail = QStringLiteral("support@quorvale.example");
 
-} // namespace Maker
+}  // namespace Maker

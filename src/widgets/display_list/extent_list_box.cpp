@@ -4,9 +4,9 @@
 #include <QEvent>
 #include <QFontMetrics>
 
+#include "text/gbk.h"
 #include "widgets/display_list/line_filter_model.h"
 #include "widgets/display_list/line_list_model.h"
-#include "text/gbk.h"
 
 CExtentListBox::CExtentListBox(QWidget *parent)
     : LineListBox(parent)
@@ -135,7 +135,8 @@ int CExtentListBox::Dir(unsigned attributes, const QString &pattern)
         filters |= QDir::Dirs | QDir::NoDot;
     if (attributes & DDL_HIDDEN)
         filters |= QDir::Hidden;
-    const QFileInfoList entries = directory.entryInfoList({pattern.isEmpty() ? QStringLiteral("*") : pattern}, filters, QDir::Name | QDir::DirsLast);
+    const QFileInfoList entries = directory.entryInfoList({pattern.isEmpty() ? QStringLiteral("*") : pattern}, filters,
+                                                          QDir::Name | QDir::DirsLast);
     int result = LB_ERR;
     for (const QFileInfo &entry : entries) {
         if ((attributes & DDL_EXCLUSIVE) && entry.isFile() && (attributes & DDL_DIRECTORY))

@@ -15,7 +15,7 @@ bool IsAscii(const QByteArray &bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](char byte) { return static_cast<uchar>(byte) < 0x80; });
 }
 
-} // namespace
+}  // namespace
 
 LineFilterModel::LineFilterModel(LineListModel *source, QObject *parent)
     : QAbstractListModel(parent)

@@ -264,4 +264,3 @@ void LineListView::rowsInserted(const QModelIndex &parent, int start, int end)
     QAbstractItemView::rowsInserted(parent, start, end);
     ScheduleGeometryUpdate();
 }
-
