@@ -26,25 +26,22 @@ struct TrafficAreaIds
     template <typename Ids>
     static constexpr TrafficAreaIds Of()
     {
-        TrafficAreaIds ids{Ids::kSendBox,
-                           Ids::kSend,
-                           Ids::kTimedSend,
-                           Ids::kInterval,
-                           Ids::kHexSend,
-                           0,
-                           0,
-                           0,
-                           Ids::kTx,
-                           Ids::kRx,
-                           Ids::kClearCounters,
-                           Ids::kHexDisplay,
-                           0,
-                           Ids::kDataList,
-                           Ids::kEncoding,
-                           Ids::kFilter,
-                           Ids::kTxRate,
-                           Ids::kRxRate};
-        if constexpr (requires { Ids::kAutoReply; }) {
+        TrafficAreaIds ids{};
+        ids.sendBox = Ids::kSendBox;
+        ids.send = Ids::kSend;
+        ids.timedSend = Ids::kTimedSend;
+        ids.interval = Ids::kInterval;
+        ids.hexSend = Ids::kHexSend;
+        ids.tx = Ids::kTx;
+        ids.rx = Ids::kRx;
+        ids.clearCounters = Ids::kClearCounters;
+        ids.hexDisplay = Ids::kHexDisplay;
+        ids.dataList = Ids::kDataList;
+        ids.encoding = Ids::kEncoding;
+        ids.filter = Ids::kFilter;
+        ids.txRate = Ids::kTxRate;
+        ids.rxRate = Ids::kRxRate;
+        if constexpr (requires { Ids::kAutoReply; }) {  // the servers'
             ids.autoReply = Ids::kAutoReply;
             ids.replyData = Ids::kReplyData;
             ids.replyEcho = Ids::kReplyEcho;
