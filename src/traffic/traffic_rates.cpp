@@ -1,7 +1,6 @@
 #include "traffic/traffic_rates.h"
 
 #include <algorithm>
-#include <array>
 
 #include "traffic/traffic_counters.h"
 
@@ -11,44 +10,39 @@ TrafficRates::TrafficRates(const TrafficCounters &counters, QObject *parent)
     , m_txAtRefresh(counters.TxTotal())
     , m_rxAtRefresh(counters.RxTotal())
 {
-    connect(&m_refresh, &QTimer::timeout, this, &TrafficRates::OnRefresh);
+    connect(&m_refresh, &QTimer::timeout, this, &TrafficRates::Refresh);
     m_refresh.start(kRefreshMs);
-    m_sinceRefresh.start();
+    m_sinceStart.start();
 }
 
-void TrafficRates::OnRefresh()
+void TrafficRates::SetClock(std::function<qint64()> nowMs)
+{
+    m_clock = std::move(nowMs);
+    m_refreshedAtMs = NowMs();
+}
+
+void TrafficRates::Refresh()
 {
     // The timer may come late under a flood; the rate uses the time that really passed.
-    const qint64 elapsedMs = std::max<qint64>(1, m_sinceRefresh.restart());
+    const qint64 now = NowMs();
+    const qint64 elapsedMs = std::max<qint64>(1, now - m_refreshedAtMs);
+    m_refreshedAtMs = now;
+    // The totals, which "计数清零" leaves alone: a cleared count is no negative rate.
     const qint64 tx = m_counters.TxTotal();
     const qint64 rx = m_counters.RxTotal();
-    emit Updated(TxText((tx - m_txAtRefresh) * 1000 / elapsedMs), RxText((rx - m_rxAtRefresh) * 1000 / elapsedMs));
+    const ByteRate rate{(tx - m_txAtRefresh) * 1000 / elapsedMs, (rx - m_rxAtRefresh) * 1000 / elapsedMs};
     m_txAtRefresh = tx;
     m_rxAtRefresh = rx;
+    emit Updated(TxText(rate.tx), RxText(rate.rx));
+    emit Measured(rate, elapsedMs);
 }
 
 QString TrafficRates::TxText(qint64 bytesPerSecond)
 {
-    return QStringLiteral("TX ") + RateText(bytesPerSecond);
+    return QStringLiteral("TX ") + ByteRateText(bytesPerSecond);
 }
 
 QString TrafficRates::RxText(qint64 bytesPerSecond)
 {
-    return QStringLiteral("RX ") + RateText(bytesPerSecond);
-}
-
-QString TrafficRates::RateText(qint64 bytesPerSecond)
-{
-    static constexpr std::array<const char *, 5> kUnits{"B/s", "KB/s", "MB/s", "GB/s", "TB/s"};
-    if (bytesPerSecond < 1000)
-        return QString::number(std::max<qint64>(0, bytesPerSecond)) + QStringLiteral(" B/s");
-    double value = static_cast<double>(bytesPerSecond);
-    std::size_t unit = 0;
-    // Moved up a unit once the figure would round to 1000, so "1000 KB/s" reads "1.0 MB/s".
-    while (value >= 999.5 && unit + 1 < kUnits.size()) {
-        value /= 1000;
-        ++unit;
-    }
-    const int decimals = value < 99.95 ? 1 : 0;
-    return QString::number(value, 'f', decimals) + QLatin1Char(' ') + QLatin1String(kUnits[unit]);
+    return QStringLiteral("RX ") + ByteRateText(bytesPerSecond);
 }
