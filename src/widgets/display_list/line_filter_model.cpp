@@ -67,6 +67,14 @@ bool LineFilterModel::IsMatching() const
     return !m_text.isEmpty() && m_matchedTop < m_source->Count();
 }
 
+void LineFilterModel::MatchRemaining()
+{
+    // Each slice matches at least one line, so this ends.
+    while (IsMatching())
+        MatchSlice(true);
+    m_nextSlice.stop();
+}
+
 int LineFilterModel::SourceRow(int row) const
 {
     return SourceRowOfKey(m_keys[static_cast<size_t>(row)]);

@@ -42,6 +42,8 @@ public:
     int RowOf(int sourceRow) const;
     // True while lines wait to be matched against the filter text.
     bool IsMatching() const;
+    // Matches every line still waiting, now (for whoever needs all shown lines at once).
+    void MatchRemaining();
     // Lines matched per slice instead of the time (tests: 0 goes back to the time).
     void SetLinesPerSlice(int lines) { m_linesPerSlice = lines; }
     // The clock a slice's time is read from, in milliseconds (tests: a clock they move).

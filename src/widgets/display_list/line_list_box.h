@@ -1,19 +1,16 @@
 #pragma once
 
-#include "widgets/display_list/line_list_view.h"
+#include "widgets/display_list/filtered_line_view.h"
 
 #include <deque>
 
 #include "text/text_encoding.h"
 
-class LineFilterModel;
-class LineListModel;
-class QLineEdit;
-
-// A list box of text lines with the classic list box calls. Lines are bytes; the model
-// shows them decoded. Positions follow the list box rules: -1 means the end. A filter text
-// narrows what is shown, never what is kept: every call but the view's speaks of all lines.
-class LineListBox : public LineListView
+// A list box of text lines with the classic list box calls, over lines of its own. Lines are
+// bytes; the model shows them decoded. Positions follow the list box rules: -1 means the end.
+// A filter text narrows what is shown, never what is kept: every call but the view's speaks
+// of all lines.
+class LineListBox : public FilteredLineView
 {
     Q_OBJECT
 
@@ -45,22 +42,4 @@ public:
     QByteArray GetText(int index) const;
     int GetCurSel() const;
     void SetCurSel(int index);
-
-    // All lines, whatever the filter shows.
-    LineListModel *Lines() const { return m_lines; }
-    // The lines the view shows while a filter text is set.
-    LineFilterModel *ShownLines() const { return m_shownLines; }
-    QString FilterText() const;
-    bool IsFiltered() const;
-    // Makes field this list's filter field: "筛选" while empty, a clear button, and every
-    // change of its text sets the filter.
-    void AttachFilterField(QLineEdit *field);
-
-public slots:
-    // Shows only the lines that contain text, case-insensitively; empty shows every line.
-    void SetFilterText(const QString &text);
-
-private:
-    LineListModel *m_lines;
-    LineFilterModel *m_shownLines;
 };

@@ -59,6 +59,12 @@ void LineListView::SetCurrentSelection(int row)
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
 }
 
+QString LineListView::RowText(QString line)
+{
+    line.removeIf([](QChar ch) { return ch == u'\r' || ch == u'\n'; });
+    return line;
+}
+
 void LineListView::setModel(QAbstractItemModel *model)
 {
     if (model == this->model())
@@ -220,10 +226,7 @@ void LineListView::paintEvent(QPaintEvent *event)
         if (selected)
             painter.fillRect(rowRect, palette().highlight());
         painter.setPen(selected ? palette().highlightedText().color() : palette().text().color());
-        // A line keeps its CR LF; drawn on one row, line breaks show as nothing.
-        QString text = index.data(Qt::DisplayRole).toString();
-        text.removeIf([](QChar ch) { return ch == u'\r' || ch == u'\n'; });
-        painter.drawText(left, rowRect.top() + baseline, text);
+        painter.drawText(left, rowRect.top() + baseline, RowText(index.data(Qt::DisplayRole).toString()));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QString>
 
 #include "widgets/paced_action.h"
 
@@ -21,6 +22,10 @@ public:
     int TopRow() const;
     int CurrentSelection() const;  // selected row, or -1
     void SetCurrentSelection(int row);
+
+    // A line as its row shows it: a line keeps its CR LF, and on one row line breaks show as
+    // nothing.
+    static QString RowText(QString line);
 
     QRect visualRect(const QModelIndex &index) const override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
