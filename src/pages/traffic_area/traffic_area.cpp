@@ -11,9 +11,11 @@
 #include "pages/message_box.h"
 #include "pages/single_box.h"
 #include "pages/traffic_area/counter_boxes.h"
+#include "pages/traffic_area/large_view_window.h"
 #include "pages/traffic_area/send_box.h"
 #include "pages/traffic_area/timed_sending.h"
 #include "text/gbk.h"
+#include "traffic/rate_history.h"
 #include "traffic/traffic_rates.h"
 #include "traffic/traffic_recorder.h"
 #include "widgets/display_list/extent_list_box.h"
@@ -29,6 +31,7 @@ TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Set
     , m_timedSending(new TimedSending(m_controls.timedSend, m_controls.interval, setup.repeatTimerId, this))
     , m_sendBox(std::make_unique<SendBox>(m_controls.sendBox, m_controls.hexSend, m_controls.encoding))
     , m_replyFailureBox(std::make_unique<SingleBox>())
+    , m_rateHistory(new RateHistory(this))
 {
     CExtentListBox *list = m_controls.dataList;
     m_recorder = std::make_unique<TrafficRecorder>(
@@ -41,10 +44,16 @@ TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Set
         m_controls.txRate->setText(tx);
         m_controls.rxRate->setText(rx);
     });
+    connect(rates, &TrafficRates::Measured, m_rateHistory, &RateHistory::Add);
     Connect();
 }
 
-TrafficArea::~TrafficArea() = default;
+TrafficArea::~TrafficArea()
+{
+    // Before the display list, whose lines the windows show, goes with the page.
+    for (const QPointer<LargeViewWindow> &window : std::as_const(m_largeViews))
+        delete window.data();
+}
 
 void TrafficArea::Connect()
 {
@@ -194,4 +203,14 @@ void TrafficArea::EnableHexSend()
 void TrafficArea::ShowLine(const QString &text)
 {
     m_controls.dataList->InsertString(0, ToGbk(text));
+}
+
+LargeViewWindow *TrafficArea::OpenLargeView(const QString &pageName)
+{
+    m_largeViews.removeAll(nullptr);
+    auto *window = new LargeViewWindow(pageName, m_controls.dataList, *m_rateHistory, m_page);
+    m_largeViews.append(window);
+    window->show();
+    window->activateWindow();
+    return window;
 }

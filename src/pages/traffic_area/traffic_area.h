@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -11,6 +13,8 @@
 #include "traffic/traffic_log.h"
 
 class CounterBoxes;
+class LargeViewWindow;
+class RateHistory;
 class SendBox;
 class SingleBox;
 class TimedSending;
@@ -83,6 +87,11 @@ public:
     // A line of the page's own at the top of the display list ("数据发送失败!").
     void ShowLine(const QString &text);
 
+    // Opens a window of its own, titled pageName ("TCP Server"), with the display list's
+    // lines, live, and the rates of the last ten minutes. Several may be open; they close
+    // when the page goes.
+    LargeViewWindow *OpenLargeView(const QString &pageName);
+
 signals:
     // The send button was pressed, or timed sending ticked.
     void SendRequested();
@@ -99,4 +108,6 @@ private:
     std::unique_ptr<SendBox> m_sendBox;
     std::unique_ptr<TrafficRecorder> m_recorder;
     std::unique_ptr<SingleBox> m_replyFailureBox;
+    RateHistory *m_rateHistory;  // from the page's start, for the windows opened later
+    QList<QPointer<LargeViewWindow>> m_largeViews;
 };
