@@ -34,7 +34,8 @@ public:
     void Append(const char *data, qsizetype size);
     // A record is complete: a flush may follow.
     void EndRecord();
-    // Writes the records that wait; false once the writer has failed.
+    // Writes the records that wait; called between records only. False once the writer has
+    // failed.
     bool Flush();
     // Flushes and closes the sink; a failure here is told only by HasFailed().
     void Close();
