@@ -5,6 +5,9 @@
 
 #include "traffic/capture/flow_ends.h"
 
+// Which end of a TCP connection opened it (sent the SYN).
+enum class TcpOpener { Peer, ThisSide };
+
 // What a capture is told of one page's traffic, as it happens. A TCP connection is named by
 // its socket from TcpOpened to TcpClosed (a socket number may be reused afterwards); UDP
 // datagrams carry their ends. Every block is told once, in the order the page handled it:
@@ -18,8 +21,9 @@ class TrafficCapture
 public:
     virtual ~TrafficCapture() = default;
 
-    // A connection that is open: at accept or connect, or already open when the capture starts.
-    virtual void TcpOpened(int connection, const FlowEnds &ends) = 0;
+    // A connection that is open: at accept or connect, or already open when the capture starts
+    // (then, as for an accepted one, the peer counts as the opener).
+    virtual void TcpOpened(int connection, const FlowEnds &ends, TcpOpener opener = TcpOpener::Peer) = 0;
     virtual void TcpReceived(int connection, QByteArrayView bytes) = 0;
     virtual void TcpSent(int connection, QByteArrayView bytes) = 0;
     // The page saw the connection end: the peer closed or reset it (byPeer), or this side
@@ -28,7 +32,9 @@ public:
     virtual void UdpReceived(const FlowEnds &ends, QByteArrayView bytes) = 0;
     virtual void UdpSent(const FlowEnds &ends, QByteArrayView bytes) = 0;
 
-    // Writes out what waits and closes the file; what was written stays readable.
+    // Writes out what waits and closes the file; what was written stays readable. A failure
+    // while closing is not told through "stopped" (the owner is ending the capture):
+    // HasFailed() says it afterwards.
     virtual void Close() = 0;
     // True once the file could not be written; the capture then takes nothing more.
     virtual bool HasFailed() const = 0;
