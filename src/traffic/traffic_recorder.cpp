@@ -17,15 +17,22 @@ TrafficRecorder::TrafficRecorder(Display display, TrafficLog &log, TrafficCounte
 void TrafficRecorder::ShowReceived(QByteArrayView block, QByteArrayView peerText)
 {
     const QByteArray line = PayloadCodec::FormatReceived(block, m_hexDisplay, peerText);
-    m_display(line, m_encoding);
-    m_log.WriteLine(m_receivedTag + line);
+    if (m_timestamps) {
+        const qint64 now = m_stamps.Now();  // read now, whenever the line is painted
+        m_display(m_stamps.TimeOfDay(now) + line, m_encoding);
+        if (m_log.IsOn())
+            m_log.WriteLine(m_stamps.DateAndTime(now) + m_receivedTag + line);
+    } else {
+        m_display(line, m_encoding);
+        m_log.WriteLine(m_receivedTag + line);
+    }
     m_counters.AddRx(block.size());
 }
 
 void TrafficRecorder::RecordSent(QByteArrayView text)
 {
-    QByteArray line = m_sentTag;
-    line.append(text).append("\r\n");
+    QByteArray line = m_timestamps ? m_stamps.DateAndTime(m_stamps.Now()) : QByteArray();
+    line.append(m_sentTag).append(text).append("\r\n");
     m_log.WriteLine(line);
 }
 

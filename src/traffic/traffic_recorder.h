@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "text/text_encoding.h"
+#include "traffic/block_stamps.h"
 
 class TrafficCounters;
 class TrafficLog;
@@ -24,6 +25,10 @@ public:
     // "16进制显示" and the page's encoding, for the blocks received from now on.
     void SetHexDisplay(bool hex) { m_hexDisplay = hex; }
     void SetEncoding(TextEncoding encoding) { m_encoding = encoding; }
+    // "时间戳": each display line from now on starts with the time its block was read, each
+    // traffic log line with the date and time; lines already written keep their form.
+    void SetTimestamps(bool on) { m_timestamps = on; }
+    BlockStamps &Stamps() { return m_stamps; }
 
     // The display line of a block from peer, recorded as its bytes and counted in RX (every
     // byte, also those after a zero byte the text display stops at).
@@ -40,5 +45,7 @@ private:
     QByteArray m_receivedTag;
     QByteArray m_sentTag;
     bool m_hexDisplay = false;
+    bool m_timestamps = false;
+    BlockStamps m_stamps;
     TextEncoding m_encoding = TextEncoding::Gbk;
 };
