@@ -81,6 +81,10 @@ void CClientPage::CloseSocket()
     m_connectTimer->stop();
     m_connectNotifier.reset();
     if (m_socket >= 0) {
+        if (!m_socketIsTcp)
+            Area().Tap().UdpClosed(m_socket);
+        else if (m_state == State::Open)
+            Area().Tap().TcpClosed(m_socket, false);
         // Notifiers and queue go first: the number is free for the next socket at once.
         m_sendPath->Forget(m_socket);
         m_socketEvents->Unregister(m_socket);
@@ -168,6 +172,8 @@ void CClientPage::FinishConnect()
     // A datagram socket has no close event: an empty datagram is a datagram.
     m_socketEvents->Register(m_socket, m_socketIsTcp ? FD_READ | FD_CLOSE : FD_READ);
     m_state = State::Open;
+    if (m_socketIsTcp)
+        Area().Tap().TcpOpened(m_socket, TcpOpener::ThisSide);
     SystemLog::Append(g_strDateTime + QStringLiteral(" 成功连接到") + m_hostText + QStringLiteral("的")
                       + QString::number(m_portNumber) + QStringLiteral("端口 ")
                       + (m_socketIsTcp ? QStringLiteral("连接方式为TCP!\r\n") : QStringLiteral("连接方式为UDP!\r\n")));
@@ -179,6 +185,7 @@ void CClientPage::OnDisconnect()
 {
     // Also cancels an attempt that is still running: no failure follows.
     CloseSocket();
+    Area().EndCapture();
     SystemLog::Append(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
     m_comboProtocol->setEnabled(true);
     m_btnConnect->setEnabled(true);
@@ -220,6 +227,7 @@ void CClientPage::OnServerClosed(int socket)
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(PeerTextOf(socket))
                       + QStringLiteral("服务器主动断开\r\n"));
     m_state = State::ClosedByServer;  // the socket stays until Connect or Disconnect
+    Area().Tap().TcpClosed(socket, true);
     m_comboProtocol->setEnabled(true);
     m_btnConnect->setEnabled(true);
 }
@@ -234,7 +242,9 @@ void CClientPage::ReceiveTcp(int socket)
         // Nothing there, a failure or the end of the stream (said by the close event): no line.
         if (received <= 0)
             return;
-        Area().Recorder().ShowReceived(QByteArrayView(m_recvBuffer.data(), received), peer);
+        const QByteArrayView block(m_recvBuffer.data(), received);
+        Area().Tap().TcpReceived(socket, block);
+        Area().Recorder().ShowReceived(block, peer);
         if (m_receiveSlice->IsOver() || !DataWaiting(socket))
             return;
     }
@@ -253,10 +263,32 @@ void CClientPage::ReceiveUdp(int socket)
         if (read == DatagramRead::Failed)
             Area().ShowLine(QStringLiteral("接收数据失败！\r\n"));
         else
-            Area().Recorder().ShowReceived(QByteArrayView(datagram, received), PeerText(source));
+            ReceivedDatagram(socket, QByteArrayView(datagram, received), source);
         if (m_receiveSlice->IsOver())
             return;
     }
+}
+
+void CClientPage::ReceivedDatagram(int socket, QByteArrayView datagram, const sockaddr_in &source)
+{
+    Area().Tap().UdpReceived(socket, reinterpret_cast<const sockaddr *>(&source), datagram);
+    Area().Recorder().ShowReceived(datagram, PeerText(source));
+}
+
+QList<int> CClientPage::OpenConnections() const
+{
+    return m_socketIsTcp && m_state == State::Open ? QList<int>{m_socket} : QList<int>{};
+}
+
+std::optional<BinCaptureTarget> CClientPage::CapturedPeer()
+{
+    if (m_state != State::Open) {
+        AppMessageBox(QStringLiteral("未连接服务器，无法捕获!"));
+        return std::nullopt;
+    }
+    if (m_socketIsTcp)
+        return BinCaptureTarget::Tcp(m_socket);
+    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&m_serverAddr)));
 }
 
 void CClientPage::OnSend()
@@ -280,6 +312,7 @@ bool CClientPage::SendPayload(const Payload &payload)
     if (m_socketIsTcp) {
         if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedTail))
             return false;
+        Area().Tap().TcpSent(m_socket, payload.bytes);
         Area().Recorder().RecordSent(payload.prepared);
         return true;
     }
@@ -288,6 +321,7 @@ bool CClientPage::SendPayload(const Payload &payload)
                                   sizeof m_serverAddr);
     if (sent != payload.bytes.size())
         return false;
+    Area().Tap().UdpSent(m_socket, reinterpret_cast<const sockaddr *>(&m_serverAddr), payload.bytes);
     Area().Recorder().CountAndRecordSent(payload.Counted(), payload.prepared);
     return true;
 }

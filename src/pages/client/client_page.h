@@ -49,6 +49,10 @@ public:
     bool IsConnecting() const { return m_state == State::Connecting; }
     bool IsConnected() const { return m_state == State::Open; }
 
+    QList<int> OpenConnections() const override;
+    bool OpensConnections() const override { return true; }
+    std::optional<BinCaptureTarget> CapturedPeer() override;
+
 private:
     enum class State { Idle, Connecting, Open, ClosedByServer };
 
@@ -62,6 +66,7 @@ private:
     void OnServerClosed(int socket);
     void ReceiveTcp(int socket);
     void ReceiveUdp(int socket);
+    void ReceivedDatagram(int socket, QByteArrayView datagram, const sockaddr_in &source);
     // The peer of the connection; the server's address once the socket cannot tell it.
     QByteArray PeerTextOf(int socket) const;
     // Sends the payload on the open socket; false when the system did not take it.

@@ -83,6 +83,7 @@ void CServerPage::OnListen()
 void CServerPage::OnStop()
 {
     StopServing();
+    Area().EndCapture();
     SetListenControlsEnabled(true);
     SystemLog::Append(ListenText("停止监听", m_controls.host->currentText(), ReadNumber(m_controls.port))
                       + QStringLiteral(" 关闭线程\r\n"));

@@ -47,7 +47,7 @@ CTcpServerPage::~CTcpServerPage()
 void CTcpServerPage::CloseSessions()
 {
     for (ClientSession *session = g_pSessionHead; session; session = session->next)
-        CloseSessionSocket(session->socket);
+        CloseSessionSocket(session->socket, false);
     Sessions::Clear();
 }
 
@@ -109,6 +109,7 @@ void CTcpServerPage::OnAcceptedClients()
 void CTcpServerPage::OnAccepted(int socket, const QByteArray &peerText, int id)
 {
     Sessions::Append(socket, id, peerText);
+    Area().Tap().TcpOpened(socket);
     SocketEvents()->Register(socket, FD_READ | FD_CLOSE);
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(peerText)
                       + QStringLiteral("连接到本机\r\n"));
@@ -151,8 +152,9 @@ int CTcpServerPage::RowOfClient(int id) const
     return -1;
 }
 
-void CTcpServerPage::CloseSessionSocket(int socket)
+void CTcpServerPage::CloseSessionSocket(int socket, bool byPeer)
 {
+    Area().Tap().TcpClosed(socket, byPeer);
     m_sendPath->Forget(socket);
     SocketEvents()->Unregister(socket);
     ::close(socket);
@@ -174,6 +176,26 @@ void CTcpServerPage::RemoveSession(int socket)
     RefreshClientList();
 }
 
+QList<int> CTcpServerPage::OpenConnections() const
+{
+    QList<int> sockets;
+    for (const ClientSession *session = g_pSessionHead; session; session = session->next)
+        sockets.append(session->socket);
+    return sockets;
+}
+
+std::optional<BinCaptureTarget> CTcpServerPage::CapturedPeer()
+{
+    const int selected = Peers()->GetCurSel();
+    const ClientSession *session = selected < 0 ? nullptr
+                                                : Sessions::FindById(IdOfClientLine(Peers()->GetText(selected)));
+    if (!session) {
+        AppMessageBox(QStringLiteral("请选择需要捕获的客户端!"));
+        return std::nullopt;
+    }
+    return BinCaptureTarget::Tcp(session->socket);
+}
+
 void CTcpServerPage::OnDisconnect()
 {
     const int selected = Peers()->GetCurSel();
@@ -185,7 +207,7 @@ void CTcpServerPage::OnDisconnect()
     if (!session)
         return;
     const int socket = session->socket;
-    CloseSessionSocket(socket);
+    CloseSessionSocket(socket, false);
     RemoveSession(socket);
 }
 
@@ -218,7 +240,7 @@ void CTcpServerPage::OnSocketEvent(int socket, int event)
         return;
     SystemLog::Append(g_strDateTime + QLatin1Char(' ') + QString::fromLatin1(PeerTextOf(socket))
                       + QStringLiteral("断开与服务器的连接\r\n"));
-    CloseSessionSocket(socket);
+    CloseSessionSocket(socket, true);
     RemoveSession(socket);
 }
 
@@ -251,6 +273,8 @@ bool CTcpServerPage::ReceiveBlock(int socket)
     std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
     const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, 0);
     const QByteArrayView block(m_recvBuffer.data(), received > 0 ? received : 0);
+    if (!block.isEmpty())
+        Area().Tap().TcpReceived(socket, block);
     Area().Recorder().ShowReceived(block, peer);
 
     ReadReplyMode();
@@ -268,8 +292,10 @@ bool CTcpServerPage::ReceiveBlock(int socket)
 void CTcpServerPage::SendPayload(int socket, const Payload &payload)
 {
     // A connection that has already failed takes nothing: nothing is logged as sent then.
-    if (m_sendPath->Send(socket, payload.bytes, payload.uncountedTail))
-        Area().Recorder().RecordSent(payload.prepared);  // in hex mode the digits, as typed
+    if (!m_sendPath->Send(socket, payload.bytes, payload.uncountedTail))
+        return;
+    Area().Tap().TcpSent(socket, payload.bytes);
+    Area().Recorder().RecordSent(payload.prepared);  // in hex mode the digits, as typed
 }
 
 // False when the reply failed with a box (the handler then ends).
@@ -287,6 +313,7 @@ void CTcpServerPage::ReplyTransparent(int socket, QByteArrayView block)
     // The echo counts and is logged only while the connection takes bytes.
     if (!m_sendPath->Send(socket, block))
         return;
+    Area().Tap().TcpSent(socket, block);
     Area().Recorder().RecordSent(PayloadCodec::DataText(block, false));
 }
 

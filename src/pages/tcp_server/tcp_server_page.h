@@ -43,6 +43,8 @@ protected:
     void OnListening() override;
     void StopServing() override;
     void OnPeerButton() override { OnDisconnect(); }
+    QList<int> OpenConnections() const override;
+    std::optional<BinCaptureTarget> CapturedPeer() override;
 
 private:
     enum class SendResult { Sent, NextClient, EndSend };
@@ -58,7 +60,7 @@ private:
     // The client list changes in place, a line per accept and per removal, in accept order.
     int RowOfClient(int id) const;
     void RemoveSession(int socket);
-    void CloseSessionSocket(int socket);
+    void CloseSessionSocket(int socket, bool byPeer);
     void ReceiveBlocks(int socket);
     bool ReceiveBlock(int socket);
     bool ReplyWithData(int socket);

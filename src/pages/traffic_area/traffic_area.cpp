@@ -10,6 +10,7 @@
 #include "pages/dialog_page.h"
 #include "pages/message_box.h"
 #include "pages/single_box.h"
+#include "pages/traffic_area/capture_control.h"
 #include "pages/traffic_area/counter_boxes.h"
 #include "pages/traffic_area/large_view_window.h"
 #include "pages/traffic_area/send_box.h"
@@ -18,8 +19,23 @@
 #include "traffic/rate_history.h"
 #include "traffic/traffic_rates.h"
 #include "traffic/traffic_recorder.h"
+#include "widgets/display_list/display_feed.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/encoding_box.h"
+#include "widgets/paced_action.h"
+
+namespace {
+
+// "tcp-server" of "TCP Server": the start of a file name.
+QString FileStemOf(const QString &name)
+{
+    QString stem;
+    for (const QChar c : name.toLower())
+        stem += c.isLetterOrNumber() ? c : QLatin1Char('-');
+    return stem.split(QLatin1Char('-'), Qt::SkipEmptyParts).join(QLatin1Char('-'));
+}
+
+}  // namespace
 
 TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Setup &setup)
     : QObject(page)
@@ -32,10 +48,13 @@ TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Set
     , m_sendBox(std::make_unique<SendBox>(m_controls.sendBox, m_controls.hexSend, m_controls.encoding))
     , m_replyFailureBox(std::make_unique<SingleBox>())
     , m_rateHistory(new RateHistory(this))
+    , m_feed(new DisplayFeed(m_controls.dataList, this))
+    , m_waitingRefresh(new PacedAction([this] { ShowWaiting(); }, this))
+    , m_capture(new CaptureControl(page, m_controls.capture, m_tap, m_caption, FileStemOf(PageName())))
 {
-    CExtentListBox *list = m_controls.dataList;
+    DisplayFeed *feed = m_feed;
     m_recorder = std::make_unique<TrafficRecorder>(
-        [list](const QByteArray &line, TextEncoding encoding) { list->InsertString(0, line, encoding); }, m_log,
+        [feed](const QByteArray &line, TextEncoding encoding) { feed->Show(line, encoding); }, m_log,
         m_counters->Counters(), setup.receivedTag, setup.sentTag);
     auto *rates = new TrafficRates(m_counters->Counters(), this);
     m_controls.txRate->setText(TrafficRates::TxText(0));
@@ -50,6 +69,7 @@ TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Set
 
 TrafficArea::~TrafficArea()
 {
+    EndCapture();
     // Before the display list, whose lines the windows show, goes with the page.
     for (const QPointer<LargeViewWindow> &window : std::as_const(m_largeViews))
         delete window.data();
@@ -72,6 +92,17 @@ void TrafficArea::Connect()
             [this] { m_recorder->SetEncoding(m_controls.encoding->Encoding()); });
     if (c.replyData)
         c.replyData->setChecked(true);
+    connect(c.timestamps, &QCheckBox::toggled, this, [this](bool on) { m_recorder->SetTimestamps(on); });
+    connect(c.pause, &QCheckBox::toggled, m_feed, &DisplayFeed::SetPaused);
+    connect(c.largeView, &QPushButton::clicked, this, [this] { OpenLargeView(PageName()); });
+    connect(m_feed, &DisplayFeed::WaitingChanged, m_waitingRefresh, &PacedAction::Request);
+}
+
+void TrafficArea::ShowWaiting()
+{
+    const int waiting = m_feed->Waiting();
+    m_controls.waiting->setText(waiting > 0 ? QString::number(waiting) : QString());
+    m_controls.pause->setToolTip(waiting > 0 ? QStringLiteral("等待显示的行: %1").arg(waiting) : QString());
 }
 
 TrafficCounters &TrafficArea::Counters()
@@ -111,7 +142,7 @@ void TrafficArea::OnClearCounters()
 
 void TrafficArea::OnClearData()
 {
-    m_controls.dataList->ResetContent();
+    m_feed->Clear();
 }
 
 void TrafficArea::OnAutoReply()
@@ -202,7 +233,27 @@ void TrafficArea::EnableHexSend()
 
 void TrafficArea::ShowLine(const QString &text)
 {
-    m_controls.dataList->InsertString(0, ToGbk(text));
+    m_feed->Show(ToGbk(text));
+}
+
+QString TrafficArea::PageName() const
+{
+    return QString(m_caption).remove(QStringLiteral("提示"));
+}
+
+void TrafficArea::SetCaptureSource(CaptureSource *source)
+{
+    m_capture->SetSource(source);
+}
+
+bool TrafficArea::IsCapturing() const
+{
+    return m_capture->IsCapturing();
+}
+
+void TrafficArea::EndCapture()
+{
+    m_capture->EndCapture();
 }
 
 LargeViewWindow *TrafficArea::OpenLargeView(const QString &pageName)

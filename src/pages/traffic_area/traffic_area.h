@@ -9,12 +9,17 @@
 #include <memory>
 
 #include "pages/traffic_area/traffic_area_layout.h"
+#include "traffic/capture/capture_tap.h"
 #include "traffic/payload.h"
 #include "traffic/traffic_log.h"
 
+class CaptureControl;
+class CaptureSource;
 class CounterBoxes;
 class LargeViewWindow;
 class RateHistory;
+class DisplayFeed;
+class PacedAction;
 class SendBox;
 class SingleBox;
 class TimedSending;
@@ -91,6 +96,14 @@ public:
     // lines, live, and the rates of the last ten minutes. Several may be open; they close
     // when the page goes.
     LargeViewWindow *OpenLargeView(const QString &pageName);
+    // The page's name, as its boxes' caption has it before "提示": "TCP Server".
+    QString PageName() const;
+    // Where the page tells its traffic to a capture, and what it offers one it starts.
+    CaptureTap &Tap() { return m_tap; }
+    void SetCaptureSource(CaptureSource *source);
+    bool IsCapturing() const;
+    // Stop, Disconnect and the page going end a capture: written out and closed.
+    void EndCapture();
 
 signals:
     // The send button was pressed, or timed sending ticked.
@@ -98,6 +111,7 @@ signals:
 
 private:
     void Connect();
+    void ShowWaiting();
 
     CDialogPage *m_page;
     QString m_caption;
@@ -110,4 +124,8 @@ private:
     std::unique_ptr<SingleBox> m_replyFailureBox;
     RateHistory *m_rateHistory;  // from the page's start, for the windows opened later
     QList<QPointer<LargeViewWindow>> m_largeViews;
+    CaptureTap m_tap;
+    DisplayFeed *m_feed;
+    PacedAction *m_waitingRefresh;
+    CaptureControl *m_capture;
 };

@@ -62,6 +62,19 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.filter = page->AddEdit(ids.filter, kRightColumnX, 137, kRightColumnWidth, 12);
     c.dataList->AttachFilterField(c.filter);
 
+    // The column's free rows: options of the display at the top, windows and files below.
+    c.timestamps = page->AddCheckBox(0, QStringLiteral("时间戳"), kRightColumnX, 38, kRightColumnWidth, 10);
+    c.timestamps->setObjectName(QStringLiteral("timestamps"));
+    c.pause = page->AddCheckBox(0, QStringLiteral("暂停"), kRightColumnX, 51, 30, 10);
+    c.pause->setObjectName(QStringLiteral("pause"));
+    c.waiting = page->AddLabel(QString(), kRightColumnX + 30, 51, kRightColumnWidth - 30, 10);
+    c.waiting->setObjectName(QStringLiteral("pauseWaiting"));
+    c.waiting->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    c.largeView = page->AddButton(0, QStringLiteral("放大"), kRightColumnX, 152, kRightColumnWidth, 14);
+    c.largeView->setObjectName(QStringLiteral("largeView"));
+    c.capture = page->AddButton(0, QStringLiteral("捕获…"), kRightColumnX, 169, kRightColumnWidth, 14);
+    c.capture->setObjectName(QStringLiteral("capture"));
+
     page->SetDefaultButton(c.send);
     return c;
 }

@@ -71,10 +71,17 @@ struct TrafficAreaControls
     QLineEdit *filter;
     QLabel *txRate;
     QLabel *rxRate;
+    // Beyond the dialog tables, off at the start; found by their object names.
+    QCheckBox *timestamps;   // "timestamps"
+    QCheckBox *pause;        // "pause"
+    QLabel *waiting;         // "pauseWaiting": the lines held back while paused
+    QPushButton *largeView;  // "largeView"
+    QPushButton *capture;    // "capture"
 };
 
 // Builds the send box, its options and the counters below the page's own controls, the
 // display list at the bottom, and in the column on the right the encoding, the rates and the
-// display list's filter. The send button is the page's default.
+// display list's filter, with the view and capture controls in its free rows. The send
+// button is the page's default.
 // logFileName names the page's traffic log in the line above the display list.
 TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const QString &logFileName);

@@ -3,6 +3,7 @@
 void CTrafficPage::CreateTrafficArea(const TrafficAreaIds &ids, const TrafficArea::Setup &setup)
 {
     m_area = new TrafficArea(this, ids, setup);
+    m_area->SetCaptureSource(this);
     connect(m_area, &TrafficArea::SendRequested, this, &CTrafficPage::OnSend);
 }
 

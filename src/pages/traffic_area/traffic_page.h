@@ -1,13 +1,14 @@
 #pragma once
 
 #include "pages/dialog_page.h"
+#include "pages/traffic_area/capture_control.h"
 #include "pages/traffic_area/traffic_area.h"
 
 class CExtentListBox;
 
 // A page with a traffic area below its own controls: what the three traffic pages answer
 // and handle the same way.
-class CTrafficPage : public CDialogPage
+class CTrafficPage : public CDialogPage, public CaptureSource
 {
     Q_OBJECT
 

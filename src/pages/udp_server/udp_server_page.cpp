@@ -118,6 +118,7 @@ bool CUdpServerPage::ReceiveDatagram()
     SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer)
                       + QStringLiteral("的数据\r\n"));
     const QByteArrayView bytes(datagram, received);
+    Area().Tap().UdpReceived(m_socket, reinterpret_cast<const sockaddr *>(&source), bytes);
     Area().Recorder().ShowReceived(bytes, peer);
 
     ReadReplyMode();
@@ -137,7 +138,10 @@ bool CUdpServerPage::SendTo(const sockaddr_in &to, QByteArrayView bytes)
         return false;
     const ssize_t sent = ::sendto(m_socket, bytes.data(), static_cast<size_t>(bytes.size()),
                                   MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    return sent == bytes.size();
+    if (sent != bytes.size())
+        return false;
+    Area().Tap().UdpSent(m_socket, reinterpret_cast<const sockaddr *>(&to), bytes);
+    return true;
 }
 
 QByteArray CUdpServerPage::LoggedText(const Payload &payload)
@@ -159,6 +163,17 @@ void CUdpServerPage::ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView d
 {
     if (SendTo(replyAddress, datagram))
         Area().Recorder().CountAndRecordSent(datagram.size(), PayloadCodec::DataText(datagram, false));
+}
+
+std::optional<BinCaptureTarget> CUdpServerPage::CapturedPeer()
+{
+    const int selected = Peers()->GetCurSel();
+    if (selected < 0) {
+        AppMessageBox(QStringLiteral("请选择需要捕获的客户端!"));
+        return std::nullopt;
+    }
+    const sockaddr_in peer = EndpointOfPeerText(Peers()->GetText(selected));
+    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&peer)));
 }
 
 void CUdpServerPage::OnSend()

@@ -31,6 +31,7 @@ public:
 
     void OnInitDialog() override;
 
+    std::optional<BinCaptureTarget> CapturedPeer() override;
     void OnSend() override;
     void OnDeletePeer();
     void OnSocketEvent(int socket, int event) override;
