@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QNetworkProxy>
+#include <QPushButton>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUdpSocket>
@@ -128,6 +129,10 @@ public:
             Expect(WaitUntil([&] { return server->RxCount() == before + bytes.size(); }),
                    QStringLiteral("the server receives \"%1\"").arg(line));
         };
+        // The server's lines with the time each came.
+        auto *timestamps = server->findChild<QCheckBox *>(QStringLiteral("timestamps"));
+        Expect(timestamps != nullptr, QStringLiteral("the 时间戳 box is found"));
+        timestamps->setChecked(true);
         sendFromDevice(QStringLiteral("温度=23.5℃ 湿度=41%"));
 
         Type(client, ClientIds::kSendBox, QStringLiteral("你好，Velvane服务器"));
@@ -279,6 +284,24 @@ int main(int argc, char *argv[])
         if (!Save(&window, outDir, name))
             return 1;
     }
+
+    // The TCP server page's 放大 window, as large as a user would make it.
+    window.TabPages()->SetActivePage(kTcpServerTab);
+    auto *largeView = window.TcpServerPage()->findChild<QPushButton *>(QStringLiteral("largeView"));
+    if (!largeView) {
+        std::fputs("screenshots: the 放大 button is missing\n", stderr);
+        return 1;
+    }
+    largeView->click();
+    QWidget *view = window.TcpServerPage()->findChild<QWidget *>(QStringLiteral("largeViewWindow"));
+    if (!view) {
+        std::fputs("screenshots: the 放大 window did not open\n", stderr);
+        return 1;
+    }
+    view->resize(820, 560);
+    if (!Save(view, outDir, QStringLiteral("large-view.png")))
+        return 1;
+    view->close();
 
     CIpInfoDlg ipInfo(&window);
     ShowConfiguredAdapter(ipInfo);
