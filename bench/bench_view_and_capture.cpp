@@ -101,11 +101,8 @@ RunResult Bench::Run(Option option, long blocks)
         FileDialogs::g_answerSaveFile = nullptr;
     }
     if (option == Option::LargeView) {
-        const QSet<QWidget *> before(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end());
         Named<QPushButton>("largeView")->click();
-        for (QWidget *window : QApplication::topLevelWidgets())
-            if (!before.contains(window) && window->isVisible())
-                largeView = window;
+        largeView = Named<QWidget>("largeViewWindow");
     }
 
     TimerLateness lateness;
