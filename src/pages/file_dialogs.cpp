@@ -8,6 +8,7 @@
 namespace FileDialogs {
 
 std::function<Answer(const SaveRequest &)> g_answerSaveFile;
+std::function<Answer(const SaveRequest &)> g_answerOpenFile;
 
 QString SuffixOfFilter(const QString &filter)
 {
@@ -33,6 +34,18 @@ Answer AskSaveFile(const SaveRequest &request)
     const QString suffix = SuffixOfFilter(answer.filter);
     if (QFileInfo(answer.path).suffix().isEmpty() && !suffix.isEmpty())
         answer.path += QLatin1Char('.') + suffix;
+    return answer;
+}
+
+Answer AskOpenFile(const SaveRequest &request)
+{
+    if (g_answerOpenFile)
+        return g_answerOpenFile(request);
+    Answer answer;
+    QString chosen = request.filters.value(0);
+    answer.path = QFileDialog::getOpenFileName(request.owner, request.caption, QDir::currentPath(),
+                                               request.filters.join(QStringLiteral(";;")), &chosen);
+    answer.filter = chosen;
     return answer;
 }
 

@@ -28,8 +28,12 @@ struct Answer
 // Asks for a file to save to. A name typed without a suffix gets the chosen filter's.
 Answer AskSaveFile(const SaveRequest &request);
 
+// Asks for an existing file to read (the suggested name and the suffix rule do not apply).
+Answer AskOpenFile(const SaveRequest &request);
+
 // While set, called instead of showing the dialog (its answer is used as the user's).
 extern std::function<Answer(const SaveRequest &)> g_answerSaveFile;
+extern std::function<Answer(const SaveRequest &)> g_answerOpenFile;
 
 // The suffix of a filter's first pattern, "pcap" of "抓包文件 (*.pcap)"; empty for "*".
 QString SuffixOfFilter(const QString &filter);

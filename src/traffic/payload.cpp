@@ -25,7 +25,7 @@ PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool 
     payload.hex = hex;
     if (!hex) {
         payload.bytes = PayloadCodec::TextModePayload(prepared);
-        payload.uncountedTail = 1;
+        payload.uncountedAt = payload.bytes.size() - 1;
         return PayloadCodec::HexFailure::None;
     }
     std::array<char, PayloadCodec::kHexBufferSize> buffer;
@@ -41,7 +41,7 @@ PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &pay
     if (!text.isEmpty())
         return MakePayload(std::move(text), hex, payload);
     static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
-    payload = Payload{PayloadCodec::TextModePayload(ownReply), 1, ownReply, false};
+    payload = Payload{PayloadCodec::TextModePayload(ownReply), ownReply.size(), ownReply, false};
     return PayloadCodec::HexFailure::None;
 }
 

@@ -10,11 +10,11 @@
 struct Payload
 {
     QByteArray bytes;
-    int uncountedTail = 0;  // the zero byte that ends a text send goes out uncounted
+    qsizetype uncountedAt = -1;  // the zero byte that ends a text send goes out uncounted
     QByteArray prepared;    // the send text without spaces (the digits in hex mode)
     bool hex = false;
 
-    qint64 Counted() const { return bytes.size() - uncountedTail; }
+    qint64 Counted() const { return bytes.size() - (uncountedAt >= 0 ? 1 : 0); }
 };
 
 // How a server answers every received block while "自动回复" is ticked: with the send box's

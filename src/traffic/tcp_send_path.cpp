@@ -54,7 +54,7 @@ qint64 TcpSendPath::Advance(Connection &connection, qsizetype written)
     return counted;
 }
 
-bool TcpSendPath::Send(int socket, QByteArrayView bytes, int uncountedTail)
+bool TcpSendPath::Send(int socket, QByteArrayView bytes, qsizetype uncountedAt)
 {
     Connection &connection = m_connections[socket];
     if (connection.failed)
@@ -62,10 +62,10 @@ bool TcpSendPath::Send(int socket, QByteArrayView bytes, int uncountedTail)
     if (bytes.isEmpty())
         return true;
 
-    // Stream positions of the bytes that go out uncounted, before any of them is written.
-    const quint64 start = connection.streamOffset + static_cast<quint64>(connection.Waiting());
-    for (qsizetype i = bytes.size() - uncountedTail; i < bytes.size(); ++i)
-        connection.uncounted.push_back(start + static_cast<quint64>(i));
+    // The stream position of the byte that goes out uncounted, before any of them is written.
+    if (uncountedAt >= 0 && uncountedAt < bytes.size())
+        connection.uncounted.push_back(connection.streamOffset + static_cast<quint64>(connection.Waiting())
+                                       + static_cast<quint64>(uncountedAt));
 
     qsizetype written = 0;
     if (connection.Waiting() == 0) {

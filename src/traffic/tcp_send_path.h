@@ -30,10 +30,10 @@ public:
 
     void SetBackedUpBytes(qint64 bytes) { m_backedUpBytes = bytes; }
 
-    // Hands bytes to the connection's queue. The last uncountedTail bytes (the zero byte that
-    // ends a text send) go out but are not counted in BytesSent. False when the connection
-    // has already failed: nothing is sent then.
-    bool Send(int socket, QByteArrayView bytes, int uncountedTail = 0);
+    // Hands bytes to the connection's queue. The byte at uncountedAt (the zero byte that ends
+    // a text send's body; -1: none) goes out but is not counted in BytesSent. False when the
+    // connection has already failed: nothing is sent then.
+    bool Send(int socket, QByteArrayView bytes, qsizetype uncountedAt = -1);
     // Drops what waits for the socket and forgets it; call it before closing the socket.
     void Forget(int socket);
 

@@ -310,7 +310,7 @@ void CClientPage::OnSend()
 bool CClientPage::SendPayload(const Payload &payload)
 {
     if (m_socketIsTcp) {
-        if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedTail))
+        if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedAt))
             return false;
         Area().Tap().TcpSent(m_socket, payload.bytes);
         Area().Recorder().RecordSent(payload.prepared);

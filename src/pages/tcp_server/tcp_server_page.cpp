@@ -292,7 +292,7 @@ bool CTcpServerPage::ReceiveBlock(int socket)
 void CTcpServerPage::SendPayload(int socket, const Payload &payload)
 {
     // A connection that has already failed takes nothing: nothing is logged as sent then.
-    if (!m_sendPath->Send(socket, payload.bytes, payload.uncountedTail))
+    if (!m_sendPath->Send(socket, payload.bytes, payload.uncountedAt))
         return;
     Area().Tap().TcpSent(socket, payload.bytes);
     Area().Recorder().RecordSent(payload.prepared);  // in hex mode the digits, as typed
