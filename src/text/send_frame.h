@@ -40,7 +40,7 @@ QByteArray Trailer(const SendOptions &options, QByteArrayView body);
 
 // The typed text as bytes in encoding; with escapes, \r \n \t \\ \0 and \xHH (two hex digits)
 // stand for their bytes. False, with bytes empty, when a backslash starts anything else:
-// errorAt is then that backslash's index in text.
+// errorAt is then that backslash's index in text, otherwise -1.
 bool ExpandEscapes(QStringView text, TextEncoding encoding, bool escapes, QByteArray &bytes, qsizetype &errorAt);
 
 // The user's names: "CRC-16/MODBUS", "无"…; "CR LF"…
