@@ -51,6 +51,8 @@ QString FailureMessage(HexFailure failure)
         return QStringLiteral("您一次要发送的字节太长!");
     case HexFailure::BadToken:
         return QStringLiteral("输入的16进制格式错误!");
+    case HexFailure::BadEscape:
+        return QStringLiteral("转义字符无效!");
     }
     return {};
 }

@@ -13,7 +13,9 @@ namespace PayloadCodec {
 
 inline constexpr int kHexBufferSize = 128;  // one hex send carries at most 127 bytes
 
-enum class HexFailure { None, OddLength, TooLong, BadToken };
+// BadEscape: a backslash of an as-typed send names no escape (the send options'; its place is
+// the payload's failureAt).
+enum class HexFailure { None, OddLength, TooLong, BadToken, BadEscape };
 
 // The message box text of a failure; empty for None.
 QString FailureMessage(HexFailure failure);

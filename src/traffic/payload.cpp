@@ -5,6 +5,13 @@
 
 #include "text/gbk.h"
 
+QByteArray Payload::TrailerLogText() const
+{
+    if (trailerSize == 0)
+        return {};
+    return " [+" + bytes.right(trailerSize).toHex(' ').toUpper() + ']';
+}
+
 namespace SendRules {
 
 QByteArray SendText(QStringView text, bool hex, TextEncoding encoding)
@@ -42,6 +49,28 @@ PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &pay
         return MakePayload(std::move(text), hex, payload);
     static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
     payload = Payload{PayloadCodec::TextModePayload(ownReply), ownReply.size(), ownReply, false};
+    return PayloadCodec::HexFailure::None;
+}
+
+PayloadCodec::HexFailure MakeFramedPayload(QStringView typed, bool hex, TextEncoding encoding,
+                                           const SendOptions &options, Payload &payload)
+{
+    if (hex || !options.asTyped) {
+        const PayloadCodec::HexFailure failure = MakePayload(SendText(typed, hex, encoding), hex, payload);
+        if (failure != PayloadCodec::HexFailure::None)
+            return failure;
+    } else {
+        payload = Payload{};
+        qsizetype errorAt = -1;
+        if (!SendFrame::ExpandEscapes(typed, encoding, options.escapes, payload.bytes, errorAt)) {
+            payload.failureAt = errorAt;
+            return PayloadCodec::HexFailure::BadEscape;
+        }
+        payload.prepared = EncodeText(typed, encoding);  // the log line shows it as typed
+    }
+    const QByteArray trailer = SendFrame::Trailer(options, payload.bytes);
+    payload.bytes += trailer;
+    payload.trailerSize = trailer.size();
     return PayloadCodec::HexFailure::None;
 }
 

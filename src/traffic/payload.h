@@ -4,6 +4,7 @@
 #include <QStringView>
 
 #include "text/payload_codec.h"
+#include "text/send_frame.h"
 #include "text/text_encoding.h"
 
 // The bytes one send puts on the wire, and what the pages count and record of them.
@@ -11,10 +12,16 @@ struct Payload
 {
     QByteArray bytes;
     qsizetype uncountedAt = -1;  // the zero byte that ends a text send goes out uncounted
-    QByteArray prepared;    // the send text without spaces (the digits in hex mode)
+    QByteArray prepared;         // the send text without spaces (the digits in hex mode)
     bool hex = false;
+    qsizetype trailerSize = 0;  // the send options' checksum and line ending, last in bytes
+    qsizetype failureAt = -1;   // where a BadEscape failure is, in the typed text
 
     qint64 Counted() const { return bytes.size() - (uncountedAt >= 0 ? 1 : 0); }
+    QByteArrayView Body() const { return QByteArrayView(bytes).first(bytes.size() - trailerSize); }
+    // What the traffic log adds to the body's line for the trailer: " [+E4 09 0D 0A]", or
+    // nothing without one.
+    QByteArray TrailerLogText() const;
 };
 
 // How a server answers every received block while "自动回复" is ticked: with the send box's
@@ -36,5 +43,11 @@ PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool 
 // A server's data reply: the payload of the text, or while it is empty the server's own
 // fixed text with its zero byte, the same bytes whatever the page's encoding.
 PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload);
+
+// The send box's payload under the send options: body + checksum(body) + line ending. The
+// body is the hex bytes, the plain rules' text bytes (spaces removed, the zero byte last),
+// or with asTyped the typed text after its escapes. Plain options give MakePayload's bytes.
+PayloadCodec::HexFailure MakeFramedPayload(QStringView typed, bool hex, TextEncoding encoding,
+                                           const SendOptions &options, Payload &payload);
 
 }  // namespace SendRules

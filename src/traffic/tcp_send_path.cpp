@@ -31,6 +31,7 @@ qsizetype TcpSendPath::WriteSome(int socket, const char *data, qsizetype size)
         const ssize_t sent = ::send(socket, data + written, static_cast<size_t>(size - written),
                                     MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
+            emit Written(socket, QByteArrayView(data + written, sent));
             written += sent;
             continue;
         }

@@ -81,6 +81,8 @@ public:
 signals:
     // Bytes the system accepted, without the uncounted ones: what TX counts.
     void BytesSent(int socket, qint64 counted);
+    // The very bytes the system accepted, in the order they went (a capture's sent blocks).
+    void Written(int socket, QByteArrayView bytes);
     // A backed-up connection drained below the bound, or failed (its queue is gone): reading
     // from it may go on, and a close will then be noticed.
     void Drained(int socket);
@@ -130,14 +132,14 @@ private:
     };
 
     // Writes from data as far as the socket takes it; the count written, or -1 on failure.
-    static qsizetype WriteSome(int socket, const char *data, qsizetype size);
+    qsizetype WriteSome(int socket, const char *data, qsizetype size);
     // Advances the connection's stream by written bytes and says how many of them count.
     static qint64 Advance(Connection &connection, qsizetype written);
     void OnWritable(int socket);
     // Writes what waits in stream order (the queue, then the file, then what waited behind
     // it) while the socket takes it and, with a file, the slice lasts; false on failure.
     // counted: what TX counts of it.
-    static bool WriteWaiting(int socket, Connection &connection, qint64 &counted, FileReport &report);
+    bool WriteWaiting(int socket, Connection &connection, qint64 &counted, FileReport &report);
     static void DropWritten(Connection &connection, qsizetype written);
     static FileReport FinalReport(const OutgoingFile &file, FileEnd end);
     // The file is over: the sends that waited behind it join the queue.

@@ -1,6 +1,7 @@
 #include "pages/client/client_page.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -19,6 +20,7 @@
 #include "platform/ipv4_socket.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
+#include "traffic/file_send_tally.h"
 #include "traffic/receive_slice.h"
 #include "traffic/system_log.h"
 #include "traffic/tcp_send_path.h"
@@ -66,6 +68,9 @@ void CClientPage::CreateControls()
                       {QStringLiteral("TCP/UDP Client提示"), QStringLiteral("logclient.txt"), &g_bClientTrafficLog,
                        "SERVER->CLIENT  ", "CLIENT->SERVER  ", kRepeatTimerId});
     ConnectSendPath(*m_sendPath, *m_socketEvents, Area().Counters());
+    FollowFileSends(*m_sendPath, Area().FileTally());
+    Area().TapSends(*m_sendPath);
+    Area().SetSendsDatagrams(true);
 
     connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
@@ -184,6 +189,7 @@ void CClientPage::FinishConnect()
 void CClientPage::OnDisconnect()
 {
     // Also cancels an attempt that is still running: no failure follows.
+    CancelFileSend();
     CloseSocket();
     Area().EndCapture();
     SystemLog::Append(g_strDateTime + QStringLiteral(" 用户主动与服务器断开\r\n"));
@@ -291,6 +297,28 @@ std::optional<BinCaptureTarget> CClientPage::CapturedPeer()
     return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&m_serverAddr)));
 }
 
+bool CClientPage::StartFileSend(const QString &path, FileSendTally &tally)
+{
+    if (m_socket < 0 || m_state != State::Open) {
+        AppMessageBox(QStringLiteral("套接字为空,无法发送!"));
+        return false;
+    }
+    if (!m_socketIsTcp)
+        return Area().SendFileAsDatagrams(m_socket, m_serverAddr, path, tally);
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly) || !m_sendPath->SendFile(m_socket, std::move(file)))
+        return false;
+    tally.AddTarget(m_socket);
+    return true;
+}
+
+void CClientPage::CancelFileSend()
+{
+    if (m_socket >= 0)
+        m_sendPath->CancelFile(m_socket);
+    Area().CancelDatagramFile();
+}
+
 void CClientPage::OnSend()
 {
     if (Area().RefuseEmptySend())
@@ -312,8 +340,7 @@ bool CClientPage::SendPayload(const Payload &payload)
     if (m_socketIsTcp) {
         if (!m_sendPath->Send(m_socket, payload.bytes, payload.uncountedAt))
             return false;
-        Area().Tap().TcpSent(m_socket, payload.bytes);
-        Area().Recorder().RecordSent(payload.prepared);
+        Area().Recorder().RecordSent(payload.prepared + payload.TrailerLogText());
         return true;
     }
     const ssize_t sent = ::sendto(m_socket, payload.bytes.constData(), static_cast<size_t>(payload.bytes.size()),
@@ -322,6 +349,6 @@ bool CClientPage::SendPayload(const Payload &payload)
     if (sent != payload.bytes.size())
         return false;
     Area().Tap().UdpSent(m_socket, reinterpret_cast<const sockaddr *>(&m_serverAddr), payload.bytes);
-    Area().Recorder().CountAndRecordSent(payload.Counted(), payload.prepared);
+    Area().Recorder().CountAndRecordSent(payload.Counted(), payload.prepared + payload.TrailerLogText());
     return true;
 }

@@ -52,6 +52,8 @@ public:
     QList<int> OpenConnections() const override;
     bool OpensConnections() const override { return true; }
     std::optional<BinCaptureTarget> CapturedPeer() override;
+    bool StartFileSend(const QString &path, FileSendTally &tally) override;
+    void CancelFileSend() override;
 
 private:
     enum class State { Idle, Connecting, Open, ClosedByServer };

@@ -82,6 +82,7 @@ void CServerPage::OnListen()
 
 void CServerPage::OnStop()
 {
+    CancelFileSend();
     StopServing();
     Area().EndCapture();
     SetListenControlsEnabled(true);

@@ -1,6 +1,7 @@
 #include "pages/tcp_server/tcp_server_page.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMetaObject>
 
@@ -17,6 +18,7 @@
 #include "traffic/client_list_line.h"
 #include "traffic/client_session.h"
 #include "traffic/clock_text.h"
+#include "traffic/file_send_tally.h"
 #include "traffic/receive_slice.h"
 #include "traffic/system_log.h"
 #include "traffic/tcp_send_path.h"
@@ -55,6 +57,8 @@ void CTcpServerPage::OnInitDialog()
 {
     CreateServerControls();
     ConnectSendPath(*m_sendPath, *SocketEvents(), Area().Counters());
+    FollowFileSends(*m_sendPath, Area().FileTally());
+    Area().TapSends(*m_sendPath);
     m_checkSendAll = AddCheckBox(TcpServerIds::kSendAll, QStringLiteral("是否群发"), kServerExtraX, kServerExtraY, 46,
                                  10);
     PortBox()->setText(QStringLiteral("6800"));
@@ -196,6 +200,39 @@ std::optional<BinCaptureTarget> CTcpServerPage::CapturedPeer()
     return BinCaptureTarget::Tcp(session->socket);
 }
 
+bool CTcpServerPage::StartFileSend(const QString &path, FileSendTally &tally)
+{
+    QList<int> sockets;
+    if (m_checkSendAll->isChecked()) {
+        sockets = OpenConnections();
+        if (sockets.isEmpty()) {
+            AppMessageBox(QStringLiteral("当前没有在线客户端!"));
+            return false;
+        }
+    } else {
+        const int selected = Peers()->GetCurSel();
+        const ClientSession *session = selected < 0 ? nullptr
+                                                    : Sessions::FindById(IdOfClientLine(Peers()->GetText(selected)));
+        if (!session) {
+            AppMessageBox(QStringLiteral("请选择要发送的目的地!"));
+            return false;
+        }
+        sockets.append(session->socket);
+    }
+    for (const int socket : sockets) {
+        auto file = std::make_unique<QFile>(path);
+        if (file->open(QIODevice::ReadOnly) && m_sendPath->SendFile(socket, std::move(file)))
+            tally.AddTarget(socket);
+    }
+    return tally.IsRunning();
+}
+
+void CTcpServerPage::CancelFileSend()
+{
+    for (const int socket : OpenConnections())
+        m_sendPath->CancelFile(socket);
+}
+
 void CTcpServerPage::OnDisconnect()
 {
     const int selected = Peers()->GetCurSel();
@@ -294,8 +331,8 @@ void CTcpServerPage::SendPayload(int socket, const Payload &payload)
     // A connection that has already failed takes nothing: nothing is logged as sent then.
     if (!m_sendPath->Send(socket, payload.bytes, payload.uncountedAt))
         return;
-    Area().Tap().TcpSent(socket, payload.bytes);
-    Area().Recorder().RecordSent(payload.prepared);  // in hex mode the digits, as typed
+    // In hex mode the digits, as typed; then what the send options added.
+    Area().Recorder().RecordSent(payload.prepared + payload.TrailerLogText());
 }
 
 // False when the reply failed with a box (the handler then ends).
@@ -313,7 +350,6 @@ void CTcpServerPage::ReplyTransparent(int socket, QByteArrayView block)
     // The echo counts and is logged only while the connection takes bytes.
     if (!m_sendPath->Send(socket, block))
         return;
-    Area().Tap().TcpSent(socket, block);
     Area().Recorder().RecordSent(PayloadCodec::DataText(block, false));
 }
 
@@ -327,7 +363,9 @@ CTcpServerPage::SendResult CTcpServerPage::SendToSession(int id, const QByteArra
     Payload payload;
     const PayloadCodec::HexFailure failure = Area().MakePayloadOf(prepared, payload);
     if (failure != PayloadCodec::HexFailure::None) {
-        const bool goOn = sendToAll && failure != PayloadCodec::HexFailure::BadToken;
+        // A bad token or escape is the same for every client: one box ends the send.
+        const bool goOn = sendToAll && failure != PayloadCodec::HexFailure::BadToken
+                          && failure != PayloadCodec::HexFailure::BadEscape;
         return goOn ? SendResult::NextClient : SendResult::EndSend;
     }
     SendPayload(session->socket, payload);

@@ -45,6 +45,8 @@ protected:
     void OnPeerButton() override { OnDisconnect(); }
     QList<int> OpenConnections() const override;
     std::optional<BinCaptureTarget> CapturedPeer() override;
+    bool StartFileSend(const QString &path, FileSendTally &tally) override;
+    void CancelFileSend() override;
 
 private:
     enum class SendResult { Sent, NextClient, EndSend };

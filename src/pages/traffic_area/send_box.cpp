@@ -24,15 +24,23 @@ QByteArray SendBox::Text() const
 
 PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
 {
+    if (!m_options.IsPlain())
+        return SendRules::MakeFramedPayload(m_edit->text(), IsHex(), m_encoding->Encoding(), m_options, payload);
     return SendRules::MakePayload(Text(), IsHex(), payload);
 }
 
 PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payload &payload) const
 {
+    // With options the frame comes from the text as typed, which the prepared text has lost.
+    if (!m_options.IsPlain())
+        return MakePayload(payload);
     return SendRules::MakePayloadOfPrepared(prepared, IsHex(), payload);
 }
 
 PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
 {
+    // The server's own reply for an empty box goes as it always does.
+    if (!m_options.IsPlain() && !m_edit->text().isEmpty())
+        return MakePayload(payload);
     return SendRules::MakeServerReply(Text(), IsHex(), payload);
 }

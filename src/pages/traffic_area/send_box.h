@@ -8,8 +8,8 @@ class EncodingBox;
 class QCheckBox;
 class QLineEdit;
 
-// A page's send box with its "16进制发送" box and the page's encoding: the text as bytes,
-// and the payload it makes under the send rules.
+// A page's send box with its "16进制发送" box, the page's encoding and its send options: the
+// text as bytes, and the payload it makes under the send rules and the options.
 class SendBox
 {
 public:
@@ -23,8 +23,12 @@ public:
     // Called for every received block: the box's text is encoded once.
     PayloadCodec::HexFailure MakeServerReply(Payload &payload) const;
 
+    void SetOptions(const SendOptions &options) { m_options = options; }
+    const SendOptions &Options() const { return m_options; }
+
 private:
     QLineEdit *m_edit;
     QCheckBox *m_hexSend;
     const EncodingBox *m_encoding;
+    SendOptions m_options;
 };

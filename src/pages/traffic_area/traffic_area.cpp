@@ -1,24 +1,34 @@
 #include "pages/traffic_area/traffic_area.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "pages/dialog_page.h"
 #include "pages/message_box.h"
 #include "pages/single_box.h"
 #include "pages/traffic_area/capture_control.h"
 #include "pages/traffic_area/counter_boxes.h"
+#include "pages/traffic_area/file_send_control.h"
 #include "pages/traffic_area/large_view_window.h"
 #include "pages/traffic_area/send_box.h"
+#include "pages/traffic_area/send_options_window.h"
 #include "pages/traffic_area/timed_sending.h"
 #include "text/gbk.h"
+#include "traffic/file_send_tally.h"
 #include "traffic/rate_history.h"
+#include "traffic/tcp_send_path.h"
+#include "traffic/traffic_counters.h"
 #include "traffic/traffic_rates.h"
 #include "traffic/traffic_recorder.h"
+#include "traffic/udp_file_sender.h"
 #include "widgets/display_list/display_feed.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/encoding_box.h"
@@ -51,6 +61,7 @@ TrafficArea::TrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const Set
     , m_feed(new DisplayFeed(m_controls.dataList, this))
     , m_waitingRefresh(new PacedAction([this] { ShowWaiting(); }, this))
     , m_capture(new CaptureControl(page, m_controls.capture, m_tap, m_caption, FileStemOf(PageName())))
+    , m_fileSend(new FileSendControl(page, m_controls.sendFile, *this, m_caption))
 {
     DisplayFeed *feed = m_feed;
     m_recorder = std::make_unique<TrafficRecorder>(
@@ -95,6 +106,12 @@ void TrafficArea::Connect()
     connect(c.timestamps, &QCheckBox::toggled, this, [this](bool on) { m_recorder->SetTimestamps(on); });
     connect(c.pause, &QCheckBox::toggled, m_feed, &DisplayFeed::SetPaused);
     connect(c.largeView, &QPushButton::clicked, this, [this] { OpenLargeView(PageName()); });
+    connect(c.sendOptions, &QPushButton::clicked, this, &TrafficArea::OnSendOptions);
+    connect(m_fileSend, &FileSendControl::Changed, this, &TrafficArea::UpdateStrip);
+    // The preview follows whatever changes the next send's bytes.
+    connect(c.sendBox, &QLineEdit::textChanged, this, &TrafficArea::UpdateStrip);
+    connect(c.hexSend, &QCheckBox::toggled, this, &TrafficArea::UpdateStrip);
+    connect(c.encoding, &QComboBox::currentIndexChanged, this, &TrafficArea::UpdateStrip);
     connect(m_feed, &DisplayFeed::WaitingChanged, m_waitingRefresh, &PacedAction::Request);
 }
 
@@ -182,11 +199,18 @@ bool TrafficArea::RefuseEmptySend()
     return true;
 }
 
+QString TrafficArea::FailureMessage(PayloadCodec::HexFailure failure, const Payload &payload)
+{
+    if (failure == PayloadCodec::HexFailure::BadEscape)
+        return QStringLiteral("第%1个字符处的转义无效!").arg(payload.failureAt + 1);
+    return PayloadCodec::FailureMessage(failure);
+}
+
 PayloadCodec::HexFailure TrafficArea::MakePayload(Payload &payload)
 {
     const PayloadCodec::HexFailure failure = m_sendBox->MakePayload(payload);
     if (failure != PayloadCodec::HexFailure::None)
-        RefuseSend(PayloadCodec::FailureMessage(failure));
+        RefuseSend(FailureMessage(failure, payload));
     return failure;
 }
 
@@ -194,7 +218,7 @@ PayloadCodec::HexFailure TrafficArea::MakePayloadOf(const QByteArray &prepared, 
 {
     const PayloadCodec::HexFailure failure = m_sendBox->MakePayloadOf(prepared, payload);
     if (failure != PayloadCodec::HexFailure::None)
-        RefuseSend(PayloadCodec::FailureMessage(failure));
+        RefuseSend(FailureMessage(failure, payload));
     return failure;
 }
 
@@ -203,7 +227,7 @@ bool TrafficArea::MakeDataReply(Payload &payload)
     const PayloadCodec::HexFailure failure = m_sendBox->MakeServerReply(payload);
     if (failure == PayloadCodec::HexFailure::None)
         return true;
-    m_replyFailureBox->Show(PayloadCodec::FailureMessage(failure));  // a flood must not pile up boxes
+    m_replyFailureBox->Show(FailureMessage(failure, payload));  // a flood must not pile up boxes
     return false;
 }
 
@@ -236,9 +260,109 @@ void TrafficArea::ShowLine(const QString &text)
     m_feed->Show(ToGbk(text));
 }
 
+SendOptionsWindow *TrafficArea::OptionsWindow()
+{
+    if (!m_optionsWindow) {
+        m_optionsWindow = new SendOptionsWindow(PageName(), m_sendsDatagrams, m_page);
+        connect(m_optionsWindow, &SendOptionsWindow::OptionsChanged, this, &TrafficArea::OnOptionsChanged);
+    }
+    return m_optionsWindow;
+}
+
+void TrafficArea::OnSendOptions()
+{
+    SendOptionsWindow *window = OptionsWindow();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void TrafficArea::OnOptionsChanged()
+{
+    m_sendBox->SetOptions(m_optionsWindow->Options());
+    UpdateStrip();
+}
+
+void TrafficArea::SetFileSendSource(FileSendSource *source)
+{
+    m_fileSend->SetSource(source);
+}
+
+bool TrafficArea::IsSendingFile() const
+{
+    return m_fileSend->IsSending();
+}
+
+FileSendTally &TrafficArea::FileTally()
+{
+    return m_fileSend->Tally();
+}
+
+bool TrafficArea::SendFileAsDatagrams(int socket, const sockaddr_in &peer, const QString &path, FileSendTally &tally)
+{
+    delete m_datagramFile;
+    m_datagramFile = new UdpFileSender(
+        [this, socket, peer](QByteArrayView datagram) -> qint64 {
+            const ssize_t sent = ::sendto(socket, datagram.data(), size_t(datagram.size()), MSG_DONTWAIT | MSG_NOSIGNAL,
+                                          reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
+            if (sent >= 0) {
+                Counters().AddTx(sent);
+                m_tap.UdpSent(socket, reinterpret_cast<const sockaddr *>(&peer), datagram);
+            }
+            return sent;
+        },
+        this);
+    FollowFileSends(*m_datagramFile, tally);
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)
+        || !m_datagramFile->Start(std::move(file), OptionsWindow()->DatagramSize(),
+                                  OptionsWindow()->DatagramsPerSecond()))
+        return false;
+    tally.AddTarget(0);
+    return true;
+}
+
+void TrafficArea::CancelDatagramFile()
+{
+    if (m_datagramFile && m_datagramFile->IsRunning())
+        m_datagramFile->Cancel();
+}
+
+QString TrafficArea::StripText()
+{
+    if (m_fileSend->IsSending())
+        return m_fileSend->Tally().ProgressText();
+    const SendOptions &options = m_sendBox->Options();
+    if (options.IsPlain())
+        return {};
+    if (m_sendBox->IsEmpty())
+        return SendFrame::Summary(options);
+    Payload payload;
+    const PayloadCodec::HexFailure failure = m_sendBox->MakePayload(payload);
+    const QString next = failure == PayloadCodec::HexFailure::None
+                             ? QString::fromLatin1(payload.bytes.toHex(' ').toUpper())
+                             : FailureMessage(failure, payload);
+    return SendFrame::Summary(options) + QStringLiteral("  →  ") + next;
+}
+
+void TrafficArea::UpdateStrip()
+{
+    const QString text = StripText();
+    QLabel *strip = m_controls.strip;
+    strip->setVisible(!text.isEmpty());
+    strip->setToolTip(text);
+    strip->setText(strip->fontMetrics().elidedText(text, Qt::ElideRight, strip->width()));
+}
+
 QString TrafficArea::PageName() const
 {
     return QString(m_caption).remove(QStringLiteral("提示"));
+}
+
+void TrafficArea::TapSends(TcpSendPath &path)
+{
+    connect(&path, &TcpSendPath::Written, this,
+            [this](int socket, QByteArrayView bytes) { m_tap.TcpSent(socket, bytes); });
 }
 
 void TrafficArea::SetCaptureSource(CaptureSource *source)

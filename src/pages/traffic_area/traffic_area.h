@@ -19,9 +19,16 @@ class CounterBoxes;
 class LargeViewWindow;
 class RateHistory;
 class DisplayFeed;
+class FileSendControl;
+class FileSendSource;
+class FileSendTally;
+class UdpFileSender;
+struct sockaddr_in;
 class PacedAction;
 class SendBox;
+class SendOptionsWindow;
 class SingleBox;
+class TcpSendPath;
 class TimedSending;
 class TrafficCounters;
 class TrafficRecorder;
@@ -78,6 +85,8 @@ public:
     // The send box's payload; a hex failure is refused and returned.
     PayloadCodec::HexFailure MakePayload(Payload &payload);
     PayloadCodec::HexFailure MakePayloadOf(const QByteArray &prepared, Payload &payload);
+    // The box text of a payload's failure: the hex rules' texts, or where an escape is wrong.
+    static QString FailureMessage(PayloadCodec::HexFailure failure, const Payload &payload);
     // A server's data reply; false when it failed. Its box shows once while it is open, not
     // once per received block.
     bool MakeDataReply(Payload &payload);
@@ -100,10 +109,29 @@ public:
     QString PageName() const;
     // Where the page tells its traffic to a capture, and what it offers one it starts.
     CaptureTap &Tap() { return m_tap; }
+    // What the page's TCP connections send reaches a capture as it goes to the system, files too.
+    void TapSends(TcpSendPath &path);
     void SetCaptureSource(CaptureSource *source);
     bool IsCapturing() const;
     // Stop, Disconnect and the page going end a capture: written out and closed.
     void EndCapture();
+
+    // "发送选项…": the window, made on first use (with the UDP file send's settings when the
+    // page sends datagrams), and the strip's summary and preview of the next send.
+    void SetSendsDatagrams(bool sendsDatagrams) { m_sendsDatagrams = sendsDatagrams; }
+    // "发送文件…": the page that sends, and whether a file goes now.
+    void SetFileSendSource(FileSendSource *source);
+    bool IsSendingFile() const;
+    FileSendTally &FileTally();
+    // Sends the file at path on a datagram socket to peer, in datagrams of the options
+    // window's size and rate; counted in TX and told to a capture like the page's own sends.
+    bool SendFileAsDatagrams(int socket, const sockaddr_in &peer, const QString &path, FileSendTally &tally);
+    void CancelDatagramFile();
+    SendOptionsWindow *OptionsWindow();
+    void OnSendOptions();
+    // The strip's text: what a running file send has done, or what is on and the bytes the
+    // next send puts on the wire; hidden when neither.
+    void UpdateStrip();
 
 signals:
     // The send button was pressed, or timed sending ticked.
@@ -112,6 +140,8 @@ signals:
 private:
     void Connect();
     void ShowWaiting();
+    void OnOptionsChanged();
+    QString StripText();
 
     CDialogPage *m_page;
     QString m_caption;
@@ -128,4 +158,8 @@ private:
     DisplayFeed *m_feed;
     PacedAction *m_waitingRefresh;
     CaptureControl *m_capture;
+    SendOptionsWindow *m_optionsWindow = nullptr;
+    FileSendControl *m_fileSend;
+    UdpFileSender *m_datagramFile = nullptr;
+    bool m_sendsDatagrams = false;
 };

@@ -74,6 +74,13 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.largeView->setObjectName(QStringLiteral("largeView"));
     c.capture = page->AddButton(0, QStringLiteral("捕获…"), kRightColumnX, 169, kRightColumnWidth, 14);
     c.capture->setObjectName(QStringLiteral("capture"));
+    c.sendOptions = page->AddButton(0, QStringLiteral("发送选项…"), kRightColumnX, 77, kRightColumnWidth, 12);
+    c.sendOptions->setObjectName(QStringLiteral("sendOptions"));
+    c.sendFile = page->AddButton(0, QStringLiteral("发送文件…"), kRightColumnX, 186, kRightColumnWidth, 14);
+    c.sendFile->setObjectName(QStringLiteral("sendFile"));
+    c.strip = page->AddLabel(QString(), 2, 240, 411, 10);
+    c.strip->setObjectName(QStringLiteral("sendStrip"));
+    c.strip->hide();
 
     page->SetDefaultButton(c.send);
     return c;

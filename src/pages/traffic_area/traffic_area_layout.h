@@ -72,11 +72,14 @@ struct TrafficAreaControls
     QLabel *txRate;
     QLabel *rxRate;
     // Beyond the dialog tables, off at the start; found by their object names.
-    QCheckBox *timestamps;   // "timestamps"
-    QCheckBox *pause;        // "pause"
-    QLabel *waiting;         // "pauseWaiting": the lines held back while paused
-    QPushButton *largeView;  // "largeView"
-    QPushButton *capture;    // "capture"
+    QCheckBox *timestamps;     // "timestamps"
+    QCheckBox *pause;          // "pause"
+    QLabel *waiting;           // "pauseWaiting": the lines held back while paused
+    QPushButton *largeView;    // "largeView"
+    QPushButton *capture;      // "capture"
+    QPushButton *sendOptions;  // "sendOptions"
+    QPushButton *sendFile;     // "sendFile"
+    QLabel *strip;             // "sendStrip": under the display list, hidden while it has nothing to say
 };
 
 // Builds the send box, its options and the counters below the page's own controls, the

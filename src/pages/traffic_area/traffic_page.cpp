@@ -4,6 +4,7 @@ void CTrafficPage::CreateTrafficArea(const TrafficAreaIds &ids, const TrafficAre
 {
     m_area = new TrafficArea(this, ids, setup);
     m_area->SetCaptureSource(this);
+    m_area->SetFileSendSource(this);
     connect(m_area, &TrafficArea::SendRequested, this, &CTrafficPage::OnSend);
 }
 

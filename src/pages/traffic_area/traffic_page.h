@@ -2,13 +2,14 @@
 
 #include "pages/dialog_page.h"
 #include "pages/traffic_area/capture_control.h"
+#include "pages/traffic_area/file_send_control.h"
 #include "pages/traffic_area/traffic_area.h"
 
 class CExtentListBox;
 
 // A page with a traffic area below its own controls: what the three traffic pages answer
 // and handle the same way.
-class CTrafficPage : public CDialogPage, public CaptureSource
+class CTrafficPage : public CDialogPage, public CaptureSource, public FileSendSource
 {
     Q_OBJECT
 

@@ -37,6 +37,7 @@ CUdpServerPage::~CUdpServerPage()
 void CUdpServerPage::OnInitDialog()
 {
     CreateServerControls();
+    Area().SetSendsDatagrams(true);
     PortBox()->setText(QStringLiteral("7000"));
 }
 
@@ -146,7 +147,7 @@ bool CUdpServerPage::SendTo(const sockaddr_in &to, QByteArrayView bytes)
 
 QByteArray CUdpServerPage::LoggedText(const Payload &payload)
 {
-    return payload.hex ? PayloadCodec::DataText(payload.bytes, false) : payload.prepared;
+    return (payload.hex ? PayloadCodec::DataText(payload.Body(), false) : payload.prepared) + payload.TrailerLogText();
 }
 
 void CUdpServerPage::ReplyWithData(const sockaddr_in &replyAddress)
@@ -174,6 +175,21 @@ std::optional<BinCaptureTarget> CUdpServerPage::CapturedPeer()
     }
     const sockaddr_in peer = EndpointOfPeerText(Peers()->GetText(selected));
     return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&peer)));
+}
+
+bool CUdpServerPage::StartFileSend(const QString &path, FileSendTally &tally)
+{
+    const int selected = Peers()->GetCurSel();
+    if (m_socket < 0 || selected < 0) {
+        AppMessageBox(QStringLiteral("请选择要发送的目的地!"));
+        return false;
+    }
+    return Area().SendFileAsDatagrams(m_socket, EndpointOfPeerText(Peers()->GetText(selected)), path, tally);
+}
+
+void CUdpServerPage::CancelFileSend()
+{
+    Area().CancelDatagramFile();
 }
 
 void CUdpServerPage::OnSend()

@@ -32,6 +32,8 @@ public:
     void OnInitDialog() override;
 
     std::optional<BinCaptureTarget> CapturedPeer() override;
+    bool StartFileSend(const QString &path, FileSendTally &tally) override;
+    void CancelFileSend() override;
     void OnSend() override;
     void OnDeletePeer();
     void OnSocketEvent(int socket, int event) override;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+#include "text/send_frame.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QSpinBox;
+
+// "发送选项…": a page's send options in a small window of its own, with the datagram size and
+// rate of a UDP file send. Closing it keeps the options; the button shows it again.
+class SendOptionsWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kDefaultDatagramSize = 1024;
+    static constexpr int kMaxDatagramSize = 65507;
+
+    // withDatagrams: the page can send a file over UDP.
+    SendOptionsWindow(const QString &pageName, bool withDatagrams, QWidget *page);
+
+    SendOptions Options() const;
+    int DatagramSize() const;
+    // Datagrams per second; 0: as fast as the socket takes them.
+    int DatagramsPerSecond() const;
+
+signals:
+    void OptionsChanged();
+
+private:
+    void OnChanged();
+
+    QCheckBox *m_asTyped;
+    QCheckBox *m_escapes;
+    QComboBox *m_ending;
+    QComboBox *m_checksum;
+    QComboBox *m_order;
+    QGroupBox *m_datagrams;
+    QSpinBox *m_datagramSize;
+    QSpinBox *m_rate;
+};
