@@ -227,7 +227,7 @@ void TestPackaging::screenshots()
     const QDir committed(QStringLiteral(SOURCE_DIR "/docs/screenshots"));
     const QStringList names = out.entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
     QCOMPARE(names, committed.entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name));
-    QCOMPARE(names.size(), 7);
+    QCOMPARE(names.size(), 8);
     const QSize window = QImage(out.filePath(QStringLiteral("tcp-server.png"))).size();
     for (const QString &name : names) {
         const QSize size = QImage(out.filePath(name)).size();

@@ -26,6 +26,7 @@
 #include "support/loopback_sockets.h"
 #include "support/page_fixture.h"
 #include "text/gbk.h"
+#include "widgets/display_list/extent_list_box.h"
 #include "widgets/ipv4_address_edit.h"
 
 namespace {
@@ -209,9 +210,9 @@ void TestSendOptions::framesOnTheWire_data()
                                      << QByteArray::fromHex("4154204353510D0A") << QByteArray("AT CSQ [+0D 0A]");
     QTest::newRow("hex, MODBUS") << "01 03 00 0A 00 02" << true << false << false << 0 << 5 << 0
                                  << QByteArray::fromHex("0103000A0002E409") << QByteArray("0103000A0002 [+E4 09]");
-    QTest::newRow("hex, MODBUS high first, LF") << "01 03 00 0A 00 02" << true << false << false << 2 << 5 << 2
-                                                << QByteArray::fromHex("0103000A000209E40A")
-                                                << QByteArray("0103000A0002 [+09 E4 0A]");
+    QTest::newRow("hex, MODBUS high first, LF")
+        << "01 03 00 0A 00 02" << true << false << false << 2 << 5 << 2 << QByteArray::fromHex("0103000A000209E40A")
+        << QByteArray("0103000A0002 [+09 E4 0A]");
     QTest::newRow("escapes") << "A\\x41\\0\\t\\\\" << false << true << true << 0 << 0 << 0
                              << QByteArray::fromHex("414100095C") << QByteArray("A\\x41\\0\\t\\\\");
 }

@@ -364,8 +364,9 @@ void TestViewAndCapture::newControlsStartOffInTheFreeColumn()
     PageFixtureBase<CUdpServerPage> udp(LoopbackHost());
     PageFixtureBase<CClientPage> client(LoopbackHost());
     for (QWidget *page : std::initializer_list<QWidget *>{tcp.page.get(), udp.page.get(), client.page.get()}) {
-        const QStringList names{"timestamps", "pause", "pauseWaiting", "largeView", "capture"};
-        const QStringList texts{"时间戳", "暂停", "", "放大", "捕获…"};
+        const QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
+                                "capture",    "sendOptions", "sendFile"};
+        const QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…"};
         QList<QWidget *> added;
         for (int i = 0; i < names.size(); ++i) {
             auto *control = page->findChild<QWidget *>(names[i]);

@@ -303,6 +303,20 @@ int main(int argc, char *argv[])
         return 1;
     view->close();
 
+    // The send options on the TCP server page: the strip shows them and the next send's bytes.
+    auto *sendOptions = window.TcpServerPage()->findChild<QPushButton *>(QStringLiteral("sendOptions"));
+    if (!sendOptions) {
+        std::fputs("screenshots: the 发送选项… button is missing\n", stderr);
+        return 1;
+    }
+    sendOptions->click();
+    QWidget *options = window.TcpServerPage()->findChild<QWidget *>(QStringLiteral("sendOptionsWindow"));
+    options->findChild<QComboBox *>(QStringLiteral("lineEnding"))->setCurrentIndex(3);
+    options->findChild<QComboBox *>(QStringLiteral("checksum"))->setCurrentIndex(5);
+    options->close();
+    if (!Save(&window, outDir, QStringLiteral("send-options.png")))
+        return 1;
+
     CIpInfoDlg ipInfo(&window);
     ShowConfiguredAdapter(ipInfo);
     ipInfo.show();
