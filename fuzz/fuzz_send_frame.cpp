@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "text/send_frame.h"
+#include "traffic/payload.h"
 
 namespace {
 
@@ -214,6 +215,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(SendFrame::EndingBytes(options.ending) == ending);
     FUZZ_CHECK(SendFrame::Trailer(options, body)
                == SendFrame::ChecksumBytes(options.checksum, options.order, body) + ending);
+
+    // The whole payload, as the send box makes it for the preview and for the send alike:
+    // on a failure nothing at all, otherwise body + trailer with the counts and the zero byte
+    // where they belong.
+    const bool hex = flags & 8;
+    Payload payload;
+    const PayloadCodec::HexFailure failure = SendRules::MakeFramedPayload(text, hex, encoding, options, payload);
+    if (failure != PayloadCodec::HexFailure::None) {
+        FUZZ_CHECK(payload.bytes.isEmpty());
+        FUZZ_CHECK((failure == PayloadCodec::HexFailure::BadEscape) == (payload.failureAt >= 0));
+    } else {
+        const QByteArrayView framedBody = payload.Body();
+        FUZZ_CHECK(payload.bytes.endsWith(SendFrame::Trailer(options, framedBody)));
+        FUZZ_CHECK(payload.trailerSize == SendFrame::Trailer(options, framedBody).size());
+        const bool zeroByte = !hex && !options.asTyped;
+        FUZZ_CHECK((payload.uncountedAt >= 0) == zeroByte);
+        if (zeroByte)
+            FUZZ_CHECK(payload.uncountedAt == framedBody.size() - 1 && framedBody.back() == '\0');
+        FUZZ_CHECK(payload.Counted() == payload.bytes.size() - (zeroByte ? 1 : 0));
+        Payload again;
+        SendRules::MakeFramedPayload(text, hex, encoding, options, again);
+        FUZZ_CHECK(again.bytes == payload.bytes);
+    }
 
     // The summary shows exactly what changes a send.
     const bool inEffect = options.asTyped || options.ending != LineEnding::None || options.checksum != Checksum::None;
