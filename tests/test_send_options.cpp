@@ -141,6 +141,24 @@ struct OpenFileAnswer
     ~OpenFileAnswer() { FileDialogs::g_answerOpenFile = nullptr; }
 };
 
+// A UDP server page listening, with one peer it has heard from.
+class UdpServerFixture : public PageFixtureBase<CUdpServerPage>
+{
+public:
+    UdpServerFixture()
+        : PageFixtureBase(LoopbackHost())
+    {
+        const quint16 port = FreePort(true);
+        Item<QLineEdit>(UdpServerIds::kPort)->setText(QString::number(port));
+        Click(UdpServerIds::kListen);
+        peer = UdpSocket(0, port);
+        ::send(peer, "hi", 2, 0);
+    }
+    ~UdpServerFixture() { ::close(peer); }
+
+    int peer = -1;
+};
+
 // A TCP server page listening, with one blocking client of it.
 class ServerFixture : public PageFixtureBase<CTcpServerPage>
 {
@@ -276,12 +294,8 @@ void TestSendOptions::allOffIsThePlainRules()
 
 void TestSendOptions::dataReplyTakesTheOptionsButNotTheOwnText()
 {
-    PageFixtureBase<CUdpServerPage> f(LoopbackHost());
-    const quint16 port = FreePort(true);
-    f.Item<QLineEdit>(UdpServerIds::kPort)->setText(QString::number(port));
-    f.Click(UdpServerIds::kListen);
-    const int peer = UdpSocket(0, port);
-    ::send(peer, "hi", 2, 0);
+    UdpServerFixture f;
+    const int peer = f.peer;
     QVERIFY(WaitUntil([&] { return f.page->PeerList()->GetCount() == 1; }));
     f.Click(UdpServerIds::kAutoReply);
     OptionsWindow options(f.page.get());
@@ -293,7 +307,6 @@ void TestSendOptions::dataReplyTakesTheOptionsButNotTheOwnText()
     ::send(peer, "b", 1, 0);
     const std::optional<QByteArray> own = NextDatagram(peer);
     QVERIFY(own && own->endsWith('\0') && !own->contains("\r\n"));
-    ::close(peer);
 }
 
 void TestSendOptions::tcpFileToTheSelectedClient()
@@ -357,12 +370,8 @@ void TestSendOptions::fileRefusalsCancelAndPeerGoing()
 
 void TestSendOptions::udpFileInDatagramsOfTheChosenSize()
 {
-    PageFixtureBase<CUdpServerPage> f(LoopbackHost());
-    const quint16 port = FreePort(true);
-    f.Item<QLineEdit>(UdpServerIds::kPort)->setText(QString::number(port));
-    f.Click(UdpServerIds::kListen);
-    const int peer = UdpSocket(0, port);
-    ::send(peer, "hi", 2, 0);
+    UdpServerFixture f;
+    const int peer = f.peer;
     QVERIFY(WaitUntil([&] { return f.page->PeerList()->GetCount() == 1; }));
     OptionsWindow options(f.page.get());
     options.Window()->findChild<QSpinBox *>("datagramSize")->setValue(1000);
@@ -379,7 +388,6 @@ void TestSendOptions::udpFileInDatagramsOfTheChosenSize()
     }
     QCOMPARE(got, bytes);
     QVERIFY(WaitUntil([&] { return f.page->TxCount() == bytes.size(); }));
-    ::close(peer);
 }
 
 QTEST_MAIN(TestSendOptions)
