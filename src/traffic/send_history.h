@@ -14,7 +14,9 @@ public:
     // Up: the text before the one shown (starting from the newest); Down: the next one, and
     // past the newest the text that was being typed. current is what the box holds now.
     QString Older(const QString &current);
+    // Outside a walk there is no next text: the caller leaves the box as it is (IsWalking).
     QString Newer();
+    bool IsWalking() const { return m_walk >= 0; }
     // Typing ends a walk.
     void ResetWalk();
 
