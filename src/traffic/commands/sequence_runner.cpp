@@ -78,27 +78,36 @@ void SequenceRunner::OnTimer()
         Finish(End::MissingCommand);
         return;
     }
-    const qint64 nowNs = m_clock.nsecsElapsed();
-    if (nowNs < m_dueMs * 1000000) {
-        ArmForDue();
-        return;
-    }
-    if (m_waitForGone && !m_sendGone()) {
-        if (m_goneWaitSinceNs < 0)
-            m_goneWaitSinceNs = nowNs;
-        if (nowNs - m_goneWaitSinceNs < qint64(m_goneWaitLimitMs) * 1000000) {
-            m_timer.start(std::chrono::milliseconds(kGonePollMs));
+    // Steps made late by a busy pass all go in this one (up to a bound that keeps the
+    // thread responsive): one per pass would fall further behind each pass.
+    const quint64 run = m_run;
+    for (int sends = 0; sends < kMaxSendsPerPass; ++sends) {
+        const qint64 nowNs = m_clock.nsecsElapsed();
+        if (nowNs < m_dueMs * 1000000) {
+            ArmForDue();
             return;
         }
+        if (m_waitForGone && !m_sendGone()) {
+            if (m_goneWaitSinceNs < 0)
+                m_goneWaitSinceNs = nowNs;
+            if (nowNs - m_goneWaitSinceNs < qint64(m_goneWaitLimitMs) * 1000000) {
+                m_timer.start(std::chrono::milliseconds(kGonePollMs));
+                return;
+            }
+        }
+        SendCurrent();
+        if (run != m_run)
+            return;
     }
-    SendCurrent();
+    m_timer.start(0);
 }
 
 void SequenceRunner::ArmForDue()
 {
     const qint64 leftNs = m_dueMs * 1000000 - m_clock.nsecsElapsed();
-    // Rounded up: the timer counts whole milliseconds and a step never goes before its time.
-    m_timer.start(std::chrono::milliseconds(leftNs <= 0 ? 0 : (leftNs + 999999) / 1000000));
+    // The timer counts whole milliseconds and may round them either way: it is armed short
+    // of the due time, and the last part of a millisecond passes in passes of the event loop.
+    m_timer.start(std::chrono::milliseconds(leftNs <= 0 ? 0 : leftNs / 1000000));
 }
 
 void SequenceRunner::SendCurrent()
@@ -133,7 +142,6 @@ void SequenceRunner::SendCurrent()
     m_dueMs += delayMs;
     m_waitForGone = delayMs == 0;
     m_goneWaitSinceNs = -1;
-    ArmForDue();
 }
 
 void SequenceRunner::Finish(End end)

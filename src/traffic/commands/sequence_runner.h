@@ -30,6 +30,8 @@ public:
 
     static constexpr int kGoneWaitLimitMs = 60000;
     static constexpr int kGonePollMs = 1;
+    // Late steps sent in one pass of the event loop at most.
+    static constexpr int kMaxSendsPerPass = 64;
 
     // send: sends the command through the page's path; false when it was refused (the page
     // has shown its box). sendGone: true once everything sent so far has gone to the system.
@@ -71,7 +73,8 @@ private:
     void OnTimer();
     // Arms the timer for the next step's due time (at once when it is past).
     void ArmForDue();
-    // Sends the current step and moves on; ends the run after the last one.
+    // Sends the current step and moves on; ends the run after the last one. The caller arms
+    // the timer for the next.
     void SendCurrent();
     void Finish(End end);
 
