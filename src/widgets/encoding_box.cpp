@@ -1,5 +1,7 @@
 #include "widgets/encoding_box.h"
 
+#include <algorithm>
+
 EncodingBox::EncodingBox(QWidget *parent)
     : QComboBox(parent)
 {
@@ -14,4 +16,10 @@ TextEncoding EncodingBox::Encoding() const
     // says it without a QVariant.
     const int index = currentIndex();
     return index < 0 ? TextEncoding::Gbk : kTextEncodings[static_cast<std::size_t>(index)];
+}
+
+void EncodingBox::SetEncoding(TextEncoding encoding)
+{
+    const auto found = std::find(kTextEncodings.begin(), kTextEncodings.end(), encoding);
+    setCurrentIndex(found == kTextEncodings.end() ? 0 : static_cast<int>(found - kTextEncodings.begin()));
 }

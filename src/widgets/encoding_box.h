@@ -14,4 +14,5 @@ public:
     explicit EncodingBox(QWidget *parent = nullptr);
 
     TextEncoding Encoding() const;
+    void SetEncoding(TextEncoding encoding);
 };

@@ -4,10 +4,9 @@
 
 #include "text/send_frame.h"
 
-class QCheckBox;
-class QComboBox;
 class QGroupBox;
 class QSpinBox;
+class SendOptionsForm;
 
 // "发送选项…": a page's send options in a small window of its own, with the datagram size and
 // rate of a UDP file send. Closing it keeps the options; the button shows it again.
@@ -31,13 +30,7 @@ signals:
     void OptionsChanged();
 
 private:
-    void OnChanged();
-
-    QCheckBox *m_asTyped;
-    QCheckBox *m_escapes;
-    QComboBox *m_ending;
-    QComboBox *m_checksum;
-    QComboBox *m_order;
+    SendOptionsForm *m_form;
     QGroupBox *m_datagrams;
     QSpinBox *m_datagramSize;
     QSpinBox *m_rate;
