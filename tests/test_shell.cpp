@@ -387,7 +387,7 @@ void TestShell::menuHasEveryCommand()
     };
     QCOMPARE(walk(top[0]->menu()),
              (QStringList{"IP信息=32773", "-", "TCP Server=32774", "UDP Server=32775", "TCP/UDP Client=32784",
-                          "工作室介绍=32783", "日志=32782", "-", "退  出=32776"}));
+                          "工作室介绍=32783", "日志=32782", "-", "记住设置=32789", "-", "退  出=32776"}));
     QCOMPARE(walk(top[1]->menu()),
              (QStringList{"系统日志=32788", "TCP服务器日志=32785", "UDP服务器日志=32786", "TCP/UDP客户端日志=32787"}));
     QCOMPARE(walk(top[2]->menu()),

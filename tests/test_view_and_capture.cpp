@@ -365,8 +365,8 @@ void TestViewAndCapture::newControlsStartOffInTheFreeColumn()
     PageFixtureBase<CClientPage> client(LoopbackHost());
     for (QWidget *page : std::initializer_list<QWidget *>{tcp.page.get(), udp.page.get(), client.page.get()}) {
         const QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
-                                "capture",    "sendOptions", "sendFile"};
-        const QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…"};
+                                "capture",    "sendOptions", "sendFile",     "commands"};
+        const QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…", "命令…"};
         QList<QWidget *> added;
         for (int i = 0; i < names.size(); ++i) {
             auto *control = page->findChild<QWidget *>(names[i]);

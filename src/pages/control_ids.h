@@ -129,5 +129,6 @@ enum Id : int {
     kUdpServerLog = 32786,
     kClientLog = 32787,
     kSystemLog = 32788,
+    kRememberSettings = 32789,  // "记住设置", beyond the dialog tables
 };
 }  // namespace CommandIds

@@ -30,8 +30,10 @@
 #include "shell/help_dlg.h"
 #include "shell/ip_info_dlg.h"
 #include "shell/page_tab_ctrl.h"
+#include "shell/remembered_settings.h"
 #include "shell/tray_notify_icon.h"
 #include "traffic/clock_text.h"
+#include "traffic/commands/library_file.h"
 #include "traffic/system_log.h"
 #include "widgets/part_status_bar.h"
 
@@ -94,7 +96,14 @@ CMainDlg::CMainDlg(QWidget *parent)
     });
 }
 
-CMainDlg::~CMainDlg() = default;
+CMainDlg::~CMainDlg()
+{
+    // A window destroyed without done() (a test, a nested owner) keeps the last changes too.
+    if (m_settings)
+        m_settings->Flush();
+    if (m_libraryFile)
+        m_libraryFile->Flush();
+}
 
 void CMainDlg::Create()
 {
@@ -126,6 +135,11 @@ int CMainDlg::DoModal()
 
 void CMainDlg::done(int result)
 {
+    // What changed in the last moment is not lost with the window.
+    if (m_settings)
+        m_settings->Flush();
+    if (m_libraryFile)
+        m_libraryFile->Flush();
     QDialog::done(result);
     if (m_loop)
         m_loop->exit();
@@ -199,6 +213,19 @@ void CMainDlg::OnInitDialog()
     m_tabPages->AddPage(QStringLiteral("日志"), m_logPage, CLogPage::kTemplateId);
     m_tabPages->CreatePages();
 
+    // The user's own commands, and while 记住设置 is on the fields as they were left.
+    m_libraryFile = new LibraryFile(SharedCommandLibrary(), this);
+    m_libraryFile->Load();
+    m_settings = new RememberedSettings(m_tabPages,
+                                        {{QStringLiteral("tcpServer"), m_tcpServerPage},
+                                         {QStringLiteral("udpServer"), m_udpServerPage},
+                                         {QStringLiteral("client"), m_clientPage}},
+                                        this);
+    m_settings->Restore();
+    QAction *remember = Command(CommandIds::kRememberSettings);
+    remember->setChecked(m_settings->IsOn());
+    connect(remember, &QAction::toggled, m_settings, &RememberedSettings::SetOn);
+
     m_timers->SetTimer(kMainTimerId, 1000);
     CreateStatusBar();
     StartSystemLog();
@@ -234,6 +261,8 @@ void CMainDlg::CreateMenu()
         QAction *action = AddCommand(functions, QString::fromUtf8(entry.caption), entry.command);
         connect(action, &QAction::triggered, this, [this, page = entry.page] { m_tabPages->SetActivePage(page); });
     }
+    functions->addSeparator();
+    AddCommand(functions, QStringLiteral("记住设置"), kRememberSettings)->setCheckable(true);
     functions->addSeparator();
     connect(AddCommand(functions, QStringLiteral("退  出"), kExit), &QAction::triggered, this, &CMainDlg::OnExit);
 

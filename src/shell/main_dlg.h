@@ -19,6 +19,9 @@ class WindowTimers;
 
 // The only top-level window: banner, menu, the tab control with the five pages and the
 // status bar. Closing it ends the program.
+class LibraryFile;
+class RememberedSettings;
+
 class CMainDlg : public QDialog
 {
     Q_OBJECT
@@ -45,6 +48,7 @@ public:
     CClientPage *ClientPage() const { return m_clientPage; }
     CLogPage *LogPage() const { return m_logPage; }
     CTrayNotifyIcon *TrayIcon() const { return m_trayIcon; }
+    RememberedSettings *Settings() const { return m_settings; }
 
     void OnTimer(int id);
     void OnShowMainWindow();
@@ -82,4 +86,6 @@ private:
     CTrayNotifyIcon *m_trayIcon;
     QEventLoop *m_loop = nullptr;
     bool m_created = false;
+    RememberedSettings *m_settings = nullptr;
+    LibraryFile *m_libraryFile = nullptr;
 };

@@ -41,6 +41,7 @@ Ipv4AddressEdit::Ipv4AddressEdit(QWidget *parent)
         field->setValidator(new QRegularExpressionValidator(kOctet, field));
         field->installEventFilter(this);
         connect(field, &QLineEdit::textEdited, this, [this, i] { OnFieldEdited(i); });
+        connect(field, &QLineEdit::textChanged, this, &Ipv4AddressEdit::AddressChanged);
         layout->addWidget(field, 1);
         m_fields[i] = field;
     }

@@ -22,6 +22,10 @@ public:
 
     void SetReadOnly(bool readOnly);
 
+signals:
+    // Any field's text changed, by the user or by SetAddressText.
+    void AddressChanged();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -70,9 +70,14 @@ void CClientPage::CreateControls()
     ConnectSendPath(*m_sendPath, *m_socketEvents, Area().Counters());
     FollowFileSends(*m_sendPath, Area().FileTally());
     Area().TapSends(*m_sendPath);
+    Area().SetSendsGone(
+        [this] { return m_socket < 0 || (m_sendPath->Queued(m_socket) == 0 && !m_sendPath->IsSendingFile(m_socket)); });
     Area().SetSendsDatagrams(true);
 
     connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
+    connect(m_editHost, &Ipv4AddressEdit::AddressChanged, this, &CClientPage::StateChanged);
+    connect(m_editPort, &QLineEdit::textChanged, this, &CClientPage::StateChanged);
+    connect(m_comboProtocol, &QComboBox::currentIndexChanged, this, &CClientPage::StateChanged);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
 }
 
@@ -279,6 +284,27 @@ void CClientPage::ReceivedDatagram(int socket, QByteArrayView datagram, const so
 {
     Area().Tap().UdpReceived(socket, reinterpret_cast<const sockaddr *>(&source), datagram);
     Area().Recorder().ShowReceived(datagram, PeerText(source));
+}
+
+QJsonObject CClientPage::SaveState(bool withHistory) const
+{
+    QJsonObject state = CTrafficPage::SaveState(withHistory);
+    state.insert(QStringLiteral("host"), m_editHost->AddressText());
+    state.insert(QStringLiteral("port"), m_editPort->text());
+    state.insert(QStringLiteral("protocol"), m_comboProtocol->currentText());
+    return state;
+}
+
+void CClientPage::RestoreState(const QJsonObject &state)
+{
+    CTrafficPage::RestoreState(state);
+    if (state.value(QStringLiteral("host")).isString())
+        m_editHost->SetAddressText(state.value(QStringLiteral("host")).toString());
+    if (state.value(QStringLiteral("port")).isString())
+        m_editPort->setText(state.value(QStringLiteral("port")).toString());
+    const int protocol = m_comboProtocol->findText(state.value(QStringLiteral("protocol")).toString());
+    if (protocol >= 0)
+        m_comboProtocol->setCurrentIndex(protocol);
 }
 
 QList<int> CClientPage::OpenConnections() const

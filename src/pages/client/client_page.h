@@ -51,6 +51,9 @@ public:
 
     QList<int> OpenConnections() const override;
     bool OpensConnections() const override { return true; }
+    // With the server's address, port and protocol.
+    QJsonObject SaveState(bool withHistory) const override;
+    void RestoreState(const QJsonObject &state) override;
     std::optional<BinCaptureTarget> CapturedPeer() override;
     bool StartFileSend(const QString &path, FileSendTally &tally) override;
     void CancelFileSend() override;

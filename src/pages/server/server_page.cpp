@@ -37,6 +37,8 @@ void CServerPage::CreateServerControls()
     connect(m_controls.stop, &QPushButton::clicked, this, &CServerPage::OnStop);
     connect(m_controls.ipInfo, &QPushButton::clicked, this, &CServerPage::OnIpInfo);
     connect(m_controls.peerButton, &QPushButton::clicked, this, &CServerPage::OnPeerButton);
+    connect(m_controls.host, &QComboBox::currentIndexChanged, this, &CServerPage::StateChanged);
+    connect(m_controls.port, &QLineEdit::textChanged, this, &CServerPage::StateChanged);
 
     FillHostBox(m_controls.host);
     m_replyMode = ReplyMode::Data;
@@ -89,6 +91,25 @@ void CServerPage::OnStop()
     SystemLog::Append(ListenText("停止监听", m_controls.host->currentText(), ReadNumber(m_controls.port))
                       + QStringLiteral(" 关闭线程\r\n"));
     Area().StopLog();
+}
+
+QJsonObject CServerPage::SaveState(bool withHistory) const
+{
+    QJsonObject state = CTrafficPage::SaveState(withHistory);
+    state.insert(QStringLiteral("host"), m_controls.host->currentText());
+    state.insert(QStringLiteral("port"), m_controls.port->text());
+    return state;
+}
+
+void CServerPage::RestoreState(const QJsonObject &state)
+{
+    CTrafficPage::RestoreState(state);
+    // Only an address the machine still has.
+    const int host = m_controls.host->findText(state.value(QStringLiteral("host")).toString());
+    if (host >= 0)
+        m_controls.host->setCurrentIndex(host);
+    if (state.value(QStringLiteral("port")).isString())
+        m_controls.port->setText(state.value(QStringLiteral("port")).toString());
 }
 
 void CServerPage::OnIpInfo()

@@ -30,6 +30,10 @@ public:
 
     virtual bool IsListening() const = 0;
 
+    // With the host and the port.
+    QJsonObject SaveState(bool withHistory) const override;
+    void RestoreState(const QJsonObject &state) override;
+
 signals:
     // The page's "IP信息" button: the window shows the IP information dialog.
     void IpInfoRequested();

@@ -59,6 +59,12 @@ void CTcpServerPage::OnInitDialog()
     ConnectSendPath(*m_sendPath, *SocketEvents(), Area().Counters());
     FollowFileSends(*m_sendPath, Area().FileTally());
     Area().TapSends(*m_sendPath);
+    Area().SetSendsGone([this] {
+        for (const int socket : OpenConnections())
+            if (m_sendPath->Queued(socket) > 0 || m_sendPath->IsSendingFile(socket))
+                return false;
+        return true;
+    });
     m_checkSendAll = AddCheckBox(TcpServerIds::kSendAll, QStringLiteral("是否群发"), kServerExtraX, kServerExtraY, 46,
                                  10);
     PortBox()->setText(QStringLiteral("6800"));

@@ -14,33 +14,46 @@ SendBox::SendBox(QLineEdit *edit, QCheckBox *hexSend, const EncodingBox *encodin
 
 bool SendBox::IsHex() const
 {
-    return m_hexSend->isChecked();
+    return m_command ? m_command->hex : m_hexSend->isChecked();
+}
+
+QString SendBox::Typed() const
+{
+    return m_command ? m_command->text : m_edit->text();
+}
+
+TextEncoding SendBox::Encoding() const
+{
+    return m_command ? m_command->encoding : m_encoding->Encoding();
 }
 
 QByteArray SendBox::Text() const
 {
-    return SendRules::SendText(m_edit->text(), IsHex(), m_encoding->Encoding());
+    return SendRules::SendText(Typed(), IsHex(), Encoding());
 }
 
 PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
 {
-    if (!m_options.IsPlain())
-        return SendRules::MakeFramedPayload(m_edit->text(), IsHex(), m_encoding->Encoding(), m_options, payload);
+    if (!ActiveOptions().IsPlain())
+        return SendRules::MakeFramedPayload(Typed(), IsHex(), Encoding(), ActiveOptions(), payload);
     return SendRules::MakePayload(Text(), IsHex(), payload);
 }
 
 PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payload &payload) const
 {
     // With options the frame comes from the text as typed, which the prepared text has lost.
-    if (!m_options.IsPlain())
+    if (!ActiveOptions().IsPlain())
         return MakePayload(payload);
     return SendRules::MakePayloadOfPrepared(prepared, IsHex(), payload);
 }
 
 PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
 {
-    // The server's own reply for an empty box goes as it always does.
-    if (!m_options.IsPlain() && !m_edit->text().isEmpty())
-        return MakePayload(payload);
-    return SendRules::MakeServerReply(Text(), IsHex(), payload);
+    // A reply answers from the box, even while a box of a command send is open. The
+    // server's own reply for an empty box goes as it always does.
+    const QString typed = m_edit->text();
+    const bool hex = m_hexSend->isChecked();
+    if (!m_options.IsPlain() && !typed.isEmpty())
+        return SendRules::MakeFramedPayload(typed, hex, m_encoding->Encoding(), m_options, payload);
+    return SendRules::MakeServerReply(SendRules::SendText(typed, hex, m_encoding->Encoding()), hex, payload);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include "traffic/commands/command_library.h"
 #include "traffic/payload.h"
 
 class EncodingBox;
@@ -25,10 +26,18 @@ public:
 
     void SetOptions(const SendOptions &options) { m_options = options; }
     const SendOptions &Options() const { return m_options; }
+    // While set, the sends come from this command (its text, mode, encoding and options)
+    // instead of the box; the box and its check boxes stay as they are.
+    void SetCommand(const Command *command) { m_command = command; }
 
 private:
     QLineEdit *m_edit;
     QCheckBox *m_hexSend;
     const EncodingBox *m_encoding;
+    QString Typed() const;
+    TextEncoding Encoding() const;
+    const SendOptions &ActiveOptions() const { return m_command ? m_command->options : m_options; }
+
     SendOptions m_options;
+    const Command *m_command = nullptr;
 };

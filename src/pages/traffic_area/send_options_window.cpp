@@ -36,11 +36,26 @@ SendOptionsWindow::SendOptionsWindow(const QString &pageName, bool withDatagrams
     layout->addStretch();
 
     connect(m_form, &SendOptionsForm::OptionsChanged, this, &SendOptionsWindow::OptionsChanged);
+    connect(m_datagramSize, &QSpinBox::valueChanged, this, &SendOptionsWindow::OptionsChanged);
+    connect(m_rate, &QSpinBox::valueChanged, this, &SendOptionsWindow::OptionsChanged);
 }
 
 SendOptions SendOptionsWindow::Options() const
 {
     return m_form->Options();
+}
+
+void SendOptionsWindow::SetOptions(const SendOptions &options)
+{
+    const QSignalBlocker quiet(this);
+    m_form->SetOptions(options);
+}
+
+void SendOptionsWindow::SetDatagrams(int size, int perSecond)
+{
+    const QSignalBlocker quiet(this);
+    m_datagramSize->setValue(size);
+    m_rate->setValue(perSecond);
 }
 
 int SendOptionsWindow::DatagramSize() const

@@ -22,9 +22,12 @@ public:
     SendOptionsWindow(const QString &pageName, bool withDatagrams, QWidget *page);
 
     SendOptions Options() const;
+    // Shows options (remembered ones at a start) without a word of change.
+    void SetOptions(const SendOptions &options);
     int DatagramSize() const;
     // Datagrams per second; 0: as fast as the socket takes them.
     int DatagramsPerSecond() const;
+    void SetDatagrams(int size, int perSecond);
 
 signals:
     void OptionsChanged();

@@ -2,15 +2,19 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QJsonArray>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "pages/commands/command_window.h"
 #include "pages/dialog_page.h"
 #include "pages/message_box.h"
 #include "pages/single_box.h"
@@ -22,8 +26,10 @@
 #include "pages/traffic_area/send_options_window.h"
 #include "pages/traffic_area/timed_sending.h"
 #include "text/gbk.h"
+#include "traffic/commands/library_file.h"
 #include "traffic/file_send_tally.h"
 #include "traffic/rate_history.h"
+#include "traffic/send_options_json.h"
 #include "traffic/tcp_send_path.h"
 #include "traffic/traffic_counters.h"
 #include "traffic/traffic_rates.h"
@@ -89,8 +95,19 @@ TrafficArea::~TrafficArea()
 void TrafficArea::Connect()
 {
     const TrafficAreaControls &c = m_controls;
-    connect(c.send, &QPushButton::clicked, this, &TrafficArea::SendRequested);
-    connect(m_timedSending, &TimedSending::Tick, this, &TrafficArea::SendRequested);
+    connect(c.send, &QPushButton::clicked, this, &TrafficArea::OnSendButton);
+    connect(m_timedSending, &TimedSending::Tick, this, &TrafficArea::OnSendButton);
+    // Up and Down in the send box walk through what was sent from it; typing ends a walk.
+    c.sendBox->installEventFilter(this);
+    connect(c.sendBox, &QLineEdit::textEdited, this, [this] { m_history.ResetWalk(); });
+    // What a start may restore: every change is a reason to save.
+    connect(c.sendBox, &QLineEdit::textChanged, this, &TrafficArea::StateChanged);
+    connect(c.interval, &QLineEdit::textChanged, this, &TrafficArea::StateChanged);
+    for (QAbstractButton *box :
+         std::initializer_list<QAbstractButton *>{c.hexSend, c.hexDisplay, c.timestamps, c.replyEcho})
+        if (box)
+            connect(box, &QAbstractButton::toggled, this, &TrafficArea::StateChanged);
+    connect(c.encoding, &QComboBox::currentIndexChanged, this, &TrafficArea::StateChanged);
     connect(c.timedSend, &QCheckBox::clicked, this, &TrafficArea::OnTimedSend);
     connect(c.clearCounters, &QPushButton::clicked, this, &TrafficArea::OnClearCounters);
     if (c.clearData)
@@ -107,6 +124,17 @@ void TrafficArea::Connect()
     connect(c.pause, &QCheckBox::toggled, m_feed, &DisplayFeed::SetPaused);
     connect(c.largeView, &QPushButton::clicked, this, [this] { OpenLargeView(PageName()); });
     connect(c.sendOptions, &QPushButton::clicked, this, &TrafficArea::OnSendOptions);
+    connect(c.commands, &QPushButton::clicked, this, [this] {
+        CommandWindow *window = Commands();
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+    for (int i = 0; i < CommandWindow::kShortcutCommands; ++i) {
+        auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), m_page);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, i] { OnShortcut(i); });
+    }
     connect(m_fileSend, &FileSendControl::Changed, this, &TrafficArea::UpdateStrip);
     // The preview follows whatever changes the next send's bytes.
     connect(c.sendBox, &QLineEdit::textChanged, this, &TrafficArea::UpdateStrip);
@@ -187,8 +215,135 @@ void TrafficArea::StopLog()
 
 void TrafficArea::RefuseSend(const QString &message)
 {
-    StopTimedSending();
+    m_refused = true;
+    if (!m_sendingCommand)
+        StopTimedSending();
     AppMessageBox(message);
+}
+
+void TrafficArea::FailSend(const QString &line)
+{
+    m_refused = true;
+    ShowLine(line);
+    if (!m_sendingCommand)
+        StopTimedSending();
+}
+
+QJsonObject TrafficArea::SaveState(bool withHistory) const
+{
+    const TrafficAreaControls &c = m_controls;
+    QJsonObject state{{QStringLiteral("sendBox"), c.sendBox->text()},
+                      {QStringLiteral("interval"), c.interval->text()},
+                      {QStringLiteral("hexSend"), c.hexSend->isChecked()},
+                      {QStringLiteral("hexDisplay"), c.hexDisplay->isChecked()},
+                      {QStringLiteral("encoding"), c.encoding->currentIndex()},
+                      {QStringLiteral("timestamps"), c.timestamps->isChecked()},
+                      {QStringLiteral("sendOptions"), SendOptionsToJson(m_sendBox->Options())}};
+    if (c.replyEcho)
+        state.insert(QStringLiteral("replyEcho"), c.replyEcho->isChecked());
+    if (m_optionsWindow) {
+        state.insert(QStringLiteral("datagramSize"), m_optionsWindow->DatagramSize());
+        state.insert(QStringLiteral("datagramRate"), m_optionsWindow->DatagramsPerSecond());
+    }
+    if (withHistory)
+        state.insert(QStringLiteral("history"), QJsonArray::fromStringList(m_history.Texts()));
+    return state;
+}
+
+void TrafficArea::RestoreState(const QJsonObject &state)
+{
+    const TrafficAreaControls &c = m_controls;
+    // Each value only when it is there and of its type: a damaged entry keeps the default.
+    auto text = [&](const char *key, QLineEdit *edit) {
+        if (state.value(QLatin1String(key)).isString())
+            edit->setText(state.value(QLatin1String(key)).toString());
+    };
+    auto tick = [&](const char *key, QAbstractButton *box) {
+        if (box && state.value(QLatin1String(key)).isBool())
+            box->setChecked(state.value(QLatin1String(key)).toBool());
+    };
+    text("sendBox", c.sendBox);
+    text("interval", c.interval);
+    tick("hexSend", c.hexSend);
+    tick("hexDisplay", c.hexDisplay);
+    tick("timestamps", c.timestamps);
+    if (c.replyEcho && state.value(QStringLiteral("replyEcho")).isBool())
+        (state.value(QStringLiteral("replyEcho")).toBool() ? c.replyEcho : c.replyData)->setChecked(true);
+    const int encoding = state.value(QStringLiteral("encoding")).toInt(-1);
+    if (encoding >= 0 && encoding < c.encoding->count())
+        c.encoding->setCurrentIndex(encoding);
+    SendOptions options;
+    if (SendOptionsFromJson(state.value(QStringLiteral("sendOptions")), options) && !options.IsPlain()) {
+        OptionsWindow()->SetOptions(options);
+        m_sendBox->SetOptions(options);
+    }
+    const int size = state.value(QStringLiteral("datagramSize")).toInt(0);
+    const int rate = state.value(QStringLiteral("datagramRate")).toInt(-1);
+    if (size > 0 && rate >= 0)
+        OptionsWindow()->SetDatagrams(size, rate);
+    if (state.value(QStringLiteral("history")).isArray()) {
+        QStringList texts;
+        for (const QJsonValue &value : state.value(QStringLiteral("history")).toArray())
+            if (value.isString())
+                texts.append(value.toString());
+        m_history.SetTexts(texts);
+    }
+    UpdateStrip();
+}
+
+void TrafficArea::OnSendButton()
+{
+    const QString text = m_controls.sendBox->text();
+    m_refused = false;
+    emit SendRequested();
+    if (!m_refused && !text.isEmpty()) {
+        m_history.Add(text);
+        emit StateChanged();
+    }
+}
+
+CommandWindow *TrafficArea::Commands()
+{
+    if (!m_commandWindow)
+        m_commandWindow = new CommandWindow(
+            PageName(), SharedCommandLibrary(), [this](const Command &command) { return SendCommand(command); },
+            [this] { return m_sendsGone(); }, m_page);
+    return m_commandWindow;
+}
+
+void TrafficArea::OnShortcut(int index)
+{
+    const QList<Command> commands = Commands()->FirstCommands();
+    if (index < commands.size())
+        SendCommand(commands[index]);
+}
+
+bool TrafficArea::SendCommand(const Command &command)
+{
+    m_sendBox->SetCommand(&command);
+    m_sendingCommand = true;
+    m_refused = false;
+    emit SendRequested();
+    m_sendingCommand = false;
+    m_sendBox->SetCommand(nullptr);
+    return !m_refused;
+}
+
+bool TrafficArea::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_controls.sendBox && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        QLineEdit *box = m_controls.sendBox;
+        if (key == Qt::Key_Up && !m_history.Texts().isEmpty()) {
+            box->setText(m_history.Older(box->text()));
+            return true;
+        }
+        if (key == Qt::Key_Down && m_history.IsWalking()) {
+            box->setText(m_history.Newer());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool TrafficArea::RefuseEmptySend()
@@ -281,6 +436,7 @@ void TrafficArea::OnOptionsChanged()
 {
     m_sendBox->SetOptions(m_optionsWindow->Options());
     UpdateStrip();
+    emit StateChanged();
 }
 
 void TrafficArea::SetFileSendSource(FileSendSource *source)

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "pages/traffic_area/traffic_area_layout.h"
 #include "traffic/capture/capture_tap.h"
 #include "traffic/payload.h"
+#include "traffic/send_history.h"
 #include "traffic/traffic_log.h"
 
 class CaptureControl;
@@ -18,6 +21,7 @@ class CaptureSource;
 class CounterBoxes;
 class LargeViewWindow;
 class RateHistory;
+class CommandWindow;
 class DisplayFeed;
 class FileSendControl;
 class FileSendSource;
@@ -30,6 +34,7 @@ class SendOptionsWindow;
 class SingleBox;
 class TcpSendPath;
 class TimedSending;
+struct Command;
 class TrafficCounters;
 class TrafficRecorder;
 
@@ -78,8 +83,27 @@ public:
     void StopLog();
 
     // Stops timed sending first (its ticks would go on under the box), then says why a send
-    // cannot go.
+    // cannot go. A command's send leaves timed sending alone.
     void RefuseSend(const QString &message);
+    // A send the system did not take: the page's line, and timed sending stops as for a refusal.
+    void FailSend(const QString &line);
+    // Sends the command through the page's own send (its target, refusals, counters, lines
+    // and logs) with the command's mode, encoding and options; false when it was refused or failed.
+    bool SendCommand(const Command &command);
+    // "命令…": the page's window of the shared command library, made on first use; Ctrl+1 …
+    // Ctrl+9 send the first nine commands of the group it shows. sendsGone says whether what
+    // the page sent has all gone to the system (a sequence's 0 ms step waits for it).
+    CommandWindow *Commands();
+    void SetSendsGone(std::function<bool()> sendsGone) { m_sendsGone = std::move(sendsGone); }
+    void OnShortcut(int index);
+    // The send button's text and the history Up and Down walk through in the send box.
+    SendHistory &History() { return m_history; }
+
+    // What a start restores while 记住设置 is on: the send box, interval, hex modes, reply
+    // mode, encoding, 时间戳, the send options and the datagram settings, and with history
+    // the texts sent. Nothing that starts activity (定时发送, 自动回复, 暂停, a capture).
+    QJsonObject SaveState(bool withHistory) const;
+    void RestoreState(const QJsonObject &state);
     // True, after its refusal, when the send box is empty.
     bool RefuseEmptySend();
     // The send box's payload; a hex failure is refused and returned.
@@ -136,9 +160,13 @@ public:
 signals:
     // The send button was pressed, or timed sending ticked.
     void SendRequested();
+    // Something SaveState holds changed.
+    void StateChanged();
 
 private:
     void Connect();
+    void OnSendButton();
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void ShowWaiting();
     void OnOptionsChanged();
     QString StripText();
@@ -161,5 +189,10 @@ private:
     SendOptionsWindow *m_optionsWindow = nullptr;
     FileSendControl *m_fileSend;
     UdpFileSender *m_datagramFile = nullptr;
+    SendHistory m_history;
+    bool m_sendingCommand = false;
+    CommandWindow *m_commandWindow = nullptr;
+    std::function<bool()> m_sendsGone = [] { return true; };
+    bool m_refused = false;
     bool m_sendsDatagrams = false;
 };

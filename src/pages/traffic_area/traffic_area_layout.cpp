@@ -76,6 +76,8 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.capture->setObjectName(QStringLiteral("capture"));
     c.sendOptions = page->AddButton(0, QStringLiteral("发送选项…"), kRightColumnX, 77, kRightColumnWidth, 12);
     c.sendOptions->setObjectName(QStringLiteral("sendOptions"));
+    c.commands = page->AddButton(0, QStringLiteral("命令…"), kRightColumnX, 90, kRightColumnWidth, 12);
+    c.commands->setObjectName(QStringLiteral("commands"));
     c.sendFile = page->AddButton(0, QStringLiteral("发送文件…"), kRightColumnX, 186, kRightColumnWidth, 14);
     c.sendFile->setObjectName(QStringLiteral("sendFile"));
     c.strip = page->AddLabel(QString(), 2, 240, 411, 10);

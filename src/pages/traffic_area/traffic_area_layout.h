@@ -79,6 +79,7 @@ struct TrafficAreaControls
     QPushButton *capture;      // "capture"
     QPushButton *sendOptions;  // "sendOptions"
     QPushButton *sendFile;     // "sendFile"
+    QPushButton *commands;     // "commands"
     QLabel *strip;             // "sendStrip": under the display list, hidden while it has nothing to say
 };
 

@@ -6,6 +6,18 @@ void CTrafficPage::CreateTrafficArea(const TrafficAreaIds &ids, const TrafficAre
     m_area->SetCaptureSource(this);
     m_area->SetFileSendSource(this);
     connect(m_area, &TrafficArea::SendRequested, this, &CTrafficPage::OnSend);
+    connect(m_area, &TrafficArea::StateChanged, this, &CTrafficPage::StateChanged);
+}
+
+QJsonObject CTrafficPage::SaveState(bool withHistory) const
+{
+    return m_area ? m_area->SaveState(withHistory) : QJsonObject();
+}
+
+void CTrafficPage::RestoreState(const QJsonObject &state)
+{
+    if (m_area)
+        m_area->RestoreState(state);
 }
 
 qint64 CTrafficPage::RxCount() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QJsonObject>
+
 #include "pages/dialog_page.h"
 #include "pages/traffic_area/capture_control.h"
 #include "pages/traffic_area/file_send_control.h"
@@ -21,6 +23,16 @@ public:
 
     // The send button, and every tick of timed sending.
     virtual void OnSend() = 0;
+
+    // The fields a start restores while 记住设置 is on (the traffic area's, and the page's
+    // own address fields); see TrafficArea::SaveState.
+    virtual QJsonObject SaveState(bool withHistory) const;
+    virtual void RestoreState(const QJsonObject &state);
+
+signals:
+    void StateChanged();
+
+public:
     void OnTimedSend();
     void OnClearCounters();
 

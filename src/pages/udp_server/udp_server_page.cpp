@@ -206,8 +206,7 @@ void CUdpServerPage::OnSend()
     if (Area().MakePayload(payload) != PayloadCodec::HexFailure::None)
         return;
     if (!SendTo(destination, payload.bytes)) {
-        Area().ShowLine(QStringLiteral("数据发送失败!"));
-        Area().StopTimedSending();
+        Area().FailSend(QStringLiteral("数据发送失败!"));
         return;
     }
     Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
