@@ -52,7 +52,6 @@ class OptionsWindow
 {
 public:
     explicit OptionsWindow(QWidget *page)
-        : m_page(page)
     {
         page->findChild<QPushButton *>("sendOptions")->click();
         m_window = page->findChild<QWidget *>("sendOptionsWindow");
@@ -76,7 +75,6 @@ private:
     }
     QComboBox *Combo(const char *name) const { return m_window->findChild<QComboBox *>(name); }
 
-    QWidget *m_page;
     QWidget *m_window = nullptr;
 };
 

@@ -37,6 +37,8 @@
 #include "support/test_environment.h"
 #include "text/gbk.h"
 #include "traffic/clock_text.h"
+#include "traffic/commands/command_library.h"
+#include "traffic/commands/library_file.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_list_box.h"
 #include "widgets/ipv4_address_edit.h"
@@ -316,6 +318,30 @@ int main(int argc, char *argv[])
     options->close();
     if (!Save(&window, outDir, QStringLiteral("send-options.png")))
         return 1;
+
+    // The client page's 命令… window with a small library.
+    CommandLibrary &library = SharedCommandLibrary();
+    const int group = library.AddGroup(QStringLiteral("调制解调器"));
+    for (const auto &[name, text] :
+         {std::pair{"信号强度", "AT+CSQ"}, std::pair{"注册状态", "AT+CREG?"}, std::pair{"模块信息", "ATI"}}) {
+        Command command;
+        command.name = QString::fromUtf8(name);
+        command.text = QString::fromUtf8(text);
+        command.options.asTyped = true;
+        command.options.ending = LineEnding::CrLf;
+        library.AddCommand(group, command);
+    }
+    auto *commandsButton = window.ClientPage()->findChild<QPushButton *>(QStringLiteral("commands"));
+    if (!commandsButton) {
+        std::fputs("screenshots: the 命令… button is missing\n", stderr);
+        return 1;
+    }
+    commandsButton->click();
+    QWidget *commands = window.ClientPage()->findChild<QWidget *>(QStringLiteral("commandWindow"));
+    commands->resize(560, 420);
+    if (!Save(commands, outDir, QStringLiteral("commands.png")))
+        return 1;
+    commands->close();
 
     CIpInfoDlg ipInfo(&window);
     ShowConfiguredAdapter(ipInfo);
