@@ -30,6 +30,7 @@
 #include "text/gbk.h"
 #include "traffic/commands/command_library.h"
 #include "traffic/commands/library_file.h"
+#include "traffic/commands/sequence_runner.h"
 #include "traffic/settings_store.h"
 #include "widgets/ipv4_address_edit.h"
 
@@ -92,6 +93,7 @@ private slots:
     void historyWalksUpAndDown();
     void damagedSettingsAreKeptAside();
     void commandsGoThroughEachPage();
+    void sequenceLoopsToARealPeer();
 };
 
 void TestRemembered::init()
@@ -293,6 +295,45 @@ void TestRemembered::commandsGoThroughEachPage()
     QCOMPARE(QByteArray(got, 5), QByteArray("AT\0\r\n", 5));
     ::close(tcpPeer);
     ::close(udpPeer);
+    ::close(peer);
+}
+
+void TestRemembered::sequenceLoopsToARealPeer()
+{
+    // Three steps, three loops, through the client page to a UDP peer: nine datagrams in order.
+    ScopedTemporaryCurrentDir dir;
+    Window w;
+    const int peer = UdpSocket(0);
+    CClientPage *client = w.dlg->ClientPage();
+    w.Item<Ipv4AddressEdit>(client, ClientIds::kHost)->SetAddressText("127.0.0.1");
+    w.Item<QLineEdit>(client, ClientIds::kPort)->setText(QString::number(LocalPort(peer)));
+    w.Item<QComboBox>(client, ClientIds::kProtocol)->setCurrentText("UDP");
+    QTest::mouseClick(w.Item<QPushButton>(client, ClientIds::kConnect), Qt::LeftButton);
+    CommandLibrary &library = SharedCommandLibrary();
+    const int group = library.AddGroup("steps");
+    Sequence sequence;
+    sequence.loops = 3;
+    for (const char *text : {"a", "b", "c"}) {
+        Command command;
+        command.name = text;
+        command.text = text;
+        command.options.asTyped = true;
+        sequence.steps.append({library.AddCommand(group, command), 0});
+    }
+    TrafficArea *area = client->findChild<TrafficArea *>();
+    SequenceRunner runner([area](const Command &command) { return area->SendCommand(command); }, [] { return true; });
+    std::optional<SequenceRunner::End> end;
+    connect(&runner, &SequenceRunner::Ended, this, [&](SequenceRunner::End how) { end = how; });
+    QVERIFY(runner.Start(sequence, library));
+    QByteArray got;
+    for (int i = 0; i < 9; ++i) {
+        const std::optional<QByteArray> datagram = NextDatagram(peer);
+        QVERIFY(datagram);
+        got += *datagram;
+    }
+    QCOMPARE(got, QByteArray("abcabcabc"));
+    QVERIFY(WaitUntil([&] { return end.has_value(); }));
+    QCOMPARE(*end, SequenceRunner::End::Done);
     ::close(peer);
 }
 
