@@ -10,6 +10,7 @@
 
 #include "support/event_wait.h"
 #include "traffic/commands/sequence_runner.h"
+#include "traffic/receive_slice.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ private slots:
     void stopInsideTheSend();
     void endlessUntilStopped();
     void timesKeptFromTheStart();
+    void aFloodsSliceEndsBeforeTheNextStep();
 };
 
 void TestSequenceRunner::loopsInOrder()
@@ -295,6 +297,34 @@ void TestSequenceRunner::timesKeptFromTheStart()
     QVERIFY(late.sent[5].atNs >= 2500 * 1000000LL);
     // Wide: a run that moved the schedule would send the fifth step no sooner than 3,200 ms.
     QVERIFY2(late.sent[4].atNs < 2500 * 1000000LL, qPrintable(QStringLiteral("%1 ns").arg(late.sent[4].atNs)));
+}
+
+void TestSequenceRunner::aFloodsSliceEndsBeforeTheNextStep()
+{
+    // A slice ends at once when a kept time has come, not only after its own length.
+    QElapsedTimer clock;
+    clock.start();
+    ReceiveSlice idle;
+    ReceiveSlice::SetNextDue(0);
+    idle.Begin();
+    QVERIFY(!idle.IsOver());
+    ReceiveSlice due;
+    ReceiveSlice::SetNextDue(clock.msecsSinceReference() + clock.elapsed());
+    due.Begin();
+    QVERIFY(due.IsOver());
+
+    // A run keeps its next step's time there while it waits, and takes it away at its end.
+    Command command;
+    command.id = 1;
+    Sequence sequence;
+    sequence.steps = {{1, 500}, {1, 0}};
+    SequenceRunner runner([](const Command &) { return true; }, [] { return true; });
+    QVERIFY(runner.Start(sequence, [&](quint64) { return &command; }));
+    QVERIFY(WaitUntil([&] { return runner.CurrentStep() == 0; }));
+    RunEventsFor(20);
+    QVERIFY(ReceiveSlice::NextDue() >= clock.msecsSinceReference() + 400);
+    runner.Stop();
+    QCOMPARE(ReceiveSlice::NextDue(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSequenceRunner)

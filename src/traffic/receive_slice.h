@@ -24,9 +24,22 @@ public:
 
     // Opens the slice unless this pass of the event loop already has one.
     void Begin();
-    bool IsOver() const { return m_clock.elapsed() >= kSliceMs; }
+    // Over after kSliceMs, or a millisecond before a timer that must keep its time is due.
+    bool IsOver() const
+    {
+        const qint64 elapsed = m_clock.elapsed();
+        return elapsed >= kSliceMs || (s_nextDueMs > 0 && m_clock.msecsSinceReference() + elapsed >= s_nextDueMs - 1);
+    }
+
+    // The moment (QElapsedTimer's msecsSinceReference clock) a timer that must keep its time
+    // is next due, such as a sequence's next step; 0: none. A flood's slice ends before it,
+    // so the timer is not held up by a pass of reading.
+    static void SetNextDue(qint64 msecsSinceReference) { s_nextDueMs = msecsSinceReference; }
+    static qint64 NextDue() { return s_nextDueMs; }
 
 private:
+    static inline qint64 s_nextDueMs = 0;
+
     QElapsedTimer m_clock;
     bool m_open = false;
 };

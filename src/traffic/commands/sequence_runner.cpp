@@ -1,5 +1,7 @@
 #include "traffic/commands/sequence_runner.h"
 
+#include "traffic/receive_slice.h"
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -91,6 +93,7 @@ void SequenceRunner::OnTimer()
             if (m_goneWaitSinceNs < 0)
                 m_goneWaitSinceNs = nowNs;
             if (nowNs - m_goneWaitSinceNs < qint64(m_goneWaitLimitMs) * 1000000) {
+                ReceiveSlice::SetNextDue(0);  // a wait on the send, not a time to keep
                 m_timer.start(std::chrono::milliseconds(kGonePollMs));
                 return;
             }
@@ -105,6 +108,7 @@ void SequenceRunner::OnTimer()
 void SequenceRunner::ArmForDue()
 {
     const qint64 leftNs = m_dueMs * 1000000 - m_clock.nsecsElapsed();
+    ReceiveSlice::SetNextDue(m_clock.msecsSinceReference() + m_dueMs);
     // The timer counts whole milliseconds and may round them either way: it is armed short
     // of the due time, and the last part of a millisecond passes in passes of the event loop.
     m_timer.start(std::chrono::milliseconds(leftNs <= 0 ? 0 : leftNs / 1000000));
@@ -147,6 +151,7 @@ void SequenceRunner::SendCurrent()
 void SequenceRunner::Finish(End end)
 {
     m_timer.stop();
+    ReceiveSlice::SetNextDue(0);
     m_running = false;
     m_missing = false;
     ++m_run;
