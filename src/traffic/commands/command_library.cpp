@@ -1,5 +1,7 @@
 #include "traffic/commands/command_library.h"
 
+#include "traffic/send_options_json.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -282,18 +284,12 @@ public:
 
 QJsonObject CommandToJson(const Command &command)
 {
-    const SendOptions &options = command.options;
-    const QJsonObject optionsObject{{"asTyped", options.asTyped},
-                                    {"escapes", options.escapes},
-                                    {"ending", NameOf(kEndingNames, options.ending)},
-                                    {"checksum", NameOf(kChecksumNames, options.checksum)},
-                                    {"order", NameOf(kOrderNames, options.order)}};
     return QJsonObject{{"id", double(command.id)},
                        {"name", command.name},
                        {"text", command.text},
                        {"hex", command.hex},
                        {"encoding", TextEncodingName(command.encoding)},
-                       {"options", optionsObject}};
+                       {"options", SendOptionsToJson(command.options)}};
 }
 
 QJsonObject SequenceToJson(const Sequence &sequence)
