@@ -1,5 +1,6 @@
 #include "platform/host_addresses.h"
 
+#include <QHostAddress>
 #include <QNetworkInterface>
 
 #include <arpa/inet.h>
@@ -42,15 +43,18 @@ void AppendResolverAddresses(const QString &hostName, QStringList &addresses)
     ::freeaddrinfo(found);
 }
 
-void AppendInterfaceAddresses(QStringList &addresses)
+void AppendInterfaceAddresses(QStringList &addresses, QStringList &ipv6Addresses)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : interfaces) {
         if (!(iface.flags() & QNetworkInterface::IsUp))
             continue;
         for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
-            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                AppendUnique(addresses, entry.ip().toString());
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol)
+                AppendUnique(addresses, ip.toString());
+            else if (ip.protocol() == QAbstractSocket::IPv6Protocol)
+                AppendUnique(ipv6Addresses, Ipv6AddressText(ip, iface.name()));
         }
     }
 }
@@ -62,6 +66,14 @@ HostEntry ResolveHostEntry(const QString &hostName)
     HostEntry entry;
     entry.name = hostName;
     AppendResolverAddresses(hostName, entry.addresses);
-    AppendInterfaceAddresses(entry.addresses);
+    AppendInterfaceAddresses(entry.addresses, entry.ipv6Addresses);
     return entry;
+}
+
+QString Ipv6AddressText(const QHostAddress &address, const QString &interfaceName)
+{
+    QHostAddress plain = address;
+    plain.setScopeId(QString());
+    const QString text = plain.toString();
+    return address.isLinkLocal() ? text + QLatin1Char('%') + interfaceName : text;
 }

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/ipv4_endpoint.h"
+#include "platform/socket_address.h"
 
 std::atomic<int> g_bAcceptRunning = 0;
 
@@ -130,9 +130,9 @@ void AcceptWorker::AcceptThreadProc(AcceptWorker *worker)
             ::usleep(kIdleWaitMs * 1000);
         if (ready <= 0)
             continue;
-        sockaddr_in peer{};
-        socklen_t length = sizeof peer;
-        const int socket = ::accept4(worker->m_listenSocket, reinterpret_cast<sockaddr *>(&peer), &length,
+        SocketAddress peer;
+        socklen_t length = SocketAddress::Capacity();
+        const int socket = ::accept4(worker->m_listenSocket, peer.Data(), &length,
                                      SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (socket < 0) {
             // Out of descriptors or a similar lasting failure: do not spin on it.

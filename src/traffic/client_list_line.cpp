@@ -7,7 +7,7 @@ QByteArray ClientListLine(QByteArrayView peerText, int id)
 
 int IdOfClientLine(const QByteArray &line)
 {
-    const qsizetype hyphen = line.indexOf('-');
+    const qsizetype hyphen = line.lastIndexOf('-');
     if (hyphen < 0)
         return -1;
     bool ok = false;

@@ -16,8 +16,8 @@
 #include "pages/message_box.h"
 #include "pages/traffic_area/traffic_area.h"
 #include "platform/datagram.h"
-#include "platform/ipv4_endpoint.h"
-#include "platform/ipv4_socket.h"
+#include "platform/socket_address.h"
+#include "platform/ip_socket.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
 #include "traffic/file_send_tally.h"
@@ -117,7 +117,7 @@ void CClientPage::OnConnect()
     m_socketIsTcp = protocol == QLatin1String("TCP");
     m_hostText = host;
     m_portNumber = port;
-    m_socket = OpenIpv4Socket(m_socketIsTcp ? SocketKind::Stream : SocketKind::Datagram);
+    m_socket = OpenIpSocket(m_socketIsTcp ? SocketKind::Stream : SocketKind::Datagram);
     if (m_socket < 0) {
         m_socket = -1;  // no socket: a later Send says so
         SystemLog::Append(QStringLiteral("无法创建服务器socket!"), QStringLiteral("无法创建服务器socket!\r\n"));
@@ -134,7 +134,7 @@ void CClientPage::OnConnect()
         return;
     }
     // The window goes on while the handshake runs; its end comes as writability.
-    if (::connect(m_socket, reinterpret_cast<const sockaddr *>(&m_serverAddr), sizeof m_serverAddr) == 0) {
+    if (::connect(m_socket, m_serverAddr.Data(), m_serverAddr.Length()) == 0) {
         FinishConnect();
         return;
     }
@@ -267,7 +267,7 @@ void CClientPage::ReceiveUdp(int socket)
     for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
         char datagram[kDatagramSize] = {};
         int received = 0;
-        sockaddr_in source{};
+        SocketAddress source;
         const DatagramRead read = ReadDatagram(socket, datagram, kDatagramSize, received, source);
         if (read == DatagramRead::Nothing)
             return;
@@ -280,9 +280,9 @@ void CClientPage::ReceiveUdp(int socket)
     }
 }
 
-void CClientPage::ReceivedDatagram(int socket, QByteArrayView datagram, const sockaddr_in &source)
+void CClientPage::ReceivedDatagram(int socket, QByteArrayView datagram, const SocketAddress &source)
 {
-    Area().Tap().UdpReceived(socket, reinterpret_cast<const sockaddr *>(&source), datagram);
+    Area().Tap().UdpReceived(socket, source.Data(), datagram);
     Area().Recorder().ShowReceived(datagram, PeerText(source));
 }
 
@@ -320,7 +320,7 @@ std::optional<BinCaptureTarget> CClientPage::CapturedPeer()
     }
     if (m_socketIsTcp)
         return BinCaptureTarget::Tcp(m_socket);
-    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&m_serverAddr)));
+    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(m_serverAddr.Data()));
 }
 
 bool CClientPage::StartFileSend(const QString &path, FileSendTally &tally)
@@ -369,12 +369,9 @@ bool CClientPage::SendPayload(const Payload &payload)
         Area().Recorder().RecordSent(payload.prepared + payload.TrailerLogText());
         return true;
     }
-    const ssize_t sent = ::sendto(m_socket, payload.bytes.constData(), static_cast<size_t>(payload.bytes.size()),
-                                  MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&m_serverAddr),
-                                  sizeof m_serverAddr);
-    if (sent != payload.bytes.size())
+    if (!SendDatagram(m_socket, payload.bytes, m_serverAddr))
         return false;
-    Area().Tap().UdpSent(m_socket, reinterpret_cast<const sockaddr *>(&m_serverAddr), payload.bytes);
+    Area().Tap().UdpSent(m_socket, m_serverAddr.Data(), payload.bytes);
     Area().Recorder().CountAndRecordSent(payload.Counted(), payload.prepared + payload.TrailerLogText());
     return true;
 }

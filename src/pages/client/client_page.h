@@ -5,9 +5,8 @@
 #include <array>
 #include <memory>
 
-#include <netinet/in.h>
-
 #include "pages/traffic_area/traffic_page.h"
+#include "platform/socket_address.h"
 
 class CExtentListBox;
 class Ipv4AddressEdit;
@@ -71,7 +70,7 @@ private:
     void OnServerClosed(int socket);
     void ReceiveTcp(int socket);
     void ReceiveUdp(int socket);
-    void ReceivedDatagram(int socket, QByteArrayView datagram, const sockaddr_in &source);
+    void ReceivedDatagram(int socket, QByteArrayView datagram, const SocketAddress &source);
     // The peer of the connection; the server's address once the socket cannot tell it.
     QByteArray PeerTextOf(int socket) const;
     // Sends the payload on the open socket; false when the system did not take it.
@@ -84,7 +83,7 @@ private:
     int m_socket = -1;
     bool m_socketIsTcp = false;
     State m_state = State::Idle;
-    sockaddr_in m_serverAddr{};
+    SocketAddress m_serverAddr;
     QString m_hostText;
     int m_portNumber = 0;
 

@@ -9,7 +9,7 @@
 #include "pages/dialog_controls.h"
 #include "pages/message_box.h"
 #include "pages/traffic_area/traffic_area.h"
-#include "platform/ipv4_socket.h"
+#include "platform/ip_socket.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
 #include "traffic/receive_slice.h"

@@ -12,7 +12,7 @@
 #include "pages/message_box.h"
 #include "pages/traffic_area/send_box.h"
 #include "pages/traffic_area/traffic_area.h"
-#include "platform/ipv4_endpoint.h"
+#include "platform/socket_address.h"
 #include "platform/socket_events.h"
 #include "traffic/accept_worker.h"
 #include "traffic/client_list_line.h"

@@ -18,6 +18,7 @@
 #include "pages/dialog_page.h"
 #include "pages/message_box.h"
 #include "pages/single_box.h"
+#include "platform/datagram.h"
 #include "pages/traffic_area/capture_control.h"
 #include "pages/traffic_area/counter_boxes.h"
 #include "pages/traffic_area/file_send_control.h"
@@ -454,18 +455,16 @@ FileSendTally &TrafficArea::FileTally()
     return m_fileSend->Tally();
 }
 
-bool TrafficArea::SendFileAsDatagrams(int socket, const sockaddr_in &peer, const QString &path, FileSendTally &tally)
+bool TrafficArea::SendFileAsDatagrams(int socket, const SocketAddress &peer, const QString &path, FileSendTally &tally)
 {
     delete m_datagramFile;
     m_datagramFile = new UdpFileSender(
         [this, socket, peer](QByteArrayView datagram) -> qint64 {
-            const ssize_t sent = ::sendto(socket, datagram.data(), size_t(datagram.size()), MSG_DONTWAIT | MSG_NOSIGNAL,
-                                          reinterpret_cast<const sockaddr *>(&peer), sizeof peer);
-            if (sent >= 0) {
-                Counters().AddTx(sent);
-                m_tap.UdpSent(socket, reinterpret_cast<const sockaddr *>(&peer), datagram);
-            }
-            return sent;
+            if (!SendDatagram(socket, datagram, peer))
+                return -1;
+            Counters().AddTx(datagram.size());
+            m_tap.UdpSent(socket, peer.Data(), datagram);
+            return datagram.size();
         },
         this);
     FollowFileSends(*m_datagramFile, tally);

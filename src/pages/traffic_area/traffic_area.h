@@ -27,11 +27,11 @@ class FileSendControl;
 class FileSendSource;
 class FileSendTally;
 class UdpFileSender;
-struct sockaddr_in;
 class PacedAction;
 class SendBox;
 class SendOptionsWindow;
 class SingleBox;
+class SocketAddress;
 class TcpSendPath;
 class TimedSending;
 struct Command;
@@ -149,7 +149,7 @@ public:
     FileSendTally &FileTally();
     // Sends the file at path on a datagram socket to peer, in datagrams of the options
     // window's size and rate; counted in TX and told to a capture like the page's own sends.
-    bool SendFileAsDatagrams(int socket, const sockaddr_in &peer, const QString &path, FileSendTally &tally);
+    bool SendFileAsDatagrams(int socket, const SocketAddress &peer, const QString &path, FileSendTally &tally);
     void CancelDatagramFile();
     SendOptionsWindow *OptionsWindow();
     void OnSendOptions();

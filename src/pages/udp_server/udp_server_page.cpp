@@ -10,7 +10,8 @@
 #include "pages/single_box.h"
 #include "pages/traffic_area/traffic_area.h"
 #include "platform/datagram.h"
-#include "platform/ipv4_endpoint.h"
+#include "platform/ip_socket.h"
+#include "platform/socket_address.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
 #include "traffic/receive_slice.h"
@@ -64,6 +65,8 @@ void CUdpServerPage::StartServing(int socket)
 {
     WidenDatagramReceiveBuffer(socket);
     m_socket = socket;
+    m_family = SocketFamily(socket);
+    m_allInterfaces = IsBoundToAllInterfaces(socket);
     SocketEvents()->Register(m_socket, FD_READ);
 }
 
@@ -102,8 +105,9 @@ bool CUdpServerPage::ReceiveDatagram()
 {
     char datagram[kDatagramSize] = {};
     int received = 0;
-    sockaddr_in source{};
-    switch (ReadDatagram(m_socket, datagram, kDatagramSize, received, source)) {
+    SocketAddress source;
+    DatagramArrival arrival;
+    switch (ReadDatagram(m_socket, datagram, kDatagramSize, received, source, m_allInterfaces ? &arrival : nullptr)) {
     case DatagramRead::Nothing:
         return false;
     case DatagramRead::Failed:
@@ -115,34 +119,35 @@ bool CUdpServerPage::ReceiveDatagram()
     }
     const QByteArray peer = PeerText(source);
     AddPeer(peer);
-    const sockaddr_in replyAddress = source;
+    const SocketAddress replyAddress = source;
     SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer)
                       + QStringLiteral("的数据\r\n"));
     const QByteArrayView bytes(datagram, received);
-    Area().Tap().UdpReceived(m_socket, reinterpret_cast<const sockaddr *>(&source), bytes);
+    Area().Tap().UdpReceived(m_socket, source.Data(), bytes);
     Area().Recorder().ShowReceived(bytes, peer);
 
     ReadReplyMode();
     if (Area().IsAutoReplying()) {
         if (m_replyMode == ReplyMode::Data)
-            ReplyWithData(replyAddress);
+            ReplyWithData(replyAddress, arrival);
         else
-            ReplyEcho(replyAddress, bytes);
+            ReplyEcho(replyAddress, arrival, bytes);
     }
     // A box shown on the way may have let Stop close the socket.
     return m_socket >= 0;
 }
 
-bool CUdpServerPage::SendTo(const sockaddr_in &to, QByteArrayView bytes)
+bool CUdpServerPage::SendTo(const SocketAddress &to, QByteArrayView bytes, const DatagramArrival *from)
 {
-    if (m_socket < 0)
+    if (m_socket < 0 || !SendDatagram(m_socket, bytes, to, from))
         return false;
-    const ssize_t sent = ::sendto(m_socket, bytes.data(), static_cast<size_t>(bytes.size()),
-                                  MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    if (sent != bytes.size())
-        return false;
-    Area().Tap().UdpSent(m_socket, reinterpret_cast<const sockaddr *>(&to), bytes);
+    Area().Tap().UdpSent(m_socket, to.Data(), bytes);
     return true;
+}
+
+SocketAddress CUdpServerPage::PeerOfLine(int row) const
+{
+    return EndpointOfPeerText(Peers()->GetText(row)).For(m_family);
 }
 
 QByteArray CUdpServerPage::LoggedText(const Payload &payload)
@@ -150,19 +155,20 @@ QByteArray CUdpServerPage::LoggedText(const Payload &payload)
     return (payload.hex ? PayloadCodec::DataText(payload.Body(), false) : payload.prepared) + payload.TrailerLogText();
 }
 
-void CUdpServerPage::ReplyWithData(const sockaddr_in &replyAddress)
+void CUdpServerPage::ReplyWithData(const SocketAddress &replyAddress, const DatagramArrival &arrival)
 {
     Payload payload;
     if (!Area().MakeDataReply(payload))
         return;
     // A reply the system refused is not reported as sent.
-    if (SendTo(replyAddress, payload.bytes))
+    if (SendTo(replyAddress, payload.bytes, &arrival))
         Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
 }
 
-void CUdpServerPage::ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView datagram)
+void CUdpServerPage::ReplyEcho(const SocketAddress &replyAddress, const DatagramArrival &arrival,
+                               QByteArrayView datagram)
 {
-    if (SendTo(replyAddress, datagram))
+    if (SendTo(replyAddress, datagram, &arrival))
         Area().Recorder().CountAndRecordSent(datagram.size(), PayloadCodec::DataText(datagram, false));
 }
 
@@ -173,8 +179,7 @@ std::optional<BinCaptureTarget> CUdpServerPage::CapturedPeer()
         AppMessageBox(QStringLiteral("请选择需要捕获的客户端!"));
         return std::nullopt;
     }
-    const sockaddr_in peer = EndpointOfPeerText(Peers()->GetText(selected));
-    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(reinterpret_cast<const sockaddr *>(&peer)));
+    return BinCaptureTarget::Udp(IpEndpoint::FromSockaddr(EndpointOfPeerText(Peers()->GetText(selected)).Data()));
 }
 
 bool CUdpServerPage::StartFileSend(const QString &path, FileSendTally &tally)
@@ -184,7 +189,7 @@ bool CUdpServerPage::StartFileSend(const QString &path, FileSendTally &tally)
         AppMessageBox(QStringLiteral("请选择要发送的目的地!"));
         return false;
     }
-    return Area().SendFileAsDatagrams(m_socket, EndpointOfPeerText(Peers()->GetText(selected)), path, tally);
+    return Area().SendFileAsDatagrams(m_socket, PeerOfLine(selected), path, tally);
 }
 
 void CUdpServerPage::CancelFileSend()
@@ -201,7 +206,7 @@ void CUdpServerPage::OnSend()
         Area().RefuseSend(QStringLiteral("请选择要发送的目的地!"));
         return;
     }
-    const sockaddr_in destination = EndpointOfPeerText(Peers()->GetText(selected));
+    const SocketAddress destination = PeerOfLine(selected);
     Payload payload;
     if (Area().MakePayload(payload) != PayloadCodec::HexFailure::None)
         return;

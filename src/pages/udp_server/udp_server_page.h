@@ -9,7 +9,8 @@
 #include "traffic/receive_slice.h"
 
 class SingleBox;
-struct sockaddr_in;
+struct DatagramArrival;
+class SocketAddress;
 
 // The UDP server page's recording switch: 1 while logudp.txt records.
 extern int g_bUdpTrafficLog;
@@ -54,14 +55,20 @@ private:
     void AddPeer(const QByteArray &peerText);
     // One datagram; false when nothing more should be read now.
     bool ReceiveDatagram();
-    void ReplyWithData(const sockaddr_in &replyAddress);
-    void ReplyEcho(const sockaddr_in &replyAddress, QByteArrayView datagram);
-    bool SendTo(const sockaddr_in &to, QByteArrayView bytes);
+    void ReplyWithData(const SocketAddress &replyAddress, const DatagramArrival &arrival);
+    void ReplyEcho(const SocketAddress &replyAddress, const DatagramArrival &arrival, QByteArrayView datagram);
+    // A send to the peer, from where its datagram came to when that is known.
+    bool SendTo(const SocketAddress &to, QByteArrayView bytes, const DatagramArrival *from = nullptr);
+    // The peer of a list line, as this socket reaches it.
+    SocketAddress PeerOfLine(int row) const;
     // What the traffic log records of a payload: its text, or in hex mode the bytes themselves.
     static QByteArray LoggedText(const Payload &payload);
     void CloseSocket();
 
     int m_socket = -1;
+    int m_family = 0;
+    // Bound to 0.0.0.0 or ::: each datagram says where it came to.
+    bool m_allInterfaces = false;
     // The peer check is a lookup beside the list, not a walk of it.
     QSet<QByteArray> m_peers;
     // "接收数据失败！" is shown once while its box is open, however many reads fail meanwhile.

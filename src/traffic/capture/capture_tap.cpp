@@ -35,7 +35,11 @@ FlowEnds CaptureTap::EndsOf(int socket, const sockaddr *peer)
     auto found = m_localEnds.find(socket);
     if (found == m_localEnds.end())
         found = m_localEnds.emplace(socket, LocalEnd(socket)).first;
-    return {found->second, IpEndpoint::FromSockaddr(peer)};
+    FlowEnds ends{found->second, IpEndpoint::FromSockaddr(peer)};
+    // A socket on :: also serves IPv4 peers: its local end is then 0.0.0.0, not ::.
+    if (ends.local.IsIpv6() != ends.remote.IsIpv6())
+        ends.local.address = QByteArray(ends.remote.address.size(), '\0');
+    return ends;
 }
 
 void CaptureTap::UdpReceived(int socket, const sockaddr *peer, QByteArrayView bytes)
