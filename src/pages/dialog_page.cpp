@@ -69,12 +69,18 @@ QGroupBox *CDialogPage::AddGroup(const QString &title, int x, int y, int width, 
     return group;
 }
 
-void CDialogPage::FillHostBox(QComboBox *box)
+void CDialogPage::FillHostBox(QComboBox *box, bool ipv6AndAll)
 {
     if (g_pHostEntry) {
         for (const QString &address : g_pHostEntry->addresses)
             box->addItem(address);
         box->model()->sort(0);
+        if (ipv6AndAll) {
+            box->addItems(g_pHostEntry->ipv6Addresses);
+            box->addItem(QStringLiteral("0.0.0.0"));
+            if (!g_pHostEntry->ipv6Addresses.isEmpty())
+                box->addItem(QStringLiteral("::"));
+        }
     }
     box->setCurrentIndex(0);
 }

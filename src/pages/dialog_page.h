@@ -42,7 +42,9 @@ public:
     Control *Place(Control *control, int id, int x, int y, int width, int height);
 
     // The host's IPv4 addresses in the box, sorted as the box sorts, the first selected.
-    static void FillHostBox(QComboBox *box);
+    // The host's IPv4 addresses, sorted; with ipv6AndAll also its IPv6 addresses, then 0.0.0.0
+    // and (where the host has IPv6) ::, the addresses of every interface.
+    static void FillHostBox(QComboBox *box, bool ipv6AndAll = false);
 
 private:
     void PlaceWidget(QWidget *control, int id, int x, int y, int width, int height);

@@ -13,8 +13,15 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
+// The free column to the right of every traffic page's own controls (dialog units); a page's
+// own additions go below the area's, from kRightColumnPageY.
+inline constexpr int kRightColumnX = 357;
+inline constexpr int kRightColumnWidth = 56;
+inline constexpr int kRightColumnPageY = 202;
+
 // The dialog ids of the send and display area that every traffic page has, in the same
 // places; 0 leaves a control out (the client page has no automatic reply and no clear data).
+
 struct TrafficAreaIds
 {
     int sendBox, send, timedSend, interval, hexSend, autoReply, replyData, replyEcho;
