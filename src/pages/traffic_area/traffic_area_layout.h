@@ -21,7 +21,6 @@ inline constexpr int kRightColumnPageY = 202;
 
 // The dialog ids of the send and display area that every traffic page has, in the same
 // places; 0 leaves a control out (the client page has no automatic reply and no clear data).
-
 struct TrafficAreaIds
 {
     int sendBox, send, timedSend, interval, hexSend, autoReply, replyData, replyEcho;
