@@ -363,10 +363,19 @@ void TestViewAndCapture::newControlsStartOffInTheFreeColumn()
     PageFixtureBase<CTcpServerPage> tcp(LoopbackHost());
     PageFixtureBase<CUdpServerPage> udp(LoopbackHost());
     PageFixtureBase<CClientPage> client(LoopbackHost());
-    for (QWidget *page : std::initializer_list<QWidget *>{tcp.page.get(), udp.page.get(), client.page.get()}) {
-        const QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
-                                "capture",    "sendOptions", "sendFile",     "commands"};
-        const QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…", "命令…"};
+    // Each page's own additions after the area's.
+    const QList<std::pair<QWidget *, QList<std::pair<QString, QString>>>> pages{
+        {tcp.page.get(), {{"ipv6All", "IPv6/全部"}}},
+        {udp.page.get(), {{"ipv6All", "IPv6/全部"}}},
+        {client.page.get(), {}}};
+    for (const auto &[page, own] : pages) {
+        QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
+                          "capture",    "sendOptions", "sendFile",     "commands"};
+        QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…", "命令…"};
+        for (const auto &[name, text] : own) {
+            names.append(name);
+            texts.append(text);
+        }
         QList<QWidget *> added;
         for (int i = 0; i < names.size(); ++i) {
             auto *control = page->findChild<QWidget *>(names[i]);

@@ -249,7 +249,7 @@ int main(int argc, char *argv[])
 
     // No log files of the run land where the tool is started.
     ScopedTemporaryCurrentDir workDir;
-    HostEntry loopback{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}};
+    HostEntry loopback{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}, {}};
     g_pHostEntry = &loopback;
     BoxAnswerer boxes(QMessageBox::No);
 

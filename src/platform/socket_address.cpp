@@ -96,9 +96,9 @@ QString AddressText(const SocketAddress &address)
     QString result = QString::fromLatin1(text);
     if (v6->sin6_scope_id != 0) {
         char name[IF_NAMESIZE] = {};
-        result += QLatin1Char('%') + (::if_indextoname(v6->sin6_scope_id, name)
-                                          ? QString::fromLocal8Bit(name)
-                                          : QString::number(v6->sin6_scope_id));
+        result += QLatin1Char('%')
+                  + (::if_indextoname(v6->sin6_scope_id, name) ? QString::fromLocal8Bit(name)
+                                                               : QString::number(v6->sin6_scope_id));
     }
     return result;
 }

@@ -1,6 +1,9 @@
 #include "pages/server/server_page.h"
 
+#include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -40,6 +43,12 @@ void CServerPage::CreateServerControls()
     connect(m_controls.host, &QComboBox::currentIndexChanged, this, &CServerPage::StateChanged);
     connect(m_controls.port, &QLineEdit::textChanged, this, &CServerPage::StateChanged);
 
+    m_ipv6AndAll = AddCheckBox(0, QStringLiteral("IPv6/全部"), kRightColumnX, kRightColumnPageY, kRightColumnWidth, 10);
+    m_ipv6AndAll->setObjectName(QStringLiteral("ipv6All"));
+    m_ipv6AndAll->setToolTip(QStringLiteral("主机列表中加入本机的IPv6地址、0.0.0.0和::(所有网卡)"));
+    connect(m_ipv6AndAll, &QCheckBox::toggled, this, &CServerPage::OnIpv6AndAllToggled);
+    connect(m_controls.host, &QComboBox::currentTextChanged, this, &CServerPage::ShowWholeHost);
+
     FillHostBox(m_controls.host);
     m_replyMode = ReplyMode::Data;
 }
@@ -52,12 +61,48 @@ ReplyMode CServerPage::ReadReplyMode()
 
 QString CServerPage::ListenText(const char *what, const QString &host, int port) const
 {
-    return g_strDateTime + QLatin1Char(' ') + m_setup.ids.protocol + QString::fromUtf8(what) + host + QLatin1Char(':')
-           + QString::number(port);
+    // An IPv6 address in brackets, as in its peer texts, so that the port stands apart.
+    const QString address = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return g_strDateTime + QLatin1Char(' ') + m_setup.ids.protocol + QString::fromUtf8(what) + address
+           + QLatin1Char(':') + QString::number(port);
+}
+
+void CServerPage::OnIpv6AndAllToggled(bool)
+{
+    RefillHostBox();
+    emit StateChanged();
+}
+
+void CServerPage::RefillHostBox()
+{
+    const QString chosen = m_controls.host->currentText();
+    const QSignalBlocker quiet(m_controls.host);
+    m_controls.host->clear();
+    FillHostBox(m_controls.host, m_ipv6AndAll->isChecked());
+    const int kept = m_controls.host->findText(chosen);
+    m_controls.host->setCurrentIndex(kept >= 0 ? kept : 0);
+    ShowWholeHost();
+}
+
+void CServerPage::ShowWholeHost()
+{
+    // An IPv6 address is longer than the box: its list opens as wide as the longest line and
+    // the chosen one is whole in the tooltip. Without the option the box is as it always was.
+    QComboBox *box = m_controls.host;
+    const bool wide = m_ipv6AndAll->isChecked();
+    int widest = 0;
+    if (wide) {
+        const QFontMetrics metrics(box->view()->font());
+        for (int row = 0; row < box->count(); ++row)
+            widest = std::max(widest, metrics.horizontalAdvance(box->itemText(row)) + 24);
+    }
+    box->view()->setMinimumWidth(widest);
+    box->setToolTip(wide ? box->currentText() : QString());
 }
 
 void CServerPage::SetListenControlsEnabled(bool enabled)
 {
+    m_ipv6AndAll->setEnabled(enabled);
     m_controls.host->setEnabled(enabled);
     m_controls.port->setEnabled(enabled);
     m_controls.listen->setEnabled(enabled);
@@ -96,6 +141,7 @@ void CServerPage::OnStop()
 QJsonObject CServerPage::SaveState(bool withHistory) const
 {
     QJsonObject state = CTrafficPage::SaveState(withHistory);
+    state.insert(QStringLiteral("ipv6All"), m_ipv6AndAll->isChecked());
     state.insert(QStringLiteral("host"), m_controls.host->currentText());
     state.insert(QStringLiteral("port"), m_controls.port->text());
     return state;
@@ -104,6 +150,7 @@ QJsonObject CServerPage::SaveState(bool withHistory) const
 void CServerPage::RestoreState(const QJsonObject &state)
 {
     CTrafficPage::RestoreState(state);
+    m_ipv6AndAll->setChecked(state.value(QStringLiteral("ipv6All")).toBool());
     // Only an address the machine still has.
     const int host = m_controls.host->findText(state.value(QStringLiteral("host")).toString());
     if (host >= 0)

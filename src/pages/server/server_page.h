@@ -7,6 +7,7 @@
 #include "traffic/payload.h"
 
 class LineListBox;
+class QCheckBox;
 class ReceiveSlice;
 class SocketEventRegistry;
 
@@ -25,12 +26,14 @@ public:
     void OnStop();
     virtual void OnSocketEvent(int socket, int event) = 0;
     void OnIpInfo();
+    // IPv6/全部: the host box lists the IPv6 addresses and all interfaces too, or not.
+    void OnIpv6AndAllToggled(bool on);
     void OnAutoReply();
     void OnClearData();
 
     virtual bool IsListening() const = 0;
 
-    // With the host and the port.
+    // With the host, the port and IPv6/全部.
     QJsonObject SaveState(bool withHistory) const override;
     void RestoreState(const QJsonObject &state) override;
 
@@ -75,10 +78,14 @@ protected:
 
 private:
     QString ListenText(const char *what, const QString &host, int port) const;
+    // The host box's list for the check box, keeping the chosen address where it is still there.
+    void RefillHostBox();
+    void ShowWholeHost();
     void SetListenControlsEnabled(bool enabled);
 
     Setup m_setup;
     ServerPageControls m_controls{};
+    QCheckBox *m_ipv6AndAll = nullptr;
     LineListBox *m_peers = nullptr;
     SocketEventRegistry *m_socketEvents;
     ReceiveSlice *m_receiveSlice;
