@@ -240,7 +240,7 @@ void QuietOffscreenNotes(QtMsgType type, const QMessageLogContext &context, cons
 
 BenchProcess::BenchProcess(int &argc, char **argv)
     : m_descriptorLimit(RaiseDescriptorLimit())
-    , m_host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}}
+    , m_host{QStringLiteral("bench"), {QStringLiteral("127.0.0.1")}, {}}
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

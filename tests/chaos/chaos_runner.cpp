@@ -61,7 +61,7 @@ public:
         : m_previousDir(QDir::currentPath())
         , m_previousHost(g_pHostEntry)
         , m_previousProxy(QNetworkProxy::applicationProxy())
-        , m_host{QStringLiteral("chaos"), {QStringLiteral("127.0.0.1")}}
+        , m_host{QStringLiteral("chaos"), {QStringLiteral("127.0.0.1")}, {}}
     {
         QDir::setCurrent(m_dir.path());
         g_pHostEntry = &m_host;
