@@ -96,9 +96,9 @@ QString AddressText(const SocketAddress &address)
     QString result = QString::fromLatin1(text);
     if (v6->sin6_scope_id != 0) {
         char name[IF_NAMESIZE] = {};
-        result += QLatin1Char('%') + (::if_indextoname(v6->sin6_scope_id, name)
-                                          ? QString::fromLocal8Bit(name)
-                                          : QString::number(v6->sin6_scope_id));
+        result += QLatin1Char('%')
+                  + (::if_indextoname(v6->sin6_scope_id, name) ? QString::fromLocal8Bit(name)
+                                                               : QString::number(v6->sin6_scope_id));
     }
     return result;
 }
@@ -124,6 +124,9 @@ QByteArray PeerTextOfSocket(int socket, const SocketAddress &whenUnknown)
 std::optional<SocketAddress> ParseIpv6Literal(const QString &text, quint16 port)
 {
     QString literal = text.trimmed();
+    // inet_pton and if_nametoindex read only up to a NUL: "::1\0junk" would pass as ::1.
+    if (literal.contains(QChar(0)))
+        return std::nullopt;
     if (literal.startsWith(QLatin1Char('[')) && literal.endsWith(QLatin1Char(']')))
         literal = literal.mid(1, literal.size() - 2);
     const qsizetype percent = literal.indexOf(QLatin1Char('%'));
