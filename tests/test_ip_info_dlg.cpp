@@ -1,9 +1,12 @@
-// The IP information dialog, its adapter list and the address entry field.
+// The IP information dialog, its adapter list, the address entry field and the address texts
+// of both families.
 #include <QtTest>
 
 #include <QComboBox>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QNetworkInterface>
 #include <QPushButton>
 
@@ -11,11 +14,14 @@
 #include "pages/tcp_server/tcp_server_page.h"
 #include "pages/udp_server/udp_server_page.h"
 #include "platform/adapters.h"
+#include "platform/socket_address.h"
 #include "shell/ip_info_dlg.h"
 #include "shell/main_dlg.h"
 #include "support/box_answerer.h"
 #include "support/test_environment.h"
 #include "widgets/ipv4_address_edit.h"
+
+#include <net/if.h>
 
 namespace {
 
@@ -61,6 +67,7 @@ void TypeIntoFocus(const QString &keys)
         QTest::keyClick(QApplication::focusWidget(), key.toLatin1());
 }
 
+const QRegularExpression kPrefixLength("^(.+)/(\\d{1,3})$");
 const QRegularExpression kDottedQuad("^((25[0-5]|2[0-4]\\d|1?\\d?\\d)\\.){3}(25[0-5]|2[0-4]\\d|1?\\d?\\d)$");
 
 }  // namespace
@@ -75,11 +82,13 @@ private slots:
     void pickingAnAdapterShowsItsAddresses();
     void duplicateDescriptionShowsTheLaterAdapter();
     void failedFetchWarnsAndOpensEmpty();
+    void ipv6AddressesBesideTheIpv4Fields();
     void defaultGateway_data();
     void defaultGateway();
     void addressEditRoundTrip();
     void addressEditTyping();
     void realMachineAdapters();
+    void socketAddressTexts();
     void menuAndServerPagesOpenTheDialog();
 };
 
@@ -163,6 +172,74 @@ void TestIpInfoDlg::failedFetchWarnsAndOpensEmpty()
         QCOMPARE(dlg.exec(), int(QDialog::Accepted));
         QCOMPARE(boxes.Count(), 1);
     }
+}
+
+void TestIpInfoDlg::ipv6AddressesBesideTheIpv4Fields()
+{
+    // Every child's class, text and place: what the user sees of the dialog.
+    auto layoutOf = [](const CIpInfoDlg &dlg) {
+        QStringList layout;
+        for (const QWidget *child : dlg.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            const auto *label = qobject_cast<const QLabel *>(child);
+            const auto *button = qobject_cast<const QAbstractButton *>(child);
+            const QRect g = child->geometry();
+            layout.append(QString("%1 %2 %3,%4 %5x%6")
+                              .arg(child->metaObject()->className(), label    ? label->text()
+                                                                     : button ? button->text()
+                                                                              : QString())
+                              .arg(g.x())
+                              .arg(g.y())
+                              .arg(g.width())
+                              .arg(g.height()));
+        }
+        return layout;
+    };
+    const CIpInfoDlg ipv4Only(nullptr, Fake(kAdapters));
+    QVERIFY(!ipv4Only.findChild<QAbstractButton *>("ipv6Button"));
+    QCOMPARE(ipv4Only.findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), 10);
+
+    QList<AdapterInfo> adapters = kAdapters;
+    adapters[0].ipv6Addresses = QStringList{"2001:db8::5/64", "fe80::1%eth-0/64"};
+    adapters[2].ipv6Addresses = QStringList{"fd00::2/128"};
+    CIpInfoDlg dlg(nullptr, Fake(adapters));
+    QCOMPARE(dlg.size(), ipv4Only.size());
+    QCOMPARE(Shown(dlg), (QStringList{"192.0.2.10", "255.255.255.0", "192.0.2.1"}));
+    auto *ipv6Button = dlg.findChild<QAbstractButton *>("ipv6Button");
+    QVERIFY(ipv6Button && ipv6Button->isEnabled());
+    QCOMPARE(ipv6Button->text(), QString("IPv6"));
+    QStringList withoutButton = layoutOf(dlg);
+    withoutButton.removeLast();  // the button comes after every control that was there
+    QCOMPARE(withoutButton, layoutOf(ipv4Only));
+    for (const QWidget *child : dlg.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(child == ipv6Button || !child->geometry().intersects(ipv6Button->geometry()),
+                 child->metaObject()->className());
+    QVERIFY(dlg.rect().contains(ipv6Button->geometry()));
+
+    dlg.show();
+    ipv6Button->click();
+    auto *window = dlg.findChild<QDialog *>("ipv6AddressWindow");
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QString("IPv6 地址"));
+    auto *list = window->findChild<QListWidget *>("ipv6AddressList");
+    auto *caption = window->findChild<QLabel *>("ipv6AdapterLabel");
+    auto items = [list] {
+        QStringList texts;
+        for (int row = 0; row < list->count(); ++row)
+            texts.append(list->item(row)->text());
+        return texts;
+    };
+    QCOMPARE(items(), (QStringList{"2001:db8::5/64", "fe80::1%eth-0/64"}));
+    QCOMPARE(caption->text(), QString("适配器: Realtek PCIe GbE"));
+
+    // The open window follows the picked adapter; one without IPv6 empties it and the button.
+    auto *combo = qobject_cast<QComboBox *>(dlg.GetDlgItem(IpInfoDlgIds::kAdapters));
+    Pick(combo, 2);
+    QCOMPARE(items(), QStringList{"fd00::2/128"});
+    QCOMPARE(caption->text(), QString("适配器: VPN Tunnel"));
+    QCOMPARE(Shown(dlg), (QStringList{"203.0.113.5", "255.255.255.252", "203.0.113.6"}));
+    Pick(combo, 1);
+    QVERIFY(items().isEmpty());
+    QVERIFY(!ipv6Button->isEnabled());
 }
 
 void TestIpInfoDlg::defaultGateway_data()
@@ -271,7 +348,52 @@ void TestIpInfoDlg::realMachineAdapters()
         QCOMPARE(adapter.ipAddress.isEmpty(), adapter.ipMask.isEmpty());
         for (const QString &text : {adapter.ipAddress, adapter.ipMask, adapter.gateway})
             QVERIFY2(text.isEmpty() || kDottedQuad.match(text).hasMatch(), qPrintable(text));
+        // Each IPv6 address is one the system takes back, a link-local one with this adapter's scope.
+        for (const QString &text : adapter.ipv6Addresses) {
+            const auto prefix = kPrefixLength.match(text);
+            QVERIFY2(prefix.hasMatch() && prefix.captured(2).toInt() <= 128, qPrintable(text));
+            const QHostAddress address(prefix.captured(1));
+            QVERIFY2(address.protocol() == QAbstractSocket::IPv6Protocol, qPrintable(text));
+            QCOMPARE(address.isLinkLocal(), text.contains('%'));
+            if (address.isLinkLocal())
+                QCOMPARE(address.scopeId(), iface.name());
+        }
     }
+}
+
+void TestIpInfoDlg::socketAddressTexts()
+{
+    const auto loopback = ParseIpv6Literal("::1", 7000);
+    QVERIFY(loopback);
+    QCOMPARE(PeerText(*loopback), QByteArray("[::1]:7000"));
+    QCOMPARE(EndpointOfPeerText("[::1]:7000"), *loopback);
+
+    // An IPv4 peer seen through an IPv6 socket reads as plain IPv4 everywhere.
+    const auto mapped = ParseIpv6Literal("[::ffff:127.0.0.1]", 7000);
+    QVERIFY(mapped && mapped->IsIpv6());
+    QCOMPARE(PeerText(*mapped), QByteArray("127.0.0.1:7000"));
+    QCOMPARE(AddressText(*mapped), QString("127.0.0.1"));
+
+    // A link-local address carries its interface, by name or number, and shows its name.
+    const uint lo = ::if_nametoindex("lo");
+    QVERIFY(lo != 0);
+    const auto byName = ParseIpv6Literal("fe80::1%lo", 80);
+    QVERIFY(byName);
+    QCOMPARE(ParseIpv6Literal(QString("[fe80::1%%1]").arg(lo), 80), byName);
+    QCOMPARE(PeerText(*byName), QByteArray("[fe80::1%lo]:80"));
+    QCOMPARE(AddressText(*byName), QString("fe80::1%lo"));
+    for (const char *refused : {"fe80::1%", "fe80::1%0", "fe80::1%nosuchif9", "[::1", "1.2.3.4", "::1]:80"})
+        QVERIFY2(!ParseIpv6Literal(refused, 80), refused);
+
+    // IPv4 keeps the rule of before: inet_addr, the port cut to 16 bits.
+    const SocketAddress ipv4 = EndpointOfPeerText("1.2.3.4:70000");
+    QCOMPARE(ipv4.Family(), AF_INET);
+    QCOMPARE(ipv4.Port(), quint16(4464));
+    QCOMPARE(PeerText(ipv4), QByteArray("1.2.3.4:4464"));
+    QCOMPARE(EndpointOfPeerText("1.2.3.4").Port(), quint16(0));
+    QCOMPARE(EndpointOfHostField("1.2.3.4", -1), SocketAddress(Ipv4Endpoint("1.2.3.4", 65535)));
+    QCOMPARE(EndpointOfHostField("1.2.3.4:80", 80), std::nullopt);
+    QCOMPARE(EndpointOfHostField("[::1]", 70000), ParseIpv6Literal("::1", 4464));
 }
 
 void TestIpInfoDlg::menuAndServerPagesOpenTheDialog()

@@ -1,5 +1,7 @@
 #include "platform/adapters.h"
 
+#include "platform/host_addresses.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -34,10 +36,12 @@ AdapterInfo DescribeInterface(const QNetworkInterface &iface, const QByteArray &
     adapter.description = iface.humanReadableName();
     const auto entries = iface.addressEntries();
     for (const QNetworkAddressEntry &entry : entries) {
-        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol) {
+        if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && adapter.ipAddress.isEmpty()) {
             adapter.ipAddress = entry.ip().toString();
             adapter.ipMask = entry.netmask().toString();
-            break;
+        } else if (entry.ip().protocol() == QAbstractSocket::IPv6Protocol) {
+            adapter.ipv6Addresses.append(Ipv6AddressText(entry.ip(), iface.name()) + QLatin1Char('/')
+                                         + QString::number(entry.prefixLength()));
         }
     }
     adapter.gateway = DefaultGatewayFromRouteTable(routeTable, iface.name());

@@ -124,6 +124,9 @@ QByteArray PeerTextOfSocket(int socket, const SocketAddress &whenUnknown)
 std::optional<SocketAddress> ParseIpv6Literal(const QString &text, quint16 port)
 {
     QString literal = text.trimmed();
+    // inet_pton and if_nametoindex read only up to a NUL: "::1\0junk" would pass as ::1.
+    if (literal.contains(QChar(0)))
+        return std::nullopt;
     if (literal.startsWith(QLatin1Char('[')) && literal.endsWith(QLatin1Char(']')))
         literal = literal.mid(1, literal.size() - 2);
     const qsizetype percent = literal.indexOf(QLatin1Char('%'));

@@ -3,10 +3,14 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
+
+#include <algorithm>
 
 #include "pages/control_ids.h"
 #include "pages/dialog_controls.h"
 #include "pages/message_box.h"
+#include "shell/ipv6_address_window.h"
 #include "widgets/ipv4_address_edit.h"
 
 namespace {
@@ -83,6 +87,10 @@ void CIpInfoDlg::OnInitDialog()
 
 void CIpInfoDlg::FillAdapterControls()
 {
+    const bool anyIpv6 = std::any_of(m_pAdapterInfo->cbegin(), m_pAdapterInfo->cend(),
+                                     [](const AdapterInfo &adapter) { return !adapter.ipv6Addresses.isEmpty(); });
+    if (anyIpv6)
+        AddIpv6Button();
     ShowAdapter(m_pAdapterInfo->first());
     for (const AdapterInfo &adapter : *m_pAdapterInfo)
         m_adapters->addItem(adapter.description);
@@ -105,4 +113,30 @@ void CIpInfoDlg::ShowAdapter(const AdapterInfo &adapter)
     m_ipAddress->SetAddressText(adapter.ipAddress);
     m_gateway->SetAddressText(adapter.gateway);
     m_ipMask->SetAddressText(adapter.ipMask);
+    m_shownAdapter = adapter;
+    if (m_ipv6Button)
+        m_ipv6Button->setEnabled(!adapter.ipv6Addresses.isEmpty());
+    if (m_ipv6Window)
+        m_ipv6Window->ShowAdapter(adapter);
+}
+
+void CIpInfoDlg::AddIpv6Button()
+{
+    // In the free space right of the icon: every other control keeps its place.
+    m_ipv6Button = new QToolButton(this);
+    m_ipv6Button->setText(QStringLiteral("IPv6"));
+    m_ipv6Button->setObjectName(QStringLiteral("ipv6Button"));
+    m_ipv6Button->setToolTip(QStringLiteral("所选适配器的 IPv6 地址"));
+    m_ipv6Button->setGeometry(DialogUnitsRect(171, 32, 28, 14));
+    connect(m_ipv6Button, &QPushButton::clicked, this, &CIpInfoDlg::OnShowIpv6);
+}
+
+void CIpInfoDlg::OnShowIpv6()
+{
+    if (!m_ipv6Window)
+        m_ipv6Window = new Ipv6AddressWindow(this);
+    m_ipv6Window->ShowAdapter(m_shownAdapter);
+    m_ipv6Window->show();
+    m_ipv6Window->raise();
+    m_ipv6Window->activateWindow();
 }
