@@ -15,7 +15,7 @@
 // The host entry the pages see in tests: 127.0.0.1 only.
 inline HostEntry *LoopbackHost()
 {
-    static HostEntry host{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}};
+    static HostEntry host{QStringLiteral("localhost"), {QStringLiteral("127.0.0.1")}, {}};
     return &host;
 }
 
