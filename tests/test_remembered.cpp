@@ -117,6 +117,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         w.Item<QLineEdit>(client, ClientIds::kSendBox)->setText("hello 你好");
         w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->setChecked(true);
         client->findChild<QCheckBox *>("timestamps")->setChecked(true);
+        client->findChild<QLineEdit *>("hostName")->setText("fe80::1%eth0");
         w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->setText("6811");
         w.dlg->TabPages()->SetActivePage(2);
         // Saved a moment after the change, before any close: a killed process keeps it.
@@ -135,6 +136,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         QCOMPARE(w.Item<QLineEdit>(client, ClientIds::kSendBox)->text(), QString("hello 你好"));
         QVERIFY(w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->isChecked());
         QVERIFY(client->findChild<QCheckBox *>("timestamps")->isChecked());
+        QCOMPARE(client->findChild<QLineEdit *>("hostName")->text(), QString("fe80::1%eth0"));
         QCOMPARE(w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->text(), QString("6811"));
         QCOMPARE(w.dlg->TabPages()->CurrentPage(), 2);
         w.Remember()->setChecked(false);  // off: remembered itself, nothing else

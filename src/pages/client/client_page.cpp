@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "pages/message_box.h"
 #include "pages/traffic_area/traffic_area.h"
 #include "platform/datagram.h"
+#include "platform/host_lookup.h"
 #include "platform/ip_socket.h"
 #include "platform/socket_address.h"
 #include "platform/socket_events.h"
@@ -29,11 +31,27 @@
 
 int g_bClientTrafficLog = 0;
 
+namespace {
+
+const QString kHostNameHint = QStringLiteral("IPv6地址或主机名: 填写时代替左边的IPv4地址");
+
+// An address written out in the host name field needs no lookup.
+std::optional<SocketAddress> AddressLiteral(const QString &text, int port)
+{
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.toLatin1().constData(), &v4) == 1)
+        return SocketAddress(Ipv4Endpoint(text, port));
+    return ParseIpv6Literal(text, static_cast<quint16>(port));
+}
+
+}  // namespace
+
 CClientPage::CClientPage(QWidget *parent)
     : CTrafficPage(kTemplateId, parent)
     , m_socketEvents(new SocketEventRegistry(this))
     , m_sendPath(new TcpSendPath(this))
     , m_receiveSlice(new ReceiveSlice(this))
+    , m_hostLookup(new HostLookup(this))
     , m_connectTimer(new QTimer(this))
 {
     m_connectTimer->setSingleShot(true);
@@ -60,6 +78,10 @@ void CClientPage::CreateControls()
     m_comboProtocol = Place(new QComboBox, kProtocol, 216, 14, 50, 13);
     m_comboProtocol->addItems({QString(), QStringLiteral("TCP"), QStringLiteral("UDP")});
     m_comboProtocol->setCurrentIndex(-1);
+    m_editHostName = AddEdit(0, 270, 14, 79, 13);
+    m_editHostName->setObjectName(QStringLiteral("hostName"));
+    m_editHostName->setPlaceholderText(QStringLiteral("IPv6/主机名"));
+    m_editHostName->setToolTip(kHostNameHint);
     m_btnConnect = AddButton(kConnect, QStringLiteral("连  接"), 60, 40, 50, 15);
     m_btnDisconnect = AddButton(kDisconnect, QStringLiteral("断  开"), 150, 40, 50, 15);
 
@@ -76,6 +98,8 @@ void CClientPage::CreateControls()
 
     connect(m_btnConnect, &QPushButton::clicked, this, &CClientPage::OnConnect);
     connect(m_editHost, &Ipv4AddressEdit::AddressChanged, this, &CClientPage::StateChanged);
+    connect(m_editHostName, &QLineEdit::textChanged, this, &CClientPage::OnHostNameEdited);
+    connect(m_editHostName, &QLineEdit::textChanged, this, &CClientPage::StateChanged);
     connect(m_editPort, &QLineEdit::textChanged, this, &CClientPage::StateChanged);
     connect(m_comboProtocol, &QComboBox::currentIndexChanged, this, &CClientPage::StateChanged);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
@@ -86,10 +110,18 @@ void CClientPage::OnInitDialog()
     CreateControls();
 }
 
+void CClientPage::OnHostNameEdited(const QString &text)
+{
+    // The field is narrow: a long name is read in full here.
+    m_editHostName->setToolTip(text.isEmpty() ? kHostNameHint : text);
+}
+
 void CClientPage::CloseSocket()
 {
     m_connectTimer->stop();
     m_connectNotifier.reset();
+    m_hostLookup->Cancel();
+    m_untried.clear();
     if (m_socket >= 0) {
         if (!m_socketIsTcp)
             Area().Tap().UdpClosed(m_socket);
@@ -106,7 +138,8 @@ void CClientPage::CloseSocket()
 
 void CClientPage::OnConnect()
 {
-    const QString host = m_editHost->AddressText();
+    const QString name = m_editHostName->text().trimmed();
+    const QString host = name.isEmpty() ? m_editHost->AddressText() : name;
     const QString protocol = m_comboProtocol->currentText();
     const int port = ReadNumber(m_editPort);
     if (host.isEmpty() || protocol.isEmpty() || port == 0) {
@@ -117,34 +150,84 @@ void CClientPage::OnConnect()
     m_socketIsTcp = protocol == QLatin1String("TCP");
     m_hostText = host;
     m_portNumber = port;
-    m_socket = OpenIpSocket(m_socketIsTcp ? SocketKind::Stream : SocketKind::Datagram);
-    if (m_socket < 0) {
-        m_socket = -1;  // no socket: a later Send says so
-        SystemLog::Append(QStringLiteral("无法创建服务器socket!"), QStringLiteral("无法创建服务器socket!\r\n"));
-        AppMessageBox(QStringLiteral("无法创建服务器socket!"));
-        return;
-    }
-    m_serverAddr = Ipv4Endpoint(host, port);  // 70000 connects to 4464
+    m_hostTextFromAddress = !name.isEmpty();
+    m_anySocketOpened = false;
     m_state = State::Connecting;
     m_comboProtocol->setEnabled(false);
     m_btnConnect->setEnabled(false);
-    if (!m_socketIsTcp) {
-        WidenDatagramReceiveBuffer(m_socket);
-        FinishConnect();
-        return;
+    // One limit for the name's lookup and the attempts on all its addresses.
+    m_connectTimer->start(kConnectTimeoutMs);
+    if (name.isEmpty()) {
+        m_untried = {SocketAddress(Ipv4Endpoint(host, port))};  // 70000 connects to 4464
+        TryNextAddress();
+    } else if (const auto literal = AddressLiteral(name, port)) {
+        m_untried = {*literal};
+        TryNextAddress();
+    } else if (name.contains(QLatin1Char(':'))) {
+        OnConnectFailed();  // no IPv6 address (a scope no interface has), and no name either
+    } else {
+        m_hostLookup->Start(name, [this](const QList<SocketAddress> &addresses) { OnHostResolved(addresses); });
     }
-    // The window goes on while the handshake runs; its end comes as writability.
-    if (::connect(m_socket, m_serverAddr.Data(), m_serverAddr.Length()) == 0) {
-        FinishConnect();
-        return;
-    }
-    if (errno != EINPROGRESS) {
+}
+
+void CClientPage::OnHostResolved(const QList<SocketAddress> &addresses)
+{
+    if (addresses.isEmpty()) {
         OnConnectFailed();
         return;
     }
-    m_connectNotifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
-    connect(m_connectNotifier.get(), &QSocketNotifier::activated, this, &CClientPage::OnConnectWritable);
-    m_connectTimer->start(kConnectTimeoutMs);
+    m_untried = addresses;
+    for (SocketAddress &address : m_untried)
+        address.SetPort(static_cast<quint16>(m_portNumber));
+    TryNextAddress();
+}
+
+void CClientPage::TryNextAddress()
+{
+    while (!m_untried.isEmpty()) {
+        const SocketAddress address = m_untried.takeFirst();
+        m_socket = OpenIpSocket(m_socketIsTcp ? SocketKind::Stream : SocketKind::Datagram, address.Family());
+        if (m_socket < 0)
+            continue;  // a family this system has no sockets for
+        m_anySocketOpened = true;
+        m_serverAddr = address;
+        if (m_hostTextFromAddress)
+            m_hostText = AddressText(address);
+        if (!m_socketIsTcp) {
+            WidenDatagramReceiveBuffer(m_socket);
+            m_connectTimer->stop();
+            FinishConnect();
+            return;
+        }
+        // The window goes on while the handshake runs; its end comes as writability.
+        if (::connect(m_socket, m_serverAddr.Data(), m_serverAddr.Length()) == 0) {
+            m_connectTimer->stop();
+            FinishConnect();
+            return;
+        }
+        if (errno == EINPROGRESS) {
+            m_connectNotifier = std::make_unique<QSocketNotifier>(m_socket, QSocketNotifier::Write);
+            connect(m_connectNotifier.get(), &QSocketNotifier::activated, this, &CClientPage::OnConnectWritable);
+            return;
+        }
+        DropAttempt();
+    }
+    if (m_anySocketOpened) {
+        OnConnectFailed();
+        return;
+    }
+    CloseSocket();  // no socket: a later Send says so
+    m_comboProtocol->setEnabled(true);
+    m_btnConnect->setEnabled(true);
+    SystemLog::Append(QStringLiteral("无法创建服务器socket!"), QStringLiteral("无法创建服务器socket!\r\n"));
+    AppMessageBox(QStringLiteral("无法创建服务器socket!"));
+}
+
+void CClientPage::DropAttempt()
+{
+    m_connectNotifier.reset();
+    ::close(m_socket);  // never registered: nothing else knows it
+    m_socket = -1;
 }
 
 void CClientPage::OnConnectWritable()
@@ -152,13 +235,15 @@ void CClientPage::OnConnectWritable()
     int error = 0;
     socklen_t length = sizeof error;
     ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &length);
-    m_connectTimer->stop();
     m_connectNotifier->setEnabled(false);
     m_connectNotifier.release()->deleteLater();  // it may be the one being delivered
-    if (error != 0)
-        OnConnectFailed();
-    else
-        FinishConnect();
+    if (error != 0) {
+        DropAttempt();
+        TryNextAddress();
+        return;
+    }
+    m_connectTimer->stop();
+    FinishConnect();
 }
 
 void CClientPage::OnConnectFailed()
@@ -291,6 +376,7 @@ QJsonObject CClientPage::SaveState(bool withHistory) const
     QJsonObject state = CTrafficPage::SaveState(withHistory);
     state.insert(QStringLiteral("host"), m_editHost->AddressText());
     state.insert(QStringLiteral("port"), m_editPort->text());
+    state.insert(QStringLiteral("hostName"), m_editHostName->text());
     state.insert(QStringLiteral("protocol"), m_comboProtocol->currentText());
     return state;
 }
@@ -300,6 +386,8 @@ void CClientPage::RestoreState(const QJsonObject &state)
     CTrafficPage::RestoreState(state);
     if (state.value(QStringLiteral("host")).isString())
         m_editHost->SetAddressText(state.value(QStringLiteral("host")).toString());
+    if (state.value(QStringLiteral("hostName")).isString())
+        m_editHostName->setText(state.value(QStringLiteral("hostName")).toString());
     if (state.value(QStringLiteral("port")).isString())
         m_editPort->setText(state.value(QStringLiteral("port")).toString());
     const int protocol = m_comboProtocol->findText(state.value(QStringLiteral("protocol")).toString());

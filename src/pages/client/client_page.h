@@ -9,6 +9,7 @@
 #include "platform/socket_address.h"
 
 class CExtentListBox;
+class HostLookup;
 class Ipv4AddressEdit;
 class QComboBox;
 class QLineEdit;
@@ -61,7 +62,14 @@ private:
     enum class State { Idle, Connecting, Open, ClosedByServer };
 
     void CreateControls();
+    void OnHostNameEdited(const QString &text);
     void OnSocketEvent(int socket, int event);
+    void OnHostResolved(const QList<SocketAddress> &addresses);
+    // Opens a socket for the next of the server's addresses and connects it; the failure
+    // when none is left.
+    void TryNextAddress();
+    // Ends the attempt on one address: its socket closes, the connect goes on.
+    void DropAttempt();
     void OnConnectWritable();
     void OnConnectFailed();
     // The question, the registration and the success line of a socket that is ready.
@@ -86,12 +94,18 @@ private:
     SocketAddress m_serverAddr;
     QString m_hostText;
     int m_portNumber = 0;
+    // The server's addresses still to try, a name's in the resolver's order.
+    QList<SocketAddress> m_untried;
+    bool m_hostTextFromAddress = false;  // the success line names the address used
+    bool m_anySocketOpened = false;
 
     Ipv4AddressEdit *m_editHost = nullptr;
+    QLineEdit *m_editHostName = nullptr;
     QLineEdit *m_editPort = nullptr;
     SocketEventRegistry *m_socketEvents;
     TcpSendPath *m_sendPath;
     ReceiveSlice *m_receiveSlice;
+    HostLookup *m_hostLookup;
     QTimer *m_connectTimer;
     std::unique_ptr<QSocketNotifier> m_connectNotifier;
 };
