@@ -1,5 +1,6 @@
 #include "pages/client/client_page.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -16,8 +17,8 @@
 #include "pages/message_box.h"
 #include "pages/traffic_area/traffic_area.h"
 #include "platform/datagram.h"
-#include "platform/socket_address.h"
 #include "platform/ip_socket.h"
+#include "platform/socket_address.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
 #include "traffic/file_send_tally.h"
@@ -62,6 +63,9 @@ void CClientPage::CreateControls()
     m_comboProtocol->setCurrentIndex(-1);
     m_btnConnect = AddButton(kConnect, QStringLiteral("连  接"), 60, 40, 50, 15);
     m_btnDisconnect = AddButton(kDisconnect, QStringLiteral("断  开"), 150, 40, 50, 15);
+    m_broadcast = AddCheckBox(0, QStringLiteral("广播"), kRightColumnX, 202, kRightColumnWidth, 10);
+    m_broadcast->setObjectName(QStringLiteral("broadcast"));
+    m_broadcast->setToolTip(QStringLiteral("UDP: 允许发送到广播地址"));
 
     // Seen from the client, data comes from the server and goes to it.
     CreateTrafficArea(TrafficAreaIds::Of<ClientIds::Id>(),
@@ -79,6 +83,14 @@ void CClientPage::CreateControls()
     connect(m_editPort, &QLineEdit::textChanged, this, &CClientPage::StateChanged);
     connect(m_comboProtocol, &QComboBox::currentIndexChanged, this, &CClientPage::StateChanged);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
+    connect(m_broadcast, &QCheckBox::toggled, this, &CClientPage::OnBroadcastToggled);
+}
+
+void CClientPage::OnBroadcastToggled()
+{
+    if (m_socket >= 0 && !m_socketIsTcp)
+        SetBroadcast(m_socket, m_broadcast->isChecked());
+    emit StateChanged();
 }
 
 void CClientPage::OnInitDialog()
@@ -130,6 +142,8 @@ void CClientPage::OnConnect()
     m_btnConnect->setEnabled(false);
     if (!m_socketIsTcp) {
         WidenDatagramReceiveBuffer(m_socket);
+        if (m_broadcast->isChecked())
+            SetBroadcast(m_socket, true);
         FinishConnect();
         return;
     }
@@ -292,6 +306,7 @@ QJsonObject CClientPage::SaveState(bool withHistory) const
     state.insert(QStringLiteral("host"), m_editHost->AddressText());
     state.insert(QStringLiteral("port"), m_editPort->text());
     state.insert(QStringLiteral("protocol"), m_comboProtocol->currentText());
+    state.insert(QStringLiteral("broadcast"), m_broadcast->isChecked());
     return state;
 }
 
@@ -305,6 +320,7 @@ void CClientPage::RestoreState(const QJsonObject &state)
     const int protocol = m_comboProtocol->findText(state.value(QStringLiteral("protocol")).toString());
     if (protocol >= 0)
         m_comboProtocol->setCurrentIndex(protocol);
+    m_broadcast->setChecked(state.value(QStringLiteral("broadcast")).toBool(false));
 }
 
 QList<int> CClientPage::OpenConnections() const

@@ -12,14 +12,6 @@
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/encoding_box.h"
 
-namespace {
-
-// The free column to the right of every traffic page's own controls.
-constexpr int kRightColumnX = 357;
-constexpr int kRightColumnWidth = 56;
-
-}  // namespace
-
 TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const QString &logFileName)
 {
     TrafficAreaControls c{};

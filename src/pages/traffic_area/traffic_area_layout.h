@@ -13,6 +13,11 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
+// The free column to the right of every traffic page's own controls, where a page puts its
+// own extra controls too.
+inline constexpr int kRightColumnX = 357;
+inline constexpr int kRightColumnWidth = 56;
+
 // The dialog ids of the send and display area that every traffic page has, in the same
 // places; 0 leaves a control out (the client page has no automatic reply and no clear data).
 struct TrafficAreaIds
