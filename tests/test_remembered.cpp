@@ -117,6 +117,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         w.Item<QLineEdit>(client, ClientIds::kSendBox)->setText("hello 你好");
         w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->setChecked(true);
         client->findChild<QCheckBox *>("timestamps")->setChecked(true);
+        client->findChild<QCheckBox *>("broadcast")->setChecked(true);
         w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->setText("6811");
         w.dlg->TabPages()->SetActivePage(2);
         // Saved a moment after the change, before any close: a killed process keeps it.
@@ -135,6 +136,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         QCOMPARE(w.Item<QLineEdit>(client, ClientIds::kSendBox)->text(), QString("hello 你好"));
         QVERIFY(w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->isChecked());
         QVERIFY(client->findChild<QCheckBox *>("timestamps")->isChecked());
+        QVERIFY(client->findChild<QCheckBox *>("broadcast")->isChecked());
         QCOMPARE(w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->text(), QString("6811"));
         QCOMPARE(w.dlg->TabPages()->CurrentPage(), 2);
         w.Remember()->setChecked(false);  // off: remembered itself, nothing else
