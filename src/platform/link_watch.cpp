@@ -67,7 +67,7 @@ void LinkWatch::OnReadable()
                 continue;
             return;
         }
-        int length = static_cast<int>(got);
+        auto length = static_cast<unsigned>(got);
         for (auto *message = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(message, length);
              message = NLMSG_NEXT(message, length)) {
             if (message->nlmsg_type == RTM_NEWLINK || message->nlmsg_type == RTM_DELLINK) {

@@ -32,10 +32,8 @@ void MulticastMemberships::Attach(int socket, bool canJoin)
     SetMulticastLoopback(socket, m_loopback);
     if (!canJoin)
         return;
-    m_links = std::make_unique<LinkWatch>();
-    connect(m_links.get(), &LinkWatch::LinkUp, this, &MulticastMemberships::OnLinkUp);
-    connect(m_links.get(), &LinkWatch::LinkDown, this, &MulticastMemberships::OnLinkDown);
-    connect(m_links.get(), &LinkWatch::AddressAdded, this, &MulticastMemberships::OnAddressAdded);
+    if (!m_entries.isEmpty())
+        WatchLinks();
     for (Entry &entry : m_entries)
         JoinEverywhere(entry);
     emit Changed();
@@ -69,6 +67,7 @@ MulticastMemberships::Refusal MulticastMemberships::Join(const QString &groupTex
     JoinEverywhere(entry);
     if (entry.joined.isEmpty())
         return Refusal::Failed;
+    WatchLinks();
     m_entries.append(entry);
     emit Changed();
     return Refusal::None;
@@ -125,6 +124,16 @@ void MulticastMemberships::SetLoopback(bool on)
     if (m_socket >= 0)
         SetMulticastLoopback(m_socket, on);
     emit Changed();
+}
+
+void MulticastMemberships::WatchLinks()
+{
+    if (m_links)
+        return;
+    m_links = std::make_unique<LinkWatch>();
+    connect(m_links.get(), &LinkWatch::LinkUp, this, &MulticastMemberships::OnLinkUp);
+    connect(m_links.get(), &LinkWatch::LinkDown, this, &MulticastMemberships::OnLinkDown);
+    connect(m_links.get(), &LinkWatch::AddressAdded, this, &MulticastMemberships::OnAddressAdded);
 }
 
 QList<int> MulticastMemberships::WantedInterfaces(const Entry &entry) const

@@ -74,6 +74,8 @@ private:
         QSet<QString> lapsed;       // names of interfaces that went down or away while joined
     };
 
+    // The links watched from the first group on, until the socket goes.
+    void WatchLinks();
     void JoinEverywhere(Entry &entry);
     // The interfaces the entry wants now: its address's, or every one that can.
     QList<int> WantedInterfaces(const Entry &entry) const;
@@ -88,5 +90,5 @@ private:
     int m_hops = kDefaultHops;
     bool m_loopback = true;
     QList<Entry> m_entries;
-    std::unique_ptr<LinkWatch> m_links;  // while a socket that can join is attached
+    std::unique_ptr<LinkWatch> m_links;
 };
