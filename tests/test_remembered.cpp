@@ -118,6 +118,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->setChecked(true);
         client->findChild<QCheckBox *>("timestamps")->setChecked(true);
         client->findChild<QLineEdit *>("hostName")->setText("fe80::1%eth0");
+        client->findChild<QCheckBox *>("broadcast")->setChecked(true);
         w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->setText("6811");
         w.dlg->TabPages()->SetActivePage(2);
         // Saved a moment after the change, before any close: a killed process keeps it.
@@ -137,6 +138,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         QVERIFY(w.Item<QCheckBox>(client, ClientIds::kHexDisplay)->isChecked());
         QVERIFY(client->findChild<QCheckBox *>("timestamps")->isChecked());
         QCOMPARE(client->findChild<QLineEdit *>("hostName")->text(), QString("fe80::1%eth0"));
+        QVERIFY(client->findChild<QCheckBox *>("broadcast")->isChecked());
         QCOMPARE(w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->text(), QString("6811"));
         QCOMPARE(w.dlg->TabPages()->CurrentPage(), 2);
         w.Remember()->setChecked(false);  // off: remembered itself, nothing else

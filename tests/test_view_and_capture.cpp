@@ -366,8 +366,8 @@ void TestViewAndCapture::newControlsStartOffInTheFreeColumn()
     // Each page's own additions after the area's.
     const QList<std::pair<QWidget *, QList<std::pair<QString, QString>>>> pages{
         {tcp.page.get(), {{"ipv6All", "IPv6/全部"}}},
-        {udp.page.get(), {{"ipv6All", "IPv6/全部"}}},
-        {client.page.get(), {}}};
+        {udp.page.get(), {{"ipv6All", "IPv6/全部"}, {"multicast", "组播…"}}},
+        {client.page.get(), {{"broadcast", "广播"}}}};
     for (const auto &[page, own] : pages) {
         QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
                           "capture",    "sendOptions", "sendFile",     "commands"};

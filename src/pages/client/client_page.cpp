@@ -1,5 +1,6 @@
 #include "pages/client/client_page.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -84,6 +85,9 @@ void CClientPage::CreateControls()
     m_editHostName->setToolTip(kHostNameHint);
     m_btnConnect = AddButton(kConnect, QStringLiteral("连  接"), 60, 40, 50, 15);
     m_btnDisconnect = AddButton(kDisconnect, QStringLiteral("断  开"), 150, 40, 50, 15);
+    m_broadcast = AddCheckBox(0, QStringLiteral("广播"), kRightColumnX, kRightColumnPageY, kRightColumnWidth, 10);
+    m_broadcast->setObjectName(QStringLiteral("broadcast"));
+    m_broadcast->setToolTip(QStringLiteral("UDP: 允许发送到广播地址"));
 
     // Seen from the client, data comes from the server and goes to it.
     CreateTrafficArea(TrafficAreaIds::Of<ClientIds::Id>(),
@@ -103,6 +107,14 @@ void CClientPage::CreateControls()
     connect(m_editPort, &QLineEdit::textChanged, this, &CClientPage::StateChanged);
     connect(m_comboProtocol, &QComboBox::currentIndexChanged, this, &CClientPage::StateChanged);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
+    connect(m_broadcast, &QCheckBox::toggled, this, &CClientPage::OnBroadcastToggled);
+}
+
+void CClientPage::OnBroadcastToggled()
+{
+    if (m_socket >= 0 && !m_socketIsTcp)
+        SetBroadcast(m_socket, m_broadcast->isChecked());
+    emit StateChanged();
 }
 
 void CClientPage::OnInitDialog()
@@ -195,6 +207,8 @@ void CClientPage::TryNextAddress()
             m_hostText = AddressText(address);
         if (!m_socketIsTcp) {
             WidenDatagramReceiveBuffer(m_socket);
+            if (m_broadcast->isChecked())
+                SetBroadcast(m_socket, true);
             m_connectTimer->stop();
             FinishConnect();
             return;
@@ -378,6 +392,7 @@ QJsonObject CClientPage::SaveState(bool withHistory) const
     state.insert(QStringLiteral("port"), m_editPort->text());
     state.insert(QStringLiteral("hostName"), m_editHostName->text());
     state.insert(QStringLiteral("protocol"), m_comboProtocol->currentText());
+    state.insert(QStringLiteral("broadcast"), m_broadcast->isChecked());
     return state;
 }
 
@@ -393,6 +408,7 @@ void CClientPage::RestoreState(const QJsonObject &state)
     const int protocol = m_comboProtocol->findText(state.value(QStringLiteral("protocol")).toString());
     if (protocol >= 0)
         m_comboProtocol->setCurrentIndex(protocol);
+    m_broadcast->setChecked(state.value(QStringLiteral("broadcast")).toBool(false));
 }
 
 QList<int> CClientPage::OpenConnections() const

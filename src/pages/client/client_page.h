@@ -11,6 +11,7 @@
 class CExtentListBox;
 class HostLookup;
 class Ipv4AddressEdit;
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +46,8 @@ public:
     void OnSend() override;
     void OnTcpSocketEvent(int socket, int event);
     void OnUdpSocketEvent(int socket, int event);
+    // "广播": the UDP socket may send to a broadcast address while it is ticked.
+    void OnBroadcastToggled();
 
     bool IsConnecting() const { return m_state == State::Connecting; }
     bool IsConnected() const { return m_state == State::Open; }
@@ -86,6 +89,7 @@ private:
 
     std::array<char, 512> m_recvBuffer{};
     QComboBox *m_comboProtocol = nullptr;
+    QCheckBox *m_broadcast = nullptr;
     QPushButton *m_btnConnect = nullptr;
     QPushButton *m_btnDisconnect = nullptr;
     int m_socket = -1;

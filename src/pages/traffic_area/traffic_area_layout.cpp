@@ -12,7 +12,6 @@
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/encoding_box.h"
 
-
 TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &ids, const QString &logFileName)
 {
     TrafficAreaControls c{};

@@ -1,6 +1,9 @@
 #include "pages/udp_server/udp_server_page.h"
 
+#include <QComboBox>
+#include <QJsonArray>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,11 +12,14 @@
 #include "pages/message_box.h"
 #include "pages/single_box.h"
 #include "pages/traffic_area/traffic_area.h"
+#include "pages/udp_server/multicast_window.h"
 #include "platform/datagram.h"
 #include "platform/ip_socket.h"
+#include "platform/multicast.h"
 #include "platform/socket_address.h"
 #include "platform/socket_events.h"
 #include "traffic/clock_text.h"
+#include "traffic/multicast_memberships.h"
 #include "traffic/receive_slice.h"
 #include "traffic/system_log.h"
 #include "traffic/traffic_recorder.h"
@@ -27,7 +33,9 @@ CUdpServerPage::CUdpServerPage(QWidget *parent)
                    QStringLiteral("UDP Server提示"), QStringLiteral("logudp.txt"), &g_bUdpTrafficLog, kRepeatTimerId},
                   parent)
     , m_receiveFailureBox(std::make_unique<SingleBox>())
+    , m_multicast(new MulticastMemberships(this))
 {
+    connect(m_multicast, &MulticastMemberships::Changed, this, &CUdpServerPage::StateChanged);
 }
 
 CUdpServerPage::~CUdpServerPage()
@@ -40,6 +48,9 @@ void CUdpServerPage::OnInitDialog()
     CreateServerControls();
     Area().SetSendsDatagrams(true);
     PortBox()->setText(QStringLiteral("7000"));
+    QPushButton *multicast = AddButton(0, QStringLiteral("组播…"), kRightColumnX, 219, kRightColumnWidth, 14);
+    multicast->setObjectName(QStringLiteral("multicast"));
+    connect(multicast, &QPushButton::clicked, this, &CUdpServerPage::OnMulticast);
 }
 
 void CUdpServerPage::CloseSocket()
@@ -48,6 +59,7 @@ void CUdpServerPage::CloseSocket()
         return;
     // The notifier goes first: the number is free for the next socket at once.
     SocketEvents()->Unregister(m_socket);
+    m_multicast->Detach();
     ::close(m_socket);
     m_socket = -1;
 }
@@ -68,6 +80,65 @@ void CUdpServerPage::StartServing(int socket)
     m_family = SocketFamily(socket);
     m_allInterfaces = IsBoundToAllInterfaces(socket);
     SocketEvents()->Register(m_socket, FD_READ);
+    m_multicast->Attach(m_socket, m_allInterfaces || IsBoundToGroup(m_socket));
+}
+
+void CUdpServerPage::OnMulticast()
+{
+    if (!m_multicastWindow) {
+        m_multicastWindow = new MulticastWindow(*m_multicast, this);
+        connect(m_multicastWindow, &MulticastWindow::SendToGroupRequested, this, &CUdpServerPage::OnSendToGroup);
+    }
+    auto *host = qobject_cast<QComboBox *>(GetDlgItem(UdpServerIds::kHost));
+    QStringList addresses;
+    for (int i = 0; host && i < host->count(); ++i)
+        addresses.append(host->itemText(i));
+    m_multicastWindow->SetHostAddresses(addresses);
+    m_multicastWindow->show();
+    m_multicastWindow->raise();
+    m_multicastWindow->activateWindow();
+}
+
+void CUdpServerPage::OnSendToGroup(const QString &group)
+{
+    SocketAddress local;
+    socklen_t length = SocketAddress::Capacity();
+    std::optional<SocketAddress> destination = ParseGroupAddress(group);
+    if (m_socket < 0 || !destination || ::getsockname(m_socket, local.Data(), &length) != 0) {
+        AppMessageBox(QStringLiteral("请先侦听!"));
+        return;
+    }
+    destination->SetPort(local.Port());
+    const QByteArray line = PeerText(*destination);
+    AddPeer(line);
+    for (int row = 0; row < Peers()->GetCount(); ++row)
+        if (Peers()->GetText(row) == line)
+            Peers()->SetCurSel(row);
+}
+
+QJsonObject CUdpServerPage::SaveState(bool withHistory) const
+{
+    QJsonObject state = CServerPage::SaveState(withHistory);
+    QJsonArray groups;
+    for (const MulticastGroup &group : m_multicast->Groups())
+        groups.append(
+            QJsonObject{{QStringLiteral("group"), group.group}, {QStringLiteral("interface"), group.interfaceAddress}});
+    state.insert(QStringLiteral("multicastGroups"), groups);
+    state.insert(QStringLiteral("multicastHops"), m_multicast->Hops());
+    state.insert(QStringLiteral("multicastLoopback"), m_multicast->Loopback());
+    return state;
+}
+
+void CUdpServerPage::RestoreState(const QJsonObject &state)
+{
+    CServerPage::RestoreState(state);
+    QList<MulticastGroup> groups;
+    for (const QJsonValue &group : state.value(QStringLiteral("multicastGroups")).toArray())
+        groups.append({group[QStringLiteral("group")].toString(), group[QStringLiteral("interface")].toString()});
+    m_multicast->SetGroups(groups);
+    m_multicast->SetHops(
+        std::clamp(state.value(QStringLiteral("multicastHops")).toInt(MulticastMemberships::kDefaultHops), 0, 255));
+    m_multicast->SetLoopback(state.value(QStringLiteral("multicastLoopback")).toBool(true));
 }
 
 void CUdpServerPage::AddPeer(const QByteArray &peerText)

@@ -8,6 +8,8 @@
 #include "pages/server/server_page.h"
 #include "traffic/receive_slice.h"
 
+class MulticastMemberships;
+class MulticastWindow;
 class SingleBox;
 struct DatagramArrival;
 class SocketAddress;
@@ -44,6 +46,12 @@ public:
     bool IsListening() const override { return m_socket >= 0; }
     LineListBox *PeerList() const { return Peers(); }
 
+    // "组播…": the window of the groups the socket joins.
+    void OnMulticast();
+    // With the groups, the hop limit and loopback.
+    QJsonObject SaveState(bool withHistory) const override;
+    void RestoreState(const QJsonObject &state) override;
+
 protected:
     bool AcceptsListenFields(const QString &host, int port) override;
     bool IsStreamServer() const override { return false; }
@@ -64,6 +72,8 @@ private:
     // What the traffic log records of a payload: its text, or in hex mode the bytes themselves.
     static QByteArray LoggedText(const Payload &payload);
     void CloseSocket();
+    // The group at the listening port becomes a line of the peer list, selected.
+    void OnSendToGroup(const QString &group);
 
     int m_socket = -1;
     int m_family = 0;
@@ -73,4 +83,6 @@ private:
     QSet<QByteArray> m_peers;
     // "接收数据失败！" is shown once while its box is open, however many reads fail meanwhile.
     std::unique_ptr<SingleBox> m_receiveFailureBox;
+    MulticastMemberships *m_multicast;
+    MulticastWindow *m_multicastWindow = nullptr;
 };
