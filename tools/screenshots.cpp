@@ -11,6 +11,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QNetworkProxy>
 #include <QPushButton>
@@ -259,6 +261,15 @@ int main(int argc, char *argv[])
     // The first tick of the main timer sets the time stamp of the pages' log lines.
     WaitUntil([] { return !g_strDateTime.isEmpty(); }, 3000);
 
+    CUdpServerPage *udpPage = window.UdpServerPage();
+    // Two groups the UDP server page remembers: not joined while it listens on 127.0.0.1
+    // (joining would reach the machine's real interfaces), shown in its 组播… window below.
+    QJsonObject udpState = udpPage->SaveState(false);
+    udpState.insert(QStringLiteral("multicastGroups"),
+                    QJsonArray{QJsonObject{{QStringLiteral("group"), QStringLiteral("239.255.255.250")}},
+                               QJsonObject{{QStringLiteral("group"), QStringLiteral("ff02::c")}}});
+    udpPage->RestoreState(udpState);
+
     Scene scene(window);
     try {
         scene.ListenTcp();
@@ -342,6 +353,18 @@ int main(int argc, char *argv[])
     if (!Save(commands, outDir, QStringLiteral("commands.png")))
         return 1;
     commands->close();
+
+    window.TabPages()->SetActivePage(kUdpServerTab);
+    auto *multicastButton = udpPage->findChild<QPushButton *>(QStringLiteral("multicast"));
+    if (!multicastButton) {
+        std::fputs("screenshots: the 组播… button is missing\n", stderr);
+        return 1;
+    }
+    multicastButton->click();
+    QWidget *multicast = udpPage->findChild<QWidget *>(QStringLiteral("multicastWindow"));
+    if (!multicast || !Save(multicast, outDir, QStringLiteral("multicast.png")))
+        return 1;
+    multicast->close();
 
     CIpInfoDlg ipInfo(&window);
     ShowConfiguredAdapter(ipInfo);
