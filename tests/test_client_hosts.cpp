@@ -15,6 +15,7 @@
 #include "pages/control_ids.h"
 #include "pages/file_dialogs.h"
 #include "platform/host_lookup.h"
+#include "support/ip_peer.h"
 #include "support/page_fixture.h"
 #include "text/gbk.h"
 #include "traffic/clock_text.h"
@@ -35,87 +36,22 @@ SocketAddress Ipv4(const char *address)
     return SocketAddress(Ipv4Endpoint(QString::fromLatin1(address), 0));
 }
 
-bool Readable(int fd, int timeoutMs = kPatienceMs)
-{
-    return WaitUntil(
-        [&] {
-            pollfd waiting{fd, POLLIN, 0};
-            return ::poll(&waiting, 1, 0) > 0;
-        },
-        timeoutMs);
-}
-
-// A socket of the test's own on 127.0.0.1 or ::1 at a port the kernel picks: a TCP listener
-// or a UDP peer; or a connection a listener accepted.
-class Peer
+// A listener (TCP) or a peer (UDP) of the test's own on 127.0.0.1 or ::1.
+class Peer : public IpPeer
 {
 public:
     Peer(int family, int type)
-        : m_fd(::socket(family, type | SOCK_CLOEXEC, 0))
-        , m_datagrams(type == SOCK_DGRAM)
+        : IpPeer(type, Loopback(family))
     {
-        const SocketAddress local = Loopback(family);
-        SocketAddress bound;
-        socklen_t length = SocketAddress::Capacity();
-        if (::bind(m_fd, local.Data(), local.Length()) == 0 && ::getsockname(m_fd, bound.Data(), &length) == 0)
-            m_port = bound.Port();
-        if (!m_datagrams)
-            ::listen(m_fd, 4);
+        if (type == SOCK_STREAM)
+            Listen();
     }
-    explicit Peer(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~Peer() { Close(); }
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
-
-    bool IsOpen() const { return m_port != 0; }
-    quint16 Port() const { return m_port; }
-    void Close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    std::unique_ptr<Peer> Accept(int timeoutMs = kPatienceMs)
-    {
-        if (!Readable(m_fd, timeoutMs))
-            return nullptr;
-        return std::make_unique<Peer>(::accept(m_fd, nullptr, nullptr));
-    }
-    void Send(QByteArrayView bytes) { ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    void SendTo(const SocketAddress &to, QByteArrayView bytes)
-    {
-        ::sendto(m_fd, bytes.data(), bytes.size(), 0, to.Data(), to.Length());
-    }
-    // A datagram, or up to count bytes of a stream, and where it came from.
-    QByteArray Receive(int count = 4096, SocketAddress *from = nullptr)
-    {
-        QByteArray bytes;
-        QDeadlineTimer deadline(kPatienceMs);
-        while (bytes.size() < count && Readable(m_fd, static_cast<int>(deadline.remainingTime()))) {
-            char chunk[4096];
-            SocketAddress source;
-            socklen_t length = SocketAddress::Capacity();
-            const ssize_t got = ::recvfrom(m_fd, chunk, std::min<qsizetype>(sizeof chunk, count - bytes.size()), 0,
-                                           source.Data(), &length);
-            if (got <= 0)
-                break;
-            bytes.append(chunk, got);
-            if (from)
-                *from = source;
-            if (m_datagrams)
-                break;
-        }
-        return bytes;
-    }
-
-private:
-    int m_fd;
-    quint16 m_port = 0;
-    bool m_datagrams = false;
 };
+
+QByteArray Bytes(const std::optional<IpPeer::Received> &received)
+{
+    return received ? received->bytes : QByteArray();
+}
 
 // The stand-in resolver for as long as it lives: each name's answer, and the names asked.
 class Resolver
@@ -170,7 +106,7 @@ public:
 
 bool HasIpv6Loopback()
 {
-    return Peer(AF_INET6, SOCK_DGRAM).IsOpen();
+    return IpPeer::HasIpv6Loopback();
 }
 
 }  // namespace
@@ -223,7 +159,7 @@ void TestClientHosts::tcpOnIpv6Loopback()
     Resolver resolver;
     Peer listener(AF_INET6, SOCK_STREAM);
     f.Connect("::1", "TCP", listener.Port(), QMessageBox::Yes);
-    std::unique_ptr<Peer> server = listener.Accept();
+    std::unique_ptr<IpPeer> server = listener.Accept();
     QVERIFY(server && WaitUntil([&] { return f.page->IsConnected(); }));
     QCOMPARE(f.LogTop(), f.SuccessLine("::1", listener.Port(), "TCP"));
     QVERIFY(resolver.asked.isEmpty());  // a literal is no name
@@ -234,11 +170,11 @@ void TestClientHosts::tcpOnIpv6Loopback()
     QCOMPARE(f.DataLine(0), peer + " hello\r\n");
     f.Item<QLineEdit>(kSendBox)->setText("ab cd");
     f.Click(kSend);
-    QCOMPARE(server->Receive(5), QByteArray("abcd", 5));
+    QCOMPARE(Bytes(server->Receive(5)), QByteArray("abcd", 5));
     // Timed sending goes on the IPv6 connection too.
     f.Item<QLineEdit>(kInterval)->setText("500");
     f.Click(kTimedSend);
-    QCOMPARE(server->Receive(10), QByteArray("abcd\0abcd", 10));
+    QCOMPARE(Bytes(server->Receive(10)), QByteArray("abcd\0abcd", 10));
     f.Click(kTimedSend);
 
     server->Close();
@@ -262,8 +198,9 @@ void TestClientHosts::udpOnIpv6Loopback()
 
     f.Item<QLineEdit>(kSendBox)->setText("a b");
     f.Click(kSend);
-    SocketAddress page;
-    QCOMPARE(server.Receive(4096, &page), QByteArray("ab", 3));
+    const std::optional<IpPeer::Received> first = server.Receive();
+    QCOMPARE(Bytes(first), QByteArray("ab", 3));
+    const SocketAddress page = first->from;
     QCOMPARE(page.Family(), AF_INET6);
     server.SendTo(page, "back");
     QVERIFY(WaitUntil([&] { return f.page->RxCount() == 4; }));
@@ -294,7 +231,7 @@ void TestClientHosts::udpOnIpv6Loopback()
     FileDialogs::g_answerOpenFile = nullptr;
     QByteArray received;
     for (int datagrams = 0; datagrams < 3; ++datagrams)
-        received += server.Receive();
+        received += Bytes(server.Receive());
     QCOMPARE(received, file);
     f.Click(kDisconnect);
 }
@@ -308,7 +245,7 @@ void TestClientHosts::everyAddressTriedInOrder()
     resolver.answers["localhost"] = {{Loopback(AF_INET6), Ipv4("127.0.0.2"), Ipv4("127.0.0.1")}, 0};
     const int sockets = OpenSockets();
     f.Connect("localhost", "TCP", listener.Port());
-    std::unique_ptr<Peer> server = listener.Accept();
+    std::unique_ptr<IpPeer> server = listener.Accept();
     QVERIFY(server && WaitUntil([&] { return f.page->IsConnected(); }));
     QCOMPARE(f.LogTop(), f.SuccessLine("127.0.0.1", listener.Port(), "TCP"));
     QCOMPARE(f.log.GetCount(), 1);  // no failure line for the addresses that refused
@@ -328,7 +265,7 @@ void TestClientHosts::everyAddressTriedInOrder()
         QCOMPARE(f.LogTop(), f.SuccessLine("::1", udp.Port(), "UDP"));
         f.Item<QLineEdit>(kSendBox)->setText("u");
         f.Click(kSend);
-        QCOMPARE(udp.Receive(), QByteArray("u", 2));
+        QCOMPARE(Bytes(udp.Receive()), QByteArray("u", 2));
         f.Click(kDisconnect);
     }
     QCOMPARE(resolver.asked.size(), HasIpv6Loopback() ? 2 : 1);

@@ -26,6 +26,7 @@
 #include "pages/control_ids.h"
 #include "pages/udp_server/udp_server_page.h"
 #include "platform/socket_address.h"
+#include "support/ip_peer.h"
 #include "support/page_fixture.h"
 #include "text/gbk.h"
 #include "traffic/clock_text.h"
@@ -60,63 +61,26 @@ void RemakeVethPair()
 
 // A socket on the peers' side: sends to a group out of vvane1 (no copy of its own looped
 // back), to the page, and takes what comes back.
-class GroupPeer
+class GroupPeer : public IpPeer
 {
 public:
     explicit GroupPeer(int family)
-        : m_fd(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+        : IpPeer(SOCK_DGRAM, At(family == AF_INET ? QStringLiteral("10.99.0.2") : QStringLiteral("fd00:99::2")))
     {
         const int index = static_cast<int>(::if_nametoindex("vvane1"));
         const int off = 0;
         if (family == AF_INET) {
-            m_local = *EndpointOfHostField(QStringLiteral("10.99.0.2"), 0);
             ip_mreqn out{};
             out.imr_ifindex = index;
-            ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
-            ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
+            ::setsockopt(Fd(), IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
+            ::setsockopt(Fd(), IPPROTO_IP, IP_MULTICAST_LOOP, &off, sizeof off);
         } else {
-            m_local = *EndpointOfHostField(QStringLiteral("fd00:99::2"), 0);
-            ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
-            ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &off, sizeof off);
+            ::setsockopt(Fd(), IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+            ::setsockopt(Fd(), IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &off, sizeof off);
         }
-        ::bind(m_fd, m_local.Data(), m_local.Length());
-        socklen_t length = SocketAddress::Capacity();
-        ::getsockname(m_fd, m_local.Data(), &length);
-    }
-    ~GroupPeer() { ::close(m_fd); }
-    GroupPeer(const GroupPeer &) = delete;
-    GroupPeer &operator=(const GroupPeer &) = delete;
-
-    QByteArray Peer() const { return PeerText(m_local); }
-
-    void SendTo(const QString &host, quint16 port, QByteArrayView bytes) const
-    {
-        const SocketAddress to = *EndpointOfHostField(host, port);
-        ::sendto(m_fd, bytes.data(), bytes.size(), 0, to.Data(), to.Length());
     }
 
-    // The next datagram and where it came from, handling the page's events while waiting.
-    std::optional<std::pair<QByteArray, SocketAddress>> Receive() const
-    {
-        QDeadlineTimer deadline(kPatienceMs);
-        while (!deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            pollfd waiting{m_fd, POLLIN, 0};
-            if (::poll(&waiting, 1, 1) <= 0)
-                continue;
-            char buffer[256];
-            SocketAddress from;
-            socklen_t length = SocketAddress::Capacity();
-            const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0, from.Data(), &length);
-            if (got >= 0)
-                return std::make_pair(QByteArray(buffer, got), from);
-        }
-        return std::nullopt;
-    }
-
-private:
-    int m_fd;
-    SocketAddress m_local;
+    void SendTo(const QString &host, quint16 port, QByteArrayView bytes) { IpPeer::SendTo(At(host, port), bytes); }
 };
 
 HostEntry *NamespaceHost()
@@ -180,7 +144,7 @@ public:
         return found;
     }
     // Sends from the peer to the group and waits until the page has counted rx bytes in all.
-    bool Deliver(const GroupPeer &peer, const QString &group, QByteArrayView bytes, qint64 rx)
+    bool Deliver(GroupPeer &peer, const QString &group, QByteArrayView bytes, qint64 rx)
     {
         peer.SendTo(group, port, bytes);
         return WaitUntil([&] { return page->RxCount() >= rx; }) && page->RxCount() == rx;
@@ -243,7 +207,7 @@ void TestMulticast::joinReceiveLeaveAndTwoGroups()
 
     GroupPeer peer(AF_INET);
     QVERIFY(f.Deliver(peer, "239.1.2.3", "a", 1));
-    QCOMPARE(f.page->PeerList()->GetText(0), peer.Peer());
+    QCOMPARE(f.page->PeerList()->GetText(0), peer.Name());
     f.Join("239.1.2.4");
     QVERIFY(f.Deliver(peer, "239.1.2.4", "bb", 3));
     QVERIFY(f.Deliver(peer, "239.1.2.3", "c", 4));
@@ -255,8 +219,8 @@ void TestMulticast::joinReceiveLeaveAndTwoGroups()
     peer.SendTo("239.1.2.3", f.port, "echo");
     const auto reply = peer.Receive();
     QVERIFY(reply);
-    QCOMPARE(reply->first, QByteArray("echo"));
-    QVERIFY(QStringList({"10.99.0.1", "10.99.0.2"}).contains(AddressText(reply->second.Unmapped())));
+    QCOMPARE(reply->bytes, QByteArray("echo"));
+    QVERIFY(QStringList({"10.99.0.1", "10.99.0.2"}).contains(AddressText(reply->from.Unmapped())));
     f.Click(UdpServerIds::kAutoReply);
 
     f.SelectGroup(0);
@@ -287,19 +251,19 @@ void TestMulticast::ipv6GroupOnADualStackSocket()
 
     GroupPeer six(AF_INET6);
     QVERIFY(f.Deliver(six, "ff15::99", "six", 3));
-    QCOMPARE(f.page->PeerList()->GetText(0), six.Peer());
-    QVERIFY(six.Peer().startsWith("[fd00:99::2]:"));
+    QCOMPARE(f.page->PeerList()->GetText(0), six.Name());
+    QVERIFY(six.Name().startsWith("[fd00:99::2]:"));
     GroupPeer four(AF_INET);
     QVERIFY(f.Deliver(four, "239.1.2.5", "four", 7));
-    QCOMPARE(f.page->PeerList()->GetText(1), four.Peer());  // plain IPv4
+    QCOMPARE(f.page->PeerList()->GetText(1), four.Name());  // plain IPv4
 
     f.Click(UdpServerIds::kAutoReply);
     f.Click(UdpServerIds::kReplyEcho);
     six.SendTo("ff15::99", f.port, "back");
     const auto reply = six.Receive();
     QVERIFY(reply);
-    QCOMPARE(reply->first, QByteArray("back"));
-    QVERIFY(!IN6_IS_ADDR_MULTICAST(&reinterpret_cast<const sockaddr_in6 *>(reply->second.Data())->sin6_addr));
+    QCOMPARE(reply->bytes, QByteArray("back"));
+    QVERIFY(!IN6_IS_ADDR_MULTICAST(&reinterpret_cast<const sockaddr_in6 *>(reply->from.Data())->sin6_addr));
 }
 
 void TestMulticast::rejoinAfterTheLinkComesBack()

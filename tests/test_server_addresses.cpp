@@ -6,16 +6,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "pages/control_ids.h"
 #include "pages/tcp_server/tcp_server_page.h"
 #include "pages/udp_server/udp_server_page.h"
 #include "platform/socket_address.h"
+#include "support/ip_peer.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
 #include "text/gbk.h"
@@ -31,67 +28,9 @@ HostEntry *DualStackHost()
     return &host;
 }
 
-SocketAddress At(const char *address, quint16 port)
+SocketAddress At(const char *address, quint16 port = 0)
 {
-    return *EndpointOfHostField(QString::fromLatin1(address), port);
-}
-
-// A plain socket of either family, bound where the test says; reads while the page's events
-// are handled on this thread.
-class Peer
-{
-public:
-    Peer(int type, const char *local)
-        : m_fd(::socket(At(local, 0).Family(), type | SOCK_CLOEXEC, 0))
-    {
-        const SocketAddress bound = At(local, 0);
-        m_bound = m_fd >= 0 && ::bind(m_fd, bound.Data(), bound.Length()) == 0;
-        SocketAddress name;
-        socklen_t length = SocketAddress::Capacity();
-        ::getsockname(m_fd, name.Data(), &length);
-        m_name = PeerText(name);
-    }
-    ~Peer() { ::close(m_fd); }
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
-
-    bool Bound() const { return m_bound; }
-    // How a page names this peer.
-    QByteArray Name() const { return m_name; }
-    bool Connect(const SocketAddress &to) { return ::connect(m_fd, to.Data(), to.Length()) == 0; }
-    bool Send(QByteArrayView bytes) { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == bytes.size(); }
-    void SendTo(const SocketAddress &to, QByteArrayView bytes)
-    {
-        ::sendto(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL, to.Data(), to.Length());
-    }
-    // The next bytes and where they came from; nothing when the time is up.
-    std::optional<std::pair<QByteArray, QByteArray>> Receive(int timeoutMs = kPatienceMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            pollfd waiting{m_fd, POLLIN, 0};
-            if (::poll(&waiting, 1, 1) <= 0)
-                continue;
-            char buffer[2048];
-            SocketAddress from;
-            socklen_t length = SocketAddress::Capacity();
-            const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0, from.Data(), &length);
-            if (got >= 0)
-                return std::pair{QByteArray(buffer, got), length ? PeerText(from) : QByteArray()};
-        }
-        return std::nullopt;
-    }
-
-private:
-    int m_fd;
-    bool m_bound = false;
-    QByteArray m_name;
-};
-
-bool Ipv6LoopbackWorks()
-{
-    return Peer(SOCK_DGRAM, "::1").Bound();
+    return IpPeer::At(QString::fromLatin1(address), port);
 }
 
 template <typename Page>
@@ -182,12 +121,12 @@ void TestServerAddresses::hostBoxListsIpv6AndAllOnlyWhenTicked()
 
 void TestServerAddresses::tcpServerOnIpv6AndOnAll()
 {
-    if (!Ipv6LoopbackWorks())
+    if (!IpPeer::HasIpv6Loopback())
         QSKIP("this machine has no ::1");
     Fixture<CTcpServerPage> f;
     const QByteArray port = QByteArray::number(f.Listen(QStringLiteral("::1")));
     QCOMPARE(f.LogLine(0), ToGbk(u"2026-12-8 1:2:3 TCP开始监听[::1]:") + port + ToGbk(u" 等待客户端连接\r\n"));
-    Peer v6(SOCK_STREAM, "::1");
+    IpPeer v6(SOCK_STREAM, At("::1"));
     QVERIFY(v6.Connect(At("::1", f.port)));
     QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 1; }));
     QCOMPARE(f.page->ClientList()->GetText(0), v6.Name() + "-1000");
@@ -199,14 +138,14 @@ void TestServerAddresses::tcpServerOnIpv6AndOnAll()
     f.SelectRow(f.page->ClientList(), 0);
     f.template Item<QLineEdit>(TcpServerIds::kSendBox)->setText(QStringLiteral("ok"));
     f.Click(TcpServerIds::kSend);
-    QCOMPARE(v6.Receive().value_or(std::pair<QByteArray, QByteArray>()).first, QByteArray("ok", 3));
+    QCOMPARE(v6.Receive(3).value_or(IpPeer::Received()).bytes, QByteArray("ok", 3));
     f.Click(TcpServerIds::kStop);
     QCOMPARE(f.LogLine(0), ToGbk(u"2026-12-8 1:2:3 TCP停止监听[::1]:") + port + ToGbk(u" 关闭线程\r\n"));
 
     // :: takes both families; an IPv4 client is named as IPv4.
     f.Listen(QStringLiteral("::"));
-    Peer v4(SOCK_STREAM, "127.0.0.1");
-    Peer other(SOCK_STREAM, "::1");
+    IpPeer v4(SOCK_STREAM, At("127.0.0.1"));
+    IpPeer other(SOCK_STREAM, At("::1"));
     QVERIFY(v4.Connect(At("127.0.0.1", f.port)));
     QVERIFY(WaitUntil([&] { return f.page->ClientList()->GetCount() == 1; }));
     QVERIFY(other.Connect(At("::1", f.port)));
@@ -222,11 +161,11 @@ void TestServerAddresses::tcpServerOnIpv6AndOnAll()
 
 void TestServerAddresses::udpServerOnIpv6AndOnAll()
 {
-    if (!Ipv6LoopbackWorks())
+    if (!IpPeer::HasIpv6Loopback())
         QSKIP("this machine has no ::1");
     Fixture<CUdpServerPage> f;
     f.Listen(QStringLiteral("::1"));
-    Peer v6(SOCK_DGRAM, "::1");
+    IpPeer v6(SOCK_DGRAM, At("::1"));
     v6.SendTo(At("::1", f.port), "ping");
     QVERIFY(WaitUntil([&] { return f.page->RxCount() == 4; }));
     QCOMPARE(f.page->PeerList()->GetText(0), v6.Name());
@@ -235,7 +174,7 @@ void TestServerAddresses::udpServerOnIpv6AndOnAll()
     f.SelectRow(f.page->PeerList(), 0);
     f.template Item<QLineEdit>(UdpServerIds::kSendBox)->setText(QStringLiteral("to6"));
     f.Click(UdpServerIds::kSend);
-    QCOMPARE(v6.Receive(), std::optional(std::pair(QByteArray("to6", 4), "[::1]:" + QByteArray::number(f.port))));
+    QCOMPARE(v6.Receive(), std::optional(IpPeer::Received{QByteArray("to6", 4), At("::1", f.port)}));
     f.Click(UdpServerIds::kStop);
 
     // On all interfaces a reply leaves from the address the datagram came to: 127.0.0.2 is
@@ -243,16 +182,16 @@ void TestServerAddresses::udpServerOnIpv6AndOnAll()
     for (const char *all : {"::", "0.0.0.0"}) {
         f.Listen(QString::fromLatin1(all));
         QVERIFY2(f.page->IsListening(), all);
-        Peer v4(SOCK_DGRAM, "127.0.0.1");
+        IpPeer v4(SOCK_DGRAM, At("127.0.0.1"));
         f.Click(UdpServerIds::kAutoReply);
         f.Click(UdpServerIds::kReplyEcho);
         v4.SendTo(At("127.0.0.2", f.port), "echo");
-        QCOMPARE(v4.Receive(), std::optional(std::pair(QByteArray("echo"), "127.0.0.2:" + QByteArray::number(f.port))));
+        QCOMPARE(v4.Receive(), std::optional(IpPeer::Received{"echo", At("127.0.0.2", f.port)}));
         QVERIFY(f.page->PeerList()->GetText(f.page->PeerList()->GetCount() - 1).startsWith("127.0.0.1:"));
         f.SelectRow(f.page->PeerList(), f.page->PeerList()->GetCount() - 1);
         f.Click(UdpServerIds::kAutoReply);
         f.Click(UdpServerIds::kSend);  // a send of its own goes to the selected IPv4 peer
-        QCOMPARE(v4.Receive().value_or(std::pair<QByteArray, QByteArray>()).first, QByteArray("to6", 4));
+        QCOMPARE(v4.Receive().value_or(IpPeer::Received()).bytes, QByteArray("to6", 4));
         f.Click(UdpServerIds::kStop);
     }
 }
