@@ -1,4 +1,6 @@
-// The display line of a received block: PayloadCodec::FormatReceived and DataText.
+// The display line of a received block: PayloadCodec::FormatReceived and DataText, for blocks
+// of up to 65,536 bytes (a 大数据 read): the input's own, or a short one repeated to a length
+// the input picks.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <string>
@@ -17,7 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider input(data, size);
     const bool hexDisplay = input.ConsumeBool();
     const std::string peerBytes = input.ConsumeRandomLengthString(64);
-    const std::string blockBytes = input.ConsumeRemainingBytesAsString();
+    const bool repeated = input.ConsumeBool();
+    const auto length = input.ConsumeIntegralInRange<size_t>(0, 65536);
+    std::string blockBytes = input.ConsumeRemainingBytesAsString();
+    if (repeated && !blockBytes.empty()) {
+        const std::string pattern = blockBytes.substr(0, 16);
+        blockBytes.clear();
+        while (blockBytes.size() < length)
+            blockBytes += pattern;
+        blockBytes.resize(length);
+    }
     const QByteArrayView peer(peerBytes.data(), qsizetype(peerBytes.size()));
     const QByteArrayView block(blockBytes.data(), qsizetype(blockBytes.size()));
 

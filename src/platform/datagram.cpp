@@ -11,6 +11,17 @@ void WidenDatagramReceiveBuffer(int socket)
     ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
+int RaiseDatagramReceiveBuffer(int socket)
+{
+    const int bytes = 16 * 1024 * 1024;
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int held = 0;
+    socklen_t length = sizeof held;
+    ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &held, &length);
+    return held;
+}
+
 namespace {
 
 // Room for one IP_PKTINFO and one IPV6_PKTINFO message.

@@ -7,6 +7,10 @@
 // Room for a burst of datagrams while the window is busy for a moment (a repaint, a box):
 // the system's default holds a few hundred small datagrams and drops the rest.
 void WidenDatagramReceiveBuffer(int socket);
+// More room still, for a burst of datagrams of up to 64 KiB: 16 MiB where the process may
+// pass the system's cap (SO_RCVBUFFORCE), else as much as the cap allows. Returns the bytes
+// the socket now holds.
+int RaiseDatagramReceiveBuffer(int socket);
 
 // Where a datagram came to, on a socket bound to all interfaces: the local address a reply
 // leaves from and the interface it came in on. Empty (no address) elsewhere.

@@ -64,25 +64,23 @@ void PrepareSendText(QByteArray &text)
     text.removeIf([](char c) { return c == kSpace; });
 }
 
-HexFailure EncodeHex(QByteArrayView prepared, std::array<char, kHexBufferSize> &buffer, int &byteCount)
+HexFailure EncodeHex(QByteArrayView prepared, QByteArray &bytes, int maxBytes)
 {
-    buffer.fill(0);
-    byteCount = 0;
+    bytes.clear();
     if (prepared.size() % 2 != 0)
         return HexFailure::OddLength;
     const qsizetype count = prepared.size() / 2;
-    if (count >= kHexBufferSize)
+    if (count > maxBytes)
         return HexFailure::TooLong;
+    QByteArray converted(count, Qt::Uninitialized);
     for (qsizetype k = 0; k < count; ++k) {
         quint8 value = 0;
-        if (!HexTokenToByte(prepared.sliced(2 * k, 2), value)) {
-            // No half-converted bytes stay behind: past byteCount the buffer is always zero.
-            buffer.fill(0);
+        // No half-converted bytes are left behind: bytes stays empty.
+        if (!HexTokenToByte(prepared.sliced(2 * k, 2), value))
             return HexFailure::BadToken;
-        }
-        buffer[k] = static_cast<char>(value);
+        converted[k] = static_cast<char>(value);
     }
-    byteCount = static_cast<int>(count);
+    bytes = std::move(converted);
     return HexFailure::None;
 }
 

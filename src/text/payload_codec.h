@@ -12,6 +12,9 @@
 namespace PayloadCodec {
 
 inline constexpr int kHexBufferSize = 128;  // one hex send carries at most 127 bytes
+inline constexpr int kMaxHexBytes = kHexBufferSize - 1;
+// With 大数据 a hex send carries as much as one UDP datagram over IPv4 can.
+inline constexpr int kLargeHexBytes = 65507;
 
 // BadEscape: a backslash of an as-typed send names no escape (the send options'; its place is
 // the payload's failureAt).
@@ -23,11 +26,9 @@ QString FailureMessage(HexFailure failure);
 // Removes every space byte (0x20) in place; double-byte characters stay whole.
 void PrepareSendText(QByteArray &text);
 
-// Checks odd length, then length / 2 >= kHexBufferSize, then each two-character token in
-// turn; the first bad token stops. On success byteCount is length / 2 and
-// buffer[0..byteCount) holds the bytes, on failure byteCount is 0; either way every byte of
-// the buffer past byteCount is zero.
-HexFailure EncodeHex(QByteArrayView prepared, std::array<char, kHexBufferSize> &buffer, int &byteCount);
+// Checks odd length, then length / 2 > maxBytes, then each two-character token in turn; the
+// first bad token stops. On success bytes holds length / 2 bytes, on failure nothing.
+HexFailure EncodeHex(QByteArrayView prepared, QByteArray &bytes, int maxBytes = kMaxHexBytes);
 
 // Spaces removed, then every character must be 0-9, A-F or a-f. The value is the digits read
 // in base 16, kept in 8 bits; an empty token gives 0. out is left alone on failure.

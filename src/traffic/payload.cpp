@@ -1,6 +1,5 @@
 #include "traffic/payload.h"
 
-#include <array>
 #include <utility>
 
 #include "text/gbk.h"
@@ -19,13 +18,13 @@ QByteArray SendText(QStringView text, bool hex, TextEncoding encoding)
     return hex ? ToGbk(text) : EncodeText(text, encoding);
 }
 
-PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload)
+PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload, int maxHexBytes)
 {
     PayloadCodec::PrepareSendText(text);
-    return MakePayloadOfPrepared(text, hex, payload);
+    return MakePayloadOfPrepared(text, hex, payload, maxHexBytes);
 }
 
-PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload)
+PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload, int maxHexBytes)
 {
     payload = Payload{};
     payload.prepared = prepared;
@@ -35,28 +34,24 @@ PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool 
         payload.uncountedAt = payload.bytes.size() - 1;
         return PayloadCodec::HexFailure::None;
     }
-    std::array<char, PayloadCodec::kHexBufferSize> buffer;
-    int byteCount = 0;
-    const PayloadCodec::HexFailure failure = PayloadCodec::EncodeHex(prepared, buffer, byteCount);
-    if (failure == PayloadCodec::HexFailure::None)
-        payload.bytes = QByteArray(buffer.data(), byteCount);
-    return failure;
+    return PayloadCodec::EncodeHex(prepared, payload.bytes, maxHexBytes);
 }
 
-PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload)
+PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload, int maxHexBytes)
 {
     if (!text.isEmpty())
-        return MakePayload(std::move(text), hex, payload);
+        return MakePayload(std::move(text), hex, payload, maxHexBytes);
     static const QByteArray ownReply = ToGbk(u"服务器自己进行数据回复");
     payload = Payload{PayloadCodec::TextModePayload(ownReply), ownReply.size(), ownReply, false};
     return PayloadCodec::HexFailure::None;
 }
 
 PayloadCodec::HexFailure MakeFramedPayload(QStringView typed, bool hex, TextEncoding encoding,
-                                           const SendOptions &options, Payload &payload)
+                                           const SendOptions &options, Payload &payload, int maxHexBytes)
 {
     if (hex || !options.asTyped) {
-        const PayloadCodec::HexFailure failure = MakePayload(SendText(typed, hex, encoding), hex, payload);
+        const PayloadCodec::HexFailure failure =
+            MakePayload(SendText(typed, hex, encoding), hex, payload, maxHexBytes);
         if (failure != PayloadCodec::HexFailure::None)
             return failure;
     } else {

@@ -35,19 +35,23 @@ namespace SendRules {
 // from GBK bytes whatever it is, so a hex send and its refusals never depend on it.
 QByteArray SendText(QStringView text, bool hex, TextEncoding encoding);
 
-// Spaces removed, then the text and its zero byte, or in hex mode the converted bytes.
-// On a failure the payload is left empty.
-PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload);
+// Spaces removed, then the text and its zero byte, or in hex mode the converted bytes (at
+// most maxHexBytes of them). On a failure the payload is left empty.
+PayloadCodec::HexFailure MakePayload(QByteArray text, bool hex, Payload &payload,
+                                     int maxHexBytes = PayloadCodec::kMaxHexBytes);
 // The payload of a text prepared already (a send to all prepares it once for every client).
-PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload);
+PayloadCodec::HexFailure MakePayloadOfPrepared(const QByteArray &prepared, bool hex, Payload &payload,
+                                               int maxHexBytes = PayloadCodec::kMaxHexBytes);
 // A server's data reply: the payload of the text, or while it is empty the server's own
 // fixed text with its zero byte, the same bytes whatever the page's encoding.
-PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload);
+PayloadCodec::HexFailure MakeServerReply(QByteArray text, bool hex, Payload &payload,
+                                         int maxHexBytes = PayloadCodec::kMaxHexBytes);
 
 // The send box's payload under the send options: body + checksum(body) + line ending. The
 // body is the hex bytes, the plain rules' text bytes (spaces removed, the zero byte last),
 // or with asTyped the typed text after its escapes. Plain options give MakePayload's bytes.
 PayloadCodec::HexFailure MakeFramedPayload(QStringView typed, bool hex, TextEncoding encoding,
-                                           const SendOptions &options, Payload &payload);
+                                           const SendOptions &options, Payload &payload,
+                                           int maxHexBytes = PayloadCodec::kMaxHexBytes);
 
 }  // namespace SendRules

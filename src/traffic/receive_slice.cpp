@@ -12,6 +12,7 @@ void ReceiveSlice::Begin()
     if (m_open)
         return;
     m_open = true;
+    m_bytes = 0;
     m_clock.start();
     // A zero timer runs once the loop has come round to its timers: the next pass then
     // opens a new slice.

@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 
+#include <vector>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -88,17 +90,17 @@ std::optional<IpPeer::Received> IpPeer::Receive(int count, int timeoutMs)
     std::optional<Received> received;
     QDeadlineTimer deadline(timeoutMs);
     while ((!received || received->bytes.size() < count) && Readable(static_cast<int>(deadline.remainingTime()))) {
-        char chunk[4096];
+        // Room for count bytes: a datagram comes whole (a smaller buffer would cut it).
+        std::vector<char> chunk(
+            static_cast<size_t>(std::max<qsizetype>(1, count - (received ? received->bytes.size() : 0))));
         SocketAddress from;
         socklen_t length = SocketAddress::Capacity();
-        const ssize_t got = ::recvfrom(
-            m_fd, chunk, std::min<qsizetype>(sizeof chunk, count - (received ? received->bytes.size() : 0)), 0,
-            from.Data(), &length);
+        const ssize_t got = ::recvfrom(m_fd, chunk.data(), chunk.size(), 0, from.Data(), &length);
         if (got < 0 || (got == 0 && !m_datagrams))
             break;
         if (!received)
             received = Received{{}, length ? from : SocketAddress()};
-        received->bytes.append(chunk, got);
+        received->bytes.append(chunk.data(), got);
         if (m_datagrams)
             break;
     }

@@ -46,7 +46,8 @@ public:
         SocketAddress from;
         bool operator==(const Received &other) const = default;
     };
-    // The next datagram, or up to count bytes of a stream; nothing when none came in time.
+    // The next datagram (of at most count bytes), or up to count bytes of a stream; nothing when
+    // none came in time.
     std::optional<Received> Receive(int count = 4096, int timeoutMs = kPatienceMs);
 
 private:

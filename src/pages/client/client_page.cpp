@@ -108,6 +108,10 @@ void CClientPage::CreateControls()
     connect(m_comboProtocol, &QComboBox::currentIndexChanged, this, &CClientPage::StateChanged);
     connect(m_btnDisconnect, &QPushButton::clicked, this, &CClientPage::OnDisconnect);
     connect(m_broadcast, &QCheckBox::toggled, this, &CClientPage::OnBroadcastToggled);
+    connect(&Area(), &TrafficArea::LargeDataChanged, this, [this](bool on) {
+        if (on && m_socket >= 0 && !m_socketIsTcp)
+            RaiseDatagramReceiveBuffer(m_socket);
+    });
 }
 
 void CClientPage::OnBroadcastToggled()
@@ -207,6 +211,8 @@ void CClientPage::TryNextAddress()
             m_hostText = AddressText(address);
         if (!m_socketIsTcp) {
             WidenDatagramReceiveBuffer(m_socket);
+            if (Area().IsLargeData())
+                RaiseDatagramReceiveBuffer(m_socket);
             if (m_broadcast->isChecked())
                 SetBroadcast(m_socket, true);
             m_connectTimer->stop();
@@ -347,12 +353,12 @@ void CClientPage::ReceiveTcp(int socket)
     m_receiveSlice->Begin();
     const QByteArray peer = PeerTextOf(socket);
     for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
-        std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
-        const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, MSG_DONTWAIT);
+        const ssize_t received = ::recv(socket, m_recvBuffer.data(), Area().Limits().streamRead, MSG_DONTWAIT);
         // Nothing there, a failure or the end of the stream (said by the close event): no line.
         if (received <= 0)
             return;
         const QByteArrayView block(m_recvBuffer.data(), received);
+        m_receiveSlice->Count(received);
         Area().Tap().TcpReceived(socket, block);
         Area().Recorder().ShowReceived(block, peer);
         if (m_receiveSlice->IsOver() || !DataWaiting(socket))
@@ -364,16 +370,18 @@ void CClientPage::ReceiveUdp(int socket)
 {
     m_receiveSlice->Begin();
     for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
-        char datagram[kDatagramSize] = {};
         int received = 0;
         SocketAddress source;
-        const DatagramRead read = ReadDatagram(socket, datagram, kDatagramSize, received, source);
+        const DatagramRead read =
+            ReadDatagram(socket, m_recvBuffer.data(), Area().Limits().datagramBuffer, received, source);
         if (read == DatagramRead::Nothing)
             return;
-        if (read == DatagramRead::Failed)
+        if (read == DatagramRead::Failed) {
             Area().ShowLine(QStringLiteral("接收数据失败！\r\n"));
-        else
-            ReceivedDatagram(socket, QByteArrayView(datagram, received), source);
+        } else {
+            m_receiveSlice->Count(received);
+            ReceivedDatagram(socket, QByteArrayView(m_recvBuffer.data(), received), source);
+        }
         if (m_receiveSlice->IsOver())
             return;
     }

@@ -2,11 +2,12 @@
 
 #include <QByteArray>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "pages/traffic_area/traffic_page.h"
 #include "platform/socket_address.h"
+#include "traffic/receive_slice.h"
 
 class CExtentListBox;
 class HostLookup;
@@ -87,7 +88,8 @@ private:
     // Sends the payload on the open socket; false when the system did not take it.
     bool SendPayload(const Payload &payload);
 
-    std::array<char, 512> m_recvBuffer{};
+    // One read's room: a TCP block or a datagram, 64 KiB with 大数据.
+    std::vector<char> m_recvBuffer = std::vector<char>(kLargeStreamReadSize);
     QComboBox *m_comboProtocol = nullptr;
     QCheckBox *m_broadcast = nullptr;
     QPushButton *m_btnConnect = nullptr;

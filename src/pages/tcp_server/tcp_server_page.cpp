@@ -305,7 +305,7 @@ void CTcpServerPage::ReceiveBlocks(int socket)
     }
 }
 
-// Handles one read of at most 256 bytes; false when nothing more should be read now
+// Handles one read of at most 256 bytes (64 KiB with 大数据); false when nothing more should be read now
 // (nothing was read, or a box was shown).
 bool CTcpServerPage::ReceiveBlock(int socket)
 {
@@ -313,9 +313,9 @@ bool CTcpServerPage::ReceiveBlock(int socket)
     SystemLog::Append(g_strDateTime + QStringLiteral(" 接收来自") + QString::fromLatin1(peer)
                       + QStringLiteral("的数据\r\n"));
 
-    std::fill_n(m_recvBuffer.begin(), kStreamReadSize, 0);
-    const ssize_t received = ::recv(socket, m_recvBuffer.data(), kStreamReadSize, 0);
+    const ssize_t received = ::recv(socket, m_recvBuffer.data(), Area().Limits().streamRead, 0);
     const QByteArrayView block(m_recvBuffer.data(), received > 0 ? received : 0);
+    Slice()->Count(block.size());
     if (!block.isEmpty())
         Area().Tap().TcpReceived(socket, block);
     Area().Recorder().ShowReceived(block, peer);

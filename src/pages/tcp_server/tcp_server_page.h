@@ -2,10 +2,11 @@
 
 #include <QByteArray>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "pages/server/server_page.h"
+#include "traffic/receive_slice.h"
 
 class AcceptWorker;
 class QCheckBox;
@@ -73,7 +74,8 @@ private:
     // Queues the payload on the connection (TX counts it as it goes out) and records it.
     void SendPayload(int socket, const Payload &payload);
 
-    std::array<char, 512> m_recvBuffer{};
+    // One read's room: 256 bytes, or 64 KiB with 大数据.
+    std::vector<char> m_recvBuffer = std::vector<char>(kLargeStreamReadSize);
     std::unique_ptr<AcceptWorker> m_pAcceptThread;
     int m_listenSocket = -1;
     QCheckBox *m_checkSendAll = nullptr;

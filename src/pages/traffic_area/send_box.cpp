@@ -35,8 +35,8 @@ QByteArray SendBox::Text() const
 PayloadCodec::HexFailure SendBox::MakePayload(Payload &payload) const
 {
     if (!ActiveOptions().IsPlain())
-        return SendRules::MakeFramedPayload(Typed(), IsHex(), Encoding(), ActiveOptions(), payload);
-    return SendRules::MakePayload(Text(), IsHex(), payload);
+        return SendRules::MakeFramedPayload(Typed(), IsHex(), Encoding(), ActiveOptions(), payload, m_maxHexBytes);
+    return SendRules::MakePayload(Text(), IsHex(), payload, m_maxHexBytes);
 }
 
 PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payload &payload) const
@@ -44,7 +44,7 @@ PayloadCodec::HexFailure SendBox::MakePayloadOf(const QByteArray &prepared, Payl
     // With options the frame comes from the text as typed, which the prepared text has lost.
     if (!ActiveOptions().IsPlain())
         return MakePayload(payload);
-    return SendRules::MakePayloadOfPrepared(prepared, IsHex(), payload);
+    return SendRules::MakePayloadOfPrepared(prepared, IsHex(), payload, m_maxHexBytes);
 }
 
 PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
@@ -54,6 +54,7 @@ PayloadCodec::HexFailure SendBox::MakeServerReply(Payload &payload) const
     const QString typed = m_edit->text();
     const bool hex = m_hexSend->isChecked();
     if (!m_options.IsPlain() && !typed.isEmpty())
-        return SendRules::MakeFramedPayload(typed, hex, m_encoding->Encoding(), m_options, payload);
-    return SendRules::MakeServerReply(SendRules::SendText(typed, hex, m_encoding->Encoding()), hex, payload);
+        return SendRules::MakeFramedPayload(typed, hex, m_encoding->Encoding(), m_options, payload, m_maxHexBytes);
+    return SendRules::MakeServerReply(SendRules::SendText(typed, hex, m_encoding->Encoding()), hex, payload,
+                                      m_maxHexBytes);
 }

@@ -24,6 +24,8 @@ public:
     // Called for every received block: the box's text is encoded once.
     PayloadCodec::HexFailure MakeServerReply(Payload &payload) const;
 
+    // How many bytes a hex send may carry: 127, or with 大数据 a whole datagram's worth.
+    void SetMaxHexBytes(int bytes) { m_maxHexBytes = bytes; }
     void SetOptions(const SendOptions &options) { m_options = options; }
     const SendOptions &Options() const { return m_options; }
     // While set, the sends come from this command (its text, mode, encoding and options)
@@ -40,4 +42,5 @@ private:
 
     SendOptions m_options;
     const Command *m_command = nullptr;
+    int m_maxHexBytes = PayloadCodec::kMaxHexBytes;
 };

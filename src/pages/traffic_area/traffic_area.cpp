@@ -123,6 +123,7 @@ void TrafficArea::Connect()
         c.replyData->setChecked(true);
     connect(c.timestamps, &QCheckBox::toggled, this, [this](bool on) { m_recorder->SetTimestamps(on); });
     connect(c.pause, &QCheckBox::toggled, m_feed, &DisplayFeed::SetPaused);
+    connect(c.largeData, &QCheckBox::toggled, this, &TrafficArea::OnLargeData);
     connect(c.largeView, &QPushButton::clicked, this, [this] { OpenLargeView(PageName()); });
     connect(c.sendOptions, &QPushButton::clicked, this, &TrafficArea::OnSendOptions);
     connect(c.commands, &QPushButton::clicked, this, [this] {
@@ -230,6 +231,24 @@ void TrafficArea::FailSend(const QString &line)
         StopTimedSending();
 }
 
+bool TrafficArea::IsLargeData() const
+{
+    return m_controls.largeData->isChecked();
+}
+
+void TrafficArea::OnLargeData(bool on)
+{
+    m_sendBox->SetMaxHexBytes(ReadLimits::Of(on).hexBytes);
+    // Room for the most hex a send may carry, two digits and a space a byte; unticking never
+    // cuts a text that is there already.
+    constexpr int kDefaultMaxLength = 32767;
+    QLineEdit *box = m_controls.sendBox;
+    box->setMaxLength(on ? PayloadCodec::kLargeHexBytes * 3 + 64
+                         : std::max<int>(kDefaultMaxLength, static_cast<int>(box->text().size())));
+    emit LargeDataChanged(on);
+    emit StateChanged();
+}
+
 QJsonObject TrafficArea::SaveState(bool withHistory) const
 {
     const TrafficAreaControls &c = m_controls;
@@ -239,6 +258,7 @@ QJsonObject TrafficArea::SaveState(bool withHistory) const
                       {QStringLiteral("hexDisplay"), c.hexDisplay->isChecked()},
                       {QStringLiteral("encoding"), c.encoding->currentIndex()},
                       {QStringLiteral("timestamps"), c.timestamps->isChecked()},
+                      {QStringLiteral("largeData"), c.largeData->isChecked()},
                       {QStringLiteral("sendOptions"), SendOptionsToJson(m_sendBox->Options())}};
     if (c.replyEcho)
         state.insert(QStringLiteral("replyEcho"), c.replyEcho->isChecked());
@@ -263,6 +283,7 @@ void TrafficArea::RestoreState(const QJsonObject &state)
         if (box && state.value(QLatin1String(key)).isBool())
             box->setChecked(state.value(QLatin1String(key)).toBool());
     };
+    tick("largeData", c.largeData);  // first: it lets the send box hold a long hex text
     text("sendBox", c.sendBox);
     text("interval", c.interval);
     tick("hexSend", c.hexSend);

@@ -13,6 +13,7 @@
 #include "pages/traffic_area/traffic_area_layout.h"
 #include "traffic/capture/capture_tap.h"
 #include "traffic/payload.h"
+#include "traffic/read_limits.h"
 #include "traffic/send_history.h"
 #include "traffic/traffic_log.h"
 
@@ -100,7 +101,7 @@ public:
     SendHistory &History() { return m_history; }
 
     // What a start restores while 记住设置 is on: the send box, interval, hex modes, reply
-    // mode, encoding, 时间戳, the send options and the datagram settings, and with history
+    // mode, encoding, 时间戳, 大数据, the send options and the datagram settings, and with history
     // the texts sent. Nothing that starts activity (定时发送, 自动回复, 暂停, a capture).
     QJsonObject SaveState(bool withHistory) const;
     void RestoreState(const QJsonObject &state);
@@ -157,9 +158,15 @@ public:
     // next send puts on the wire; hidden when neither.
     void UpdateStrip();
 
+    // 大数据: what one read takes and one hex send carries on the page.
+    bool IsLargeData() const;
+    ReadLimits Limits() const { return ReadLimits::Of(IsLargeData()); }
+
 signals:
     // The send button was pressed, or timed sending ticked.
     void SendRequested();
+    // 大数据 was ticked or unticked: a page with an open datagram socket widens its buffer.
+    void LargeDataChanged(bool on);
     // Something SaveState holds changed.
     void StateChanged();
 
@@ -169,6 +176,7 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void ShowWaiting();
     void OnOptionsChanged();
+    void OnLargeData(bool on);
     QString StripText();
 
     CDialogPage *m_page;

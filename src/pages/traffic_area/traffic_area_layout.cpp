@@ -62,6 +62,9 @@ TrafficAreaControls BuildTrafficArea(CDialogPage *page, const TrafficAreaIds &id
     c.waiting = page->AddLabel(QString(), kRightColumnX + 30, 51, kRightColumnWidth - 30, 10);
     c.waiting->setObjectName(QStringLiteral("pauseWaiting"));
     c.waiting->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    c.largeData = page->AddCheckBox(0, QStringLiteral("大数据"), kRightColumnX, 64, kRightColumnWidth, 10);
+    c.largeData->setObjectName(QStringLiteral("largeData"));
+    c.largeData->setToolTip(QStringLiteral("整块接收: UDP数据报最大65507字节, TCP每次读取最多64KB; 16进制发送最多65507字节"));
     c.largeView = page->AddButton(0, QStringLiteral("放大"), kRightColumnX, 152, kRightColumnWidth, 14);
     c.largeView->setObjectName(QStringLiteral("largeView"));
     c.capture = page->AddButton(0, QStringLiteral("捕获…"), kRightColumnX, 169, kRightColumnWidth, 14);

@@ -80,6 +80,7 @@ struct TrafficAreaControls
     // Beyond the dialog tables, off at the start; found by their object names.
     QCheckBox *timestamps;     // "timestamps"
     QCheckBox *pause;          // "pause"
+    QCheckBox *largeData;      // "largeData"
     QLabel *waiting;           // "pauseWaiting": the lines held back while paused
     QPushButton *largeView;    // "largeView"
     QPushButton *capture;      // "capture"

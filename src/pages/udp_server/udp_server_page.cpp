@@ -51,6 +51,10 @@ void CUdpServerPage::OnInitDialog()
     QPushButton *multicast = AddButton(0, QStringLiteral("组播…"), kRightColumnX, 219, kRightColumnWidth, 14);
     multicast->setObjectName(QStringLiteral("multicast"));
     connect(multicast, &QPushButton::clicked, this, &CUdpServerPage::OnMulticast);
+    connect(&Area(), &TrafficArea::LargeDataChanged, this, [this](bool on) {
+        if (on && m_socket >= 0)
+            RaiseDatagramReceiveBuffer(m_socket);
+    });
 }
 
 void CUdpServerPage::CloseSocket()
@@ -76,6 +80,8 @@ bool CUdpServerPage::AcceptsListenFields(const QString &host, int port)
 void CUdpServerPage::StartServing(int socket)
 {
     WidenDatagramReceiveBuffer(socket);
+    if (Area().IsLargeData())
+        RaiseDatagramReceiveBuffer(socket);
     m_socket = socket;
     m_family = SocketFamily(socket);
     m_allInterfaces = IsBoundToAllInterfaces(socket);
@@ -174,11 +180,14 @@ void CUdpServerPage::OnSocketEvent(int socket, int event)
 
 bool CUdpServerPage::ReceiveDatagram()
 {
-    char datagram[kDatagramSize] = {};
+    // On the stack, not a member: a box shown on the way lets the next datagram be read into
+    // a buffer of its own while this one is still to be echoed.
+    char datagram[kLargeDatagramSize];
     int received = 0;
     SocketAddress source;
     DatagramArrival arrival;
-    switch (ReadDatagram(m_socket, datagram, kDatagramSize, received, source, m_allInterfaces ? &arrival : nullptr)) {
+    switch (ReadDatagram(m_socket, datagram, Area().Limits().datagramBuffer, received, source,
+                         m_allInterfaces ? &arrival : nullptr)) {
     case DatagramRead::Nothing:
         return false;
     case DatagramRead::Failed:
@@ -194,6 +203,7 @@ bool CUdpServerPage::ReceiveDatagram()
     SystemLog::Append(g_strDateTime + QStringLiteral(" UDP接收来自") + QString::fromLatin1(peer)
                       + QStringLiteral("的数据\r\n"));
     const QByteArrayView bytes(datagram, received);
+    Slice()->Count(received);
     Area().Tap().UdpReceived(m_socket, source.Data(), bytes);
     Area().Recorder().ShowReceived(bytes, peer);
 
