@@ -2,23 +2,29 @@
 // the filter over a full list.
 //
 //   QT_QPA_PLATFORM=offscreen ./build/bench/bench_display_list [lines]
+//   QT_QPA_PLATFORM=offscreen ./build/bench/bench_display_list long   (the last part only)
 //
 // Reports the insert rate, the cost of one insert near 1,000 lines against near the end
 // (same run), and the memory each line costs against its text bytes. Then, over a full list
 // of kKeptLines lines: how long each key typed into the filter takes to show its result,
 // repaint included, for ASCII and for GBK Chinese lines; and the cost of one insert during
-// a million inserts with and without a filter, in the first, second and last tenth.
+// a million inserts with and without a filter, in the first, second and last tenth. Last,
+// long lines: 1,000 hex lines of 196,000 characters (64 KiB blocks) against 1,000 of 256,
+// the cost of an insert and of a repaint scrolled to the middle and to the end.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <vector>
 
 #include "text/gbk.h"
 #include "widgets/display_list/extent_list_box.h"
+#include "widgets/display_list/line_list_model.h"
 
 namespace {
 
@@ -172,11 +178,89 @@ void ReportFilteredInserts()
     }
 }
 
+// A received block in hex as the display shows it, characters in all, different each time.
+QByteArray HexDisplayLine(int counter, int characters)
+{
+    QByteArray line = "127.0.0.1:" + QByteArray::number(50000 + counter % 1000) + ' ';
+    line.reserve(characters + 2);
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; line.size() + 3 <= characters; ++i) {
+        const int byte = (i * 7 + counter) & 0xFF;
+        line.append(kDigits[byte >> 4]).append(kDigits[byte & 15]).append(' ');
+    }
+    return line + "\r\n";
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Median milliseconds of a repaint of the shown rows, each frame scrolled sideways by a
+// character from the given offset (the rows stay: the view's decoded rows are used again).
+double PaintCost(CExtentListBox &list, int offset)
+{
+    QScrollBar *scroll = list.horizontalScrollBar();
+    std::vector<double> frames;
+    for (int frame = 0; frame < 40; ++frame) {
+        scroll->setValue(offset - frame * list.fontMetrics().averageCharWidth());
+        QElapsedTimer timer;
+        timer.start();
+        list.viewport()->repaint();
+        frames.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    return Median(frames);
+}
+
+void ReportLongLines()
+{
+    std::printf("1,000 hex lines inserted at the top of a shown list (530 x 300), then repainted:\n");
+    for (int characters : {256, 196000}) {
+        CExtentListBox list;
+        list.resize(530, 300);
+        list.show();
+        QApplication::processEvents();
+        std::vector<double> inserts;
+        for (int i = 0; i < 1000; ++i) {
+            const QByteArray line = HexDisplayLine(i, characters);
+            QElapsedTimer timer;
+            timer.start();
+            list.InsertString(0, line);
+            inserts.push_back(timer.nsecsElapsed() / 1e3);
+            if (i % 50 == 0)
+                QApplication::processEvents();
+        }
+        QApplication::processEvents();
+        QScrollBar *scroll = list.horizontalScrollBar();
+        const double middle = PaintCost(list, scroll->maximum() / 2);
+        const double end = PaintCost(list, scroll->maximum());
+        // A page down each frame: rows never shown before, each decoded once.
+        std::vector<double> paging;
+        for (int frame = 0; frame < 20; ++frame) {
+            list.verticalScrollBar()->setValue(frame * list.verticalScrollBar()->pageStep());
+            QElapsedTimer timer;
+            timer.start();
+            list.viewport()->repaint();
+            paging.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        std::printf("  %6d characters: insert median %7.1f us, mean %7.1f us; repaint middle %6.2f ms, end %6.2f ms, "
+                    "a page down %6.2f ms (extent %d px, %lld line bytes)\n",
+                    characters, Median(inserts),
+                    std::accumulate(inserts.begin(), inserts.end(), 0.0) / double(inserts.size()), middle, end,
+                    Median(paging), list.HorizontalExtent(), static_cast<long long>(list.Lines()->StoredBytes()));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "long") {
+        ReportLongLines();
+        return 0;
+    }
     const int target = argc > 1 ? std::max(20000, atoi(argv[1])) : 1000000;
 
     CExtentListBox list;
@@ -236,5 +320,6 @@ int main(int argc, char *argv[])
     ReportTyping("filter typed over GBK Chinese lines", ChineseDisplayLine,
                  {"数", "数据", "数据 ", "数据 1", "数据 12", "50123", "E", ""});
     ReportFilteredInserts();
+    ReportLongLines();
     return 0;
 }

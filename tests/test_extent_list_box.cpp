@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <QLineEdit>
+#include <QPainter>
 
 #include <functional>
 #include <random>
@@ -14,6 +15,7 @@
 #include "pages/traffic_area/counter_boxes.h"
 #include "support/test_environment.h"
 #include "text/gbk.h"
+#include "widgets/display_list/display_feed.h"
 #include "widgets/display_list/extent_list_box.h"
 #include "widgets/display_list/line_filter_model.h"
 #include "widgets/display_list/line_list_model.h"
@@ -67,6 +69,9 @@ private slots:
     void filterOverAFullListOfLongLinesKeepsTheWindowGoing();
     void extentFollowsTheShownLines();
     void systemLogListFilters();
+    void byteBoundDropsTheOldestLines();
+    void longLinesAreMeasuredByTheirStart();
+    void longLinesPaintWhatIsInView();
 };
 
 void TestExtentListBox::widthOfALine()
@@ -502,6 +507,217 @@ void TestExtentListBox::systemLogListFilters()
     list.InsertString(0, ToGbk(u"服务器停止"));
     QCOMPARE(ShownTexts(list), QStringList({"服务器停止", "服务器启动"}));
     QCOMPARE(list.GetCount(), 3);
+}
+
+namespace {
+
+QByteArray Filled(int size, char ch)
+{
+    return QByteArray(size, ch);
+}
+
+// A received 64 KiB block in hex, as the display shows it.
+QByteArray HexLine(int blockBytes)
+{
+    QByteArray line = "127.0.0.1:5000 ";
+    for (int i = 0; i < blockBytes; ++i)
+        line += QByteArray::number(0xA0 + i % 16, 16).toUpper() + ' ';
+    return line + "\r\n";
+}
+
+QImage ViewportImage(LineListView &view)
+{
+    return view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Columns of [left, right) on the first row where something other than the background is drawn.
+int InkedColumns(const QImage &image, int rowHeight, int left, int right, QRgb background)
+{
+    int inked = 0;
+    for (int x = std::max(0, left); x < std::min(right, image.width()); ++x) {
+        for (int y = 0; y < rowHeight; ++y) {
+            if (image.pixel(x, y) != background) {
+                ++inked;
+                break;
+            }
+        }
+    }
+    return inked;
+}
+
+}  // namespace
+
+void TestExtentListBox::byteBoundDropsTheOldestLines()
+{
+    CExtentListBox list;
+    QCOMPARE(list.MaxBytes(), LineListBox::kKeptBytes);
+    QAbstractItemModelTester tester(list.Lines(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    list.SetMaxBytes(1000);
+    list.SetFilterText("b");
+    list.InsertString(0, Filled(400, 'b'));  // the oldest is the widest
+    list.InsertString(0, Filled(300, 'b'));
+    list.InsertString(0, Filled(299, 'm'));
+    QCOMPARE(list.Lines()->StoredBytes(), 999);
+    list.SetCurSel(1);
+
+    list.InsertString(0, Filled(2, 'c'));  // 1,001 bytes: the oldest leaves
+    QCOMPARE(list.GetCount(), 3);
+    QCOMPARE(list.Lines()->StoredBytes(), 601);
+    QCOMPARE(list.GetText(2), Filled(300, 'b'));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Filled(300, 'b')));  // the shown lines' widest
+    QCOMPARE(ShownTexts(list), MatchingTexts(list));
+    QCOMPARE(list.GetCurSel(), 2);  // the selected line moved down one
+    list.SetFilterText("");
+    QVERIFY(list.TextWidth(Filled(299, 'm')) > list.TextWidth(Filled(300, 'b')));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Filled(299, 'm')));
+
+    list.InsertString(0, Filled(700, 'b'));  // two lines leave at once
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.Lines()->StoredBytes(), 702);
+    QCOMPARE(list.GetText(1), Filled(2, 'c'));
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Filled(700, 'b')));
+    QCOMPARE(list.GetCurSel(), 1);  // the selected line left: its neighbour, as at the line bound
+
+    // Appending: the oldest lines are at the top.
+    QCOMPARE(list.AddString(Filled(299, 'd')), 1);
+    QCOMPARE(list.GetText(0), Filled(2, 'c'));
+    QCOMPARE(list.GetText(1), Filled(299, 'd'));
+
+    // A line over the bound on its own stays, alone, until the next one.
+    QCOMPARE(list.InsertString(0, Filled(1500, 'e')), 0);
+    QCOMPARE(list.GetCount(), 1);
+    QCOMPARE(list.Lines()->StoredBytes(), 1500);
+    list.InsertString(0, Filled(10, 'f'));
+    QCOMPARE(list.GetCount(), 1);
+    QCOMPARE(list.HorizontalExtent(), list.TextWidth(Filled(10, 'f')));
+
+    // A lower bound applies at once; a reset keeps the top lines that fit.
+    for (int i = 0; i < 9; ++i)
+        list.InsertString(0, Filled(100, 'g'));
+    QCOMPARE(list.GetCount(), 10);
+    list.SetMaxBytes(450);
+    QCOMPARE(list.GetCount(), 4);
+    QCOMPARE(list.Lines()->StoredBytes(), 400);
+    list.ResetLines({Filled(200, 'h'), Filled(200, 'i'), Filled(200, 'j')});
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.GetText(1), Filled(200, 'i'));
+    QCOMPARE(list.Lines()->StoredBytes(), 400);
+    list.ResetContent();
+    QCOMPARE(list.Lines()->StoredBytes(), 0);
+
+    // Paused, the waiting lines keep to the same bound, and come in as they would have.
+    DisplayFeed feed(&list);
+    QSignalSpy waiting(&feed, &DisplayFeed::WaitingChanged);
+    feed.SetPaused(true);
+    for (char ch : {'k', 'l', 'm', 'n'})
+        feed.Show(Filled(200, ch));
+    QCOMPARE(feed.Waiting(), 2);
+    QCOMPARE(waiting.last().at(0).toInt(), 2);
+    feed.SetPaused(false);
+    QCOMPARE(list.GetCount(), 2);
+    QCOMPARE(list.GetText(0), Filled(200, 'n'));
+    QCOMPARE(list.GetText(1), Filled(200, 'm'));
+}
+
+void TestExtentListBox::longLinesAreMeasuredByTheirStart()
+{
+    CExtentListBox list;
+    const int average = list.fontMetrics().averageCharWidth();
+    const int narrow = list.fontMetrics().horizontalAdvance(QLatin1Char('i'));
+    const int wide = list.fontMetrics().horizontalAdvance(QLatin1Char('W'));
+    QVERIFY(narrow < wide);
+    // Its start narrow, the rest wide: measured by its start, in proportion to its bytes.
+    const QByteArray line = Filled(LineMeasure::kExactBytes, 'i') + Filled(190000, 'W');
+    for (int i = 0; i < 50; ++i)
+        list.InsertString(0, line);
+    QCOMPARE(list.HorizontalExtent(), narrow * line.size() + average);
+    QCOMPARE(list.TextWidth(line), narrow * line.size() + average);
+
+    // Up to the bound a line is measured whole, as a short one.
+    const QByteArray exact = Filled(LineMeasure::kExactBytes - 100, 'i') + Filled(100, 'W');
+    QCOMPARE(list.TextWidth(exact), narrow * (exact.size() - 100) + wide * 100 + average);
+    // Chinese lines are measured as characters, whichever their encoding.
+    const QString chinese = QStringLiteral("服务器").repeated(10000);
+    list.ResetContent();
+    list.InsertString(0, chinese.toUtf8(), TextEncoding::Utf8);
+    const int chineseWidth = list.fontMetrics().horizontalAdvance(QStringLiteral("服务器")) * 10000;
+    QVERIFY2(qAbs(list.HorizontalExtent() - average - chineseWidth) <= 2,
+             qPrintable(QString("%1 for %2").arg(list.HorizontalExtent() - average).arg(chineseWidth)));
+    list.ResetContent();
+    list.InsertString(0, ToGbk(chinese));
+    QVERIFY2(qAbs(list.HorizontalExtent() - average - chineseWidth) <= 2,
+             qPrintable(QString("%1 for %2").arg(list.HorizontalExtent() - average).arg(chineseWidth)));
+}
+
+void TestExtentListBox::longLinesPaintWhatIsInView()
+{
+    QByteArray line = HexLine(65000);
+    line.insert(line.size() - 2, "ZZ");  // found by the filter only at the end
+    QVERIFY(line.size() > 195000);
+    auto showList = [](CExtentListBox &list) {
+        list.resize(400, 120);
+        list.show();
+        return QTest::qWaitForWindowExposed(&list);
+    };
+    CExtentListBox list;
+    QVERIFY(showList(list));
+    list.InsertString(0, line);
+    list.InsertString(0, "127.0.0.1:5000 short\r\n");
+    const int rowHeight = list.RowHeight();
+    QScrollBar *scroll = list.horizontalScrollBar();
+    QTRY_COMPARE(scroll->maximum(), list.HorizontalExtent() - list.viewport()->width());
+    const QRgb background = list.palette().base().color().rgb();
+    const int width = list.viewport()->width();
+
+    // At the start, the long row is drawn as its start would be as a short line.
+    CExtentListBox start;
+    QVERIFY(showList(start));
+    start.InsertString(0, line.left(400));
+    start.InsertString(0, "127.0.0.1:5000 short\r\n");
+    QTRY_COMPARE(start.viewport()->size(), list.viewport()->size());
+    QCOMPARE(ViewportImage(list), ViewportImage(start));
+
+    // A short line paints as drawn whole.
+    QImage reference(start.viewport()->size(), QImage::Format_RGB32);
+    reference.fill(background);
+    {
+        QPainter painter(&reference);
+        painter.setFont(start.viewport()->font());
+        painter.setPen(start.palette().text().color());
+        const QFontMetrics metrics = start.viewport()->fontMetrics();
+        painter.drawText(2, (rowHeight + metrics.ascent() - metrics.descent()) / 2, "127.0.0.1:5000 short");
+    }
+    QCOMPARE(ViewportImage(start).copy(0, 0, width, rowHeight), reference.copy(0, 0, width, rowHeight));
+
+    // In the middle and at the very end, text across the row, up to the end of the line.
+    list.SetCurSel(1);
+    const QRgb highlight = list.palette().highlight().color().rgb();
+    for (int offset : {scroll->maximum() / 2, scroll->maximum()}) {
+        scroll->setValue(offset);
+        const QImage image = ViewportImage(list).copy(0, rowHeight, width, rowHeight);
+        QCOMPARE(image.pixel(0, 0), highlight);
+        QVERIFY2(InkedColumns(image, rowHeight, 0, width / 4, highlight) > width / 16,
+                 qPrintable(QString::number(offset)));
+        QVERIFY2(InkedColumns(image, rowHeight, width / 2, width - 4 * list.fontMetrics().averageCharWidth(), highlight)
+                     > width / 8,
+                 qPrintable(QString::number(offset)));
+    }
+
+    // The filter (the match at the line's end) and a second view of the same lines show it too.
+    list.SetFilterText("zz");
+    QCOMPARE(ShownTexts(list), QStringList{QString::fromLatin1(line)});
+    FilteredLineView other(list.Lines());
+    other.setFont(list.font());
+    other.resize(400, 120);
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    other.SetHorizontalExtent(list.WidestLineWidth());
+    QTRY_COMPARE(other.horizontalScrollBar()->maximum(), list.WidestLineWidth() - other.viewport()->width());
+    other.horizontalScrollBar()->setValue(other.horizontalScrollBar()->maximum());
+    const int otherWidth = other.viewport()->width();
+    QVERIFY(InkedColumns(ViewportImage(other).copy(0, rowHeight, otherWidth, rowHeight), rowHeight, otherWidth / 2,
+                         otherWidth, background)
+            > otherWidth / 8);
 }
 
 QTEST_MAIN(TestExtentListBox)

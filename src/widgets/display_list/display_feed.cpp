@@ -15,9 +15,14 @@ void DisplayFeed::Show(const QByteArray &line, TextEncoding encoding)
         return;
     }
     m_waiting.push_back({line, encoding});
-    const int bound = m_list->MaxLines();
-    if (bound > 0 && Waiting() > bound)
-        m_waiting.pop_front();  // the list would drop it on the way in anyway
+    m_waitingBytes += line.size();
+    // The list would drop the oldest on the way in anyway; the newest one always waits.
+    const int maxLines = m_list->MaxLines();
+    const qint64 maxBytes = m_list->MaxBytes();
+    while (Waiting() > 1 && ((maxLines > 0 && Waiting() > maxLines) || (maxBytes > 0 && m_waitingBytes > maxBytes))) {
+        m_waitingBytes -= m_waiting.front().bytes.size();
+        m_waiting.pop_front();
+    }
     emit WaitingChanged(Waiting());
 }
 
@@ -30,6 +35,7 @@ void DisplayFeed::SetPaused(bool paused)
         return;
     std::deque<WaitingLine> waiting;
     waiting.swap(m_waiting);
+    m_waitingBytes = 0;
     for (const WaitingLine &line : waiting)
         m_list->InsertString(0, line.bytes, line.encoding);
     emit WaitingChanged(0);
@@ -41,5 +47,6 @@ void DisplayFeed::Clear()
     if (m_waiting.empty())
         return;
     m_waiting.clear();
+    m_waitingBytes = 0;
     emit WaitingChanged(0);
 }

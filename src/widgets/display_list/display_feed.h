@@ -11,7 +11,7 @@ class LineListBox;
 
 // The way new lines reach a display list, which "暂停" can hold back: while paused the list
 // (and every view of its lines) stays as it is and new lines wait, the newest ones kept up
-// to the list's own bound. Resuming puts them in as if they had come one by one, so the
+// to the list's own bounds of lines and of bytes. Resuming puts them in as if they had come one by one, so the
 // newest stands on top.
 class DisplayFeed : public QObject
 {
@@ -42,4 +42,5 @@ private:
     LineListBox *m_list;
     bool m_paused = false;
     std::deque<WaitingLine> m_waiting;
+    qint64 m_waitingBytes = 0;
 };

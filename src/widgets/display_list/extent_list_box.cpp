@@ -10,7 +10,6 @@
 
 CExtentListBox::CExtentListBox(QWidget *parent)
     : LineListBox(parent)
-    , m_advances(0x10000, -1)
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     connect(Lines(), &QAbstractItemModel::rowsInserted, this,
@@ -32,7 +31,7 @@ int CExtentListBox::LineWidth(int row) const
 {
     if (Lines()->Line(row).isEmpty())
         return 0;
-    return MeasuredWidth(Lines()->LineText(row)) + fontMetrics().averageCharWidth();
+    return Measure().LineWidth(Lines()->Line(row), Lines()->LineEncoding(row)) + fontMetrics().averageCharWidth();
 }
 
 void CExtentListBox::OnLinesInserted(int first, int last)
@@ -104,8 +103,8 @@ int CExtentListBox::InsertString(int index, const QByteArray &line, TextEncoding
         return result;
     // Measured once, as it came in; an empty line still widens by one average character.
     const int width = line.isEmpty() ? fontMetrics().averageCharWidth() : m_widths.At(result);
-    if (GetCount() == countBefore)
-        SetExtentOfAllLines(std::max(WidestLineWidth(), width));  // the oldest line left
+    if (GetCount() <= countBefore)
+        SetExtentOfAllLines(std::max(WidestLineWidth(), width));  // older lines left
     else
         GrowExtent(width);
     return result;
@@ -149,29 +148,9 @@ int CExtentListBox::Dir(unsigned attributes, const QString &pattern)
     return result;
 }
 
-int CExtentListBox::MeasuredWidth(const QString &text) const
-{
-    // Summing cached advances keeps the per-line cost flat under floods of received lines.
-    const QFontMetrics metrics = fontMetrics();
-    int width = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text.at(i);
-        if (ch.isHighSurrogate() && i + 1 < text.size()) {
-            width += metrics.horizontalAdvance(text.mid(i, 2));
-            ++i;
-            continue;
-        }
-        qint16 &advance = m_advances[ch.unicode()];
-        if (advance < 0)
-            advance = static_cast<qint16>(metrics.horizontalAdvance(ch));
-        width += advance;
-    }
-    return width;
-}
-
 int CExtentListBox::TextWidth(const QByteArray &line) const
 {
-    return MeasuredWidth(FromGbk(line)) + fontMetrics().averageCharWidth();
+    return Measure().LineWidth(line, TextEncoding::Gbk) + fontMetrics().averageCharWidth();
 }
 
 int CExtentListBox::WidestLineWidth() const
@@ -181,10 +160,9 @@ int CExtentListBox::WidestLineWidth() const
 
 void CExtentListBox::changeEvent(QEvent *event)
 {
+    LineListBox::changeEvent(event);  // the view measures in the new font from here on
     if (event->type() == QEvent::FontChange) {
-        std::fill(m_advances.begin(), m_advances.end(), qint16(-1));
         MeasureAllLines();
         CollectShownWidths();
     }
-    LineListBox::changeEvent(event);
 }

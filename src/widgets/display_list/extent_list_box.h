@@ -3,8 +3,6 @@
 #include "widgets/display_list/line_list_box.h"
 #include "widgets/display_list/line_width_index.h"
 
-#include <vector>
-
 // The display list of the traffic pages. It keeps its horizontal extent at least as wide as
 // its widest line, so long received lines can be scrolled into view. Each line is measured
 // once, when it comes in; the widest line is then known without a scan, so the list can
@@ -31,7 +29,8 @@ public:
     int DeleteString(int index) override;
     void ResetContent() override;
 
-    // The line's width in the list's font plus the font's average character width.
+    // The line's width in the list's font (LineMeasure: exact up to kExactBytes, beyond it
+    // in proportion to the first kExactBytes) plus the font's average character width.
     int TextWidth(const QByteArray &line) const;
     int WidestLineWidth() const;
 
@@ -43,7 +42,6 @@ private:
     void SetExtentOfAllLines(int pixels);
     void GrowExtent(int width);
     void ShowExtent();
-    int MeasuredWidth(const QString &text) const;
     // The width a row counts with toward the widest line: empty lines count as none.
     int LineWidth(int row) const;
     void OnLinesInserted(int first, int last);
@@ -57,7 +55,4 @@ private:
     LineWidthIndex m_widths;
     LineWidthIndex m_shownWidths;
     int m_extentOfAllLines = 0;
-
-    // Advance of every character met so far in the current font; -1 = not measured yet.
-    mutable std::vector<qint16> m_advances;
 };

@@ -34,12 +34,12 @@ int LineFilterModel::rowCount(const QModelIndex &parent) const
 
 QVariant LineFilterModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+    if (!index.isValid() || index.row() >= rowCount())
         return {};
     const int sourceRow = SourceRow(index.row());
     if (sourceRow < 0 || sourceRow >= m_source->Count())
         return {};
-    return m_source->LineText(sourceRow);
+    return m_source->data(m_source->index(sourceRow), role);
 }
 
 void LineFilterModel::SetFilterText(const QString &text)
@@ -185,12 +185,22 @@ void LineFilterModel::MatchSlice(bool announce)
     QVarLengthArray<qint64, 256> matched;
     const int count = m_source->Count();
     int sourceRow = m_matchedTop;
+    // The clock is read every 64 lines, or sooner after long lines: 64 lines of 64 KiB
+    // blocks in hex take far longer than a slice to decode and search.
+    qsizetype bytesSinceReading = 0;
     for (int lines = 1; sourceRow < count; ++lines) {
+        bytesSinceReading += m_source->Line(sourceRow).size();
         if (Matches(sourceRow))
             matched.append(KeyOf(sourceRow));
         ++sourceRow;
-        if (m_linesPerSlice > 0 ? lines >= m_linesPerSlice : lines % 64 == 0 && NowMs() - start >= kSliceMs)
-            break;
+        if (m_linesPerSlice > 0) {
+            if (lines >= m_linesPerSlice)
+                break;
+        } else if (lines % 64 == 0 || bytesSinceReading >= kBytesPerClockReading) {
+            bytesSinceReading = 0;
+            if (NowMs() - start >= kSliceMs)
+                break;
+        }
     }
     m_matchedTop = sourceRow;
     if (!matched.isEmpty()) {

@@ -50,6 +50,7 @@ public:
     void SetSliceClock(std::function<qint64()> nowMs) { m_sliceClock = std::move(nowMs); }
 
     static constexpr int kSliceMs = 8;
+    static constexpr qsizetype kBytesPerClockReading = 256 * 1024;
 
 private:
     void FollowSource();

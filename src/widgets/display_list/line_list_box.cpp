@@ -6,6 +6,7 @@ LineListBox::LineListBox(QWidget *parent)
     : FilteredLineView(new LineListModel, parent)
 {
     Lines()->setParent(this);  // the list box's own lines, unlike a view's
+    SetMaxBytes(kKeptBytes);
 }
 
 int LineListBox::AddString(const QByteArray &line)
@@ -52,6 +53,16 @@ void LineListBox::SetMaxLines(int maxLines)
 int LineListBox::MaxLines() const
 {
     return Lines()->MaxLines();
+}
+
+void LineListBox::SetMaxBytes(qint64 maxBytes)
+{
+    Lines()->SetMaxBytes(maxBytes);
+}
+
+qint64 LineListBox::MaxBytes() const
+{
+    return Lines()->MaxBytes();
 }
 
 int LineListBox::GetCurSel() const

@@ -22,12 +22,18 @@ public:
     // files keep everything; a list that grew without end would end in the out-of-memory
     // killer under a flood left running.
     static constexpr int kKeptLines = 100000;
+    // And at most this many bytes of lines (their sizes as stored): 100,000 display lines of
+    // 64 KiB blocks in hex would be almost 20 GB.
+    static constexpr qint64 kKeptBytes = qint64(256) * 1024 * 1024;
 
     explicit LineListBox(QWidget *parent = nullptr);
 
     // At most maxLines lines (0: no bound); inserting at the top beyond it drops the bottom line.
     void SetMaxLines(int maxLines);
     int MaxLines() const;
+    // At most maxBytes bytes of lines (0: no bound); every list starts with kKeptBytes.
+    void SetMaxBytes(qint64 maxBytes);
+    qint64 MaxBytes() const;
 
     virtual int AddString(const QByteArray &line);
     // The line is shown decoded from encoding; GBK is the lists' own.

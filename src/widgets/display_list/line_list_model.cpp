@@ -14,9 +14,18 @@ int LineListModel::rowCount(const QModelIndex &parent) const
 
 QVariant LineListModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Count())
+    if (!index.isValid() || index.row() >= Count())
         return {};
-    return LineText(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return LineText(index.row());
+    case LineBytesRole:
+        return Line(index.row());
+    case LineEncodingRole:
+        return static_cast<int>(LineEncoding(index.row()));
+    default:
+        return {};
+    }
 }
 
 QString LineListModel::LineText(int row) const
@@ -32,6 +41,7 @@ int LineListModel::InsertLine(int row, const QByteArray &line, TextEncoding enco
     if (row < 0 || row > Count())
         return -1;
     beginInsertRows(QModelIndex(), row, row);
+    m_bytes += line.size();
     StoredLine stored{line, encoding};
     if (row == 0)
         m_lines.push_front(std::move(stored));
@@ -40,34 +50,57 @@ int LineListModel::InsertLine(int row, const QByteArray &line, TextEncoding enco
     else
         m_lines.insert(m_lines.begin() + row, std::move(stored));
     endInsertRows();
-    if (m_maxLines > 0 && Count() > m_maxLines) {
-        const bool fromBottom = row == 0 || row < Count() - 1;
-        TrimTo(m_maxLines, fromBottom);
-        if (!fromBottom)
-            row -= 1;
-    }
+    // The oldest lines are at the other end from where lines come in: the bottom, unless
+    // this one was appended.
+    const bool fromBottom = row == 0 || row < Count() - 1;
+    const int removed = Trim(fromBottom, row);
+    if (!fromBottom)
+        row -= removed;
     return row;
 }
 
 void LineListModel::SetMaxLines(int maxLines)
 {
     m_maxLines = std::max(0, maxLines);
-    if (m_maxLines > 0 && Count() > m_maxLines)
-        TrimTo(m_maxLines, true);
+    Trim(true, 0);
 }
 
-void LineListModel::TrimTo(int maxLines, bool fromBottom)
+void LineListModel::SetMaxBytes(qint64 maxBytes)
 {
-    const int extra = Count() - maxLines;
-    if (extra <= 0)
-        return;
-    if (fromBottom) {
-        beginRemoveRows(QModelIndex(), maxLines, Count() - 1);
-        m_lines.erase(m_lines.end() - extra, m_lines.end());
-    } else {
-        beginRemoveRows(QModelIndex(), 0, extra - 1);
-        m_lines.erase(m_lines.begin(), m_lines.begin() + extra);
-    }
+    m_maxBytes = std::max<qint64>(0, maxBytes);
+    Trim(true, 0);
+}
+
+int LineListModel::Trim(bool fromBottom, int keep)
+{
+    const int count = Count();
+    const int removable = std::max(0, fromBottom ? count - 1 - keep : keep);
+    int lines = m_maxLines > 0 ? std::clamp(count - m_maxLines, 0, removable) : 0;
+    auto lineAt = [&](int removed) -> const QByteArray & {
+        return m_lines[static_cast<size_t>(fromBottom ? count - 1 - removed : removed)].bytes;
+    };
+    qint64 bytesLeft = m_bytes;
+    for (int removed = 0; removed < lines; ++removed)
+        bytesLeft -= lineAt(removed).size();
+    while (m_maxBytes > 0 && bytesLeft > m_maxBytes && lines < removable)
+        bytesLeft -= lineAt(lines++).size();
+    if (lines <= 0)
+        return 0;
+    if (fromBottom)
+        RemoveRows(count - lines, count - 1);
+    else
+        RemoveRows(0, lines - 1);
+    return lines;
+}
+
+void LineListModel::RemoveRows(int first, int last)
+{
+    beginRemoveRows(QModelIndex(), first, last);
+    const auto begin = m_lines.begin() + first;
+    const auto end = m_lines.begin() + last + 1;
+    for (auto line = begin; line != end; ++line)
+        m_bytes -= line->bytes.size();
+    m_lines.erase(begin, end);
     endRemoveRows();
 }
 
@@ -75,9 +108,7 @@ bool LineListModel::RemoveLine(int row)
 {
     if (row < 0 || row >= Count())
         return false;
-    beginRemoveRows(QModelIndex(), row, row);
-    m_lines.erase(m_lines.begin() + row);
-    endRemoveRows();
+    RemoveRows(row, row);
     return true;
 }
 
@@ -85,16 +116,27 @@ void LineListModel::Clear()
 {
     beginResetModel();
     std::deque<StoredLine>().swap(m_lines);
+    m_bytes = 0;
     endResetModel();
 }
 
 void LineListModel::SetLines(std::deque<QByteArray> lines)
 {
-    if (m_maxLines > 0 && lines.size() > static_cast<size_t>(m_maxLines))
-        lines.resize(static_cast<size_t>(m_maxLines));
+    // The top lines stay, within both bounds (the first line at least).
+    size_t kept = 0;
+    qint64 bytes = 0;
+    for (const QByteArray &line : lines) {
+        const bool full = m_maxLines > 0 && kept >= static_cast<size_t>(m_maxLines);
+        if (full || (kept > 0 && m_maxBytes > 0 && bytes + line.size() > m_maxBytes))
+            break;
+        bytes += line.size();
+        ++kept;
+    }
+    lines.resize(kept);
     beginResetModel();
     m_lines.clear();
     for (QByteArray &line : lines)
         m_lines.push_back({std::move(line), TextEncoding::Gbk});
+    m_bytes = bytes;
     endResetModel();
 }

@@ -15,6 +15,9 @@ class LineListModel : public QAbstractListModel
     Q_OBJECT
 
 public:
+    // Roles beside the shown text, for views that lay out long lines without decoding them.
+    enum LineRole { LineBytesRole = Qt::UserRole + 1, LineEncodingRole };
+
     explicit LineListModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -30,6 +33,12 @@ public:
     // other end: the oldest one, at the bottom of a list that grows at the top.
     void SetMaxLines(int maxLines);
     int MaxLines() const { return m_maxLines; }
+    // At most this many bytes of lines, counted as the sizes of the stored lines (0: no
+    // bound); beyond it, the oldest lines leave as for the line bound. The line just
+    // inserted always stays, even when it alone is more.
+    void SetMaxBytes(qint64 maxBytes);
+    qint64 MaxBytes() const { return m_maxBytes; }
+    qint64 StoredBytes() const { return m_bytes; }
 
     // Inserts before row (-1 or Count() appends); returns the row, or -1 for a bad row.
     int InsertLine(int row, const QByteArray &line, TextEncoding encoding = TextEncoding::Gbk);
@@ -39,7 +48,10 @@ public:
     void SetLines(std::deque<QByteArray> lines);
 
 private:
-    void TrimTo(int maxLines, bool fromBottom);
+    // Removes lines from one end: as many as the line bound asks for, and then as many as
+    // the byte bound asks for, without taking the rows of keep (or beyond it).
+    int Trim(bool fromBottom, int keep);
+    void RemoveRows(int first, int last);
 
     struct StoredLine
     {
@@ -48,4 +60,6 @@ private:
     };
     std::deque<StoredLine> m_lines;
     int m_maxLines = 0;
+    qint64 m_maxBytes = 0;
+    qint64 m_bytes = 0;
 };

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 
+#include "widgets/display_list/line_list_model.h"
+
 LineListView::LineListView(QWidget *parent)
     : QAbstractItemView(parent)
     , m_refresh([this] { RefreshAfterChange(); }, this)
+    , m_measure(font())
 {
     setSelectionMode(SingleSelection);
     setSelectionBehavior(SelectRows);
@@ -219,6 +222,7 @@ void LineListView::paintEvent(QPaintEvent *event)
     const int left = -horizontalOffset() + 2;
     const int baseline = (height + fontMetrics().ascent() - fontMetrics().descent()) / 2;
     const QItemSelectionModel *selection = selectionModel();
+    std::vector<DecodedRow> decoded;
     for (int row = top; row <= last; ++row) {
         const QModelIndex index = model()->index(row, 0, rootIndex());
         const QRect rowRect(0, (row - top) * height, viewport()->width(), height);
@@ -226,8 +230,40 @@ void LineListView::paintEvent(QPaintEvent *event)
         if (selected)
             painter.fillRect(rowRect, palette().highlight());
         painter.setPen(selected ? palette().highlightedText().color() : palette().text().color());
-        painter.drawText(left, rowRect.top() + baseline, RowText(index.data(Qt::DisplayRole).toString()));
+        const QByteArray line = index.data(LineListModel::LineBytesRole).toByteArray();
+        if (!LineMeasure::IsLong(line)) {
+            painter.drawText(left, rowRect.top() + baseline, RowText(index.data(Qt::DisplayRole).toString()));
+            continue;
+        }
+        const auto encoding = static_cast<TextEncoding>(index.data(LineListModel::LineEncodingRole).toInt());
+        const DecodedRow &longRow = DecodeLongRow(line, encoding, decoded);
+        const LongRowPositions positions(m_measure, longRow.text, longRow.width);
+        const qreal from = horizontalOffset() - 2;
+        const LongRowPositions::Run run = positions.VisibleRun(from, from + viewport()->width());
+        painter.drawText(QPointF(left + run.x, rowRect.top() + baseline), longRow.text.sliced(run.first, run.count));
     }
+    m_decodedRows.swap(decoded);
+}
+
+const LineListView::DecodedRow &LineListView::DecodeLongRow(const QByteArray &line, TextEncoding encoding,
+                                                            std::vector<DecodedRow> &decoded)
+{
+    const auto same = [&](const DecodedRow &row) { return row.line.isSharedWith(line) && row.encoding == encoding; };
+    const auto found = std::find_if(m_decodedRows.begin(), m_decodedRows.end(), same);
+    if (found != m_decodedRows.end())
+        decoded.push_back(std::move(*found));
+    else
+        decoded.push_back({line, encoding, RowText(DecodeText(line, encoding)), m_measure.LineWidth(line, encoding)});
+    return decoded.back();
+}
+
+void LineListView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange) {
+        m_measure.SetFont(font());
+        m_decodedRows.clear();
+    }
+    QAbstractItemView::changeEvent(event);
 }
 
 void LineListView::ScheduleGeometryUpdate()
