@@ -119,6 +119,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         client->findChild<QCheckBox *>("timestamps")->setChecked(true);
         client->findChild<QLineEdit *>("hostName")->setText("fe80::1%eth0");
         client->findChild<QCheckBox *>("broadcast")->setChecked(true);
+        client->findChild<QCheckBox *>("largeData")->setChecked(true);
         w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->setText("6811");
         w.dlg->TabPages()->SetActivePage(2);
         // Saved a moment after the change, before any close: a killed process keeps it.
@@ -139,6 +140,7 @@ void TestRemembered::fieldsSurviveARestartOnlyWhileOn()
         QVERIFY(client->findChild<QCheckBox *>("timestamps")->isChecked());
         QCOMPARE(client->findChild<QLineEdit *>("hostName")->text(), QString("fe80::1%eth0"));
         QVERIFY(client->findChild<QCheckBox *>("broadcast")->isChecked());
+        QVERIFY(client->findChild<QCheckBox *>("largeData")->isChecked());
         QCOMPARE(w.Item<QLineEdit>(w.dlg->TcpServerPage(), TcpServerIds::kPort)->text(), QString("6811"));
         QCOMPARE(w.dlg->TabPages()->CurrentPage(), 2);
         w.Remember()->setChecked(false);  // off: remembered itself, nothing else

@@ -369,9 +369,9 @@ void TestViewAndCapture::newControlsStartOffInTheFreeColumn()
         {udp.page.get(), {{"ipv6All", "IPv6/全部"}, {"multicast", "组播…"}}},
         {client.page.get(), {{"broadcast", "广播"}}}};
     for (const auto &[page, own] : pages) {
-        QStringList names{"timestamps", "pause",       "pauseWaiting", "largeView",
+        QStringList names{"timestamps", "pause",       "pauseWaiting", "largeData", "largeView",
                           "capture",    "sendOptions", "sendFile",     "commands"};
-        QStringList texts{"时间戳", "暂停", "", "放大", "捕获…", "发送选项…", "发送文件…", "命令…"};
+        QStringList texts{"时间戳", "暂停", "", "大数据", "放大", "捕获…", "发送选项…", "发送文件…", "命令…"};
         for (const auto &[name, text] : own) {
             names.append(name);
             texts.append(text);
