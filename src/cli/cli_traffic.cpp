@@ -1,0 +1,149 @@
+#include "cli/cli_traffic.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+#include <cstdio>
+
+#include "cli/cli_output.h"
+#include "text/payload_codec.h"
+#include "traffic/capture/pcap_capture.h"
+
+bool StreamMatch::Feed(QByteArrayView block)
+{
+    QByteArray window = m_tail;
+    window.append(block);
+    if (window.contains(m_needle))
+        return true;
+    const qsizetype keep = std::min<qsizetype>(window.size(), m_needle.size() - 1);
+    m_tail = window.right(keep);
+    return false;
+}
+
+CliTraffic::CliTraffic(const CliOptions &options, CliOutput &output, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_output(output)
+    , m_log(options.logFile, m_logFlag)
+    , m_recorder([&output](const QByteArray &line, TextEncoding encoding) { output.DisplayLine(line, encoding); },
+                 m_log, m_counters, options.IsServer() ? TrafficLog::kReceivedTag : TrafficLog::kSentTag,
+                 options.IsServer() ? TrafficLog::kSentTag : TrafficLog::kReceivedTag)
+{
+    m_recorder.SetHexDisplay(options.hexDisplay);
+    m_recorder.SetEncoding(options.encoding);
+    m_recorder.SetTimestamps(options.timestamps);
+    ConnectSendPath(m_sendPath, m_events, m_counters);
+    connect(&m_sendPath, &TcpSendPath::Written, this, &CliTraffic::OnWritten);
+}
+
+CliTraffic::~CliTraffic()
+{
+    CloseFiles();
+}
+
+bool CliTraffic::OpenFiles(TrafficLog::Header header)
+{
+    if (!m_options.logFile.isEmpty() && !m_log.StartLog(header)) {
+        std::fprintf(stderr, "velvane-cli: 无法写入记录文件 %s\n", qPrintable(m_log.Path()));
+        return false;
+    }
+    if (!m_options.pcapFile.isEmpty()) {
+        QString error;
+        m_capture = OpenPcapCapture(
+            m_options.pcapFile, [] {}, &error);
+        if (!m_capture) {
+            std::fprintf(stderr, "velvane-cli: 无法写入捕获文件 %s: %s\n", qPrintable(m_options.pcapFile),
+                         qPrintable(error));
+            return false;
+        }
+    }
+    return true;
+}
+
+void CliTraffic::CloseFiles()
+{
+    if (m_capture) {
+        m_capture->Close();
+        if (m_capture->HasFailed())
+            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(m_capture->FilePath()));
+        m_capture.reset();
+    }
+    m_log.StopLog();
+}
+
+void CliTraffic::Opened(int socket, TcpOpener opener)
+{
+    if (m_options.hasExpect)
+        m_matches.insert_or_assign(socket, StreamMatch(m_options.expect));
+    FlowEnds ends;
+    if (m_capture && !m_capture->HasFailed() && SocketEnds(socket, ends))
+        m_capture->TcpOpened(socket, ends, opener);
+}
+
+void CliTraffic::Closed(int socket, bool byPeer)
+{
+    m_matches.erase(socket);
+    if (m_capture && !m_capture->HasFailed())
+        m_capture->TcpClosed(socket, byPeer);
+}
+
+void CliTraffic::Received(int socket, QByteArrayView block, const QByteArray &peer)
+{
+    m_slice.Count(block.size());
+    if (m_capture && !m_capture->HasFailed())
+        m_capture->TcpReceived(socket, block);
+    m_recorder.ShowReceived(block, peer);
+    if (m_output.IsJson()) {
+        QJsonObject event = CliEvent("receive");
+        event.insert(QStringLiteral("peer"), QString::fromLatin1(peer));
+        event.insert(QStringLiteral("bytes"), QString::fromLatin1(block.toByteArray().toHex()));
+        event.insert(QStringLiteral("text"), DecodeText(block, m_options.encoding));
+        if (m_options.timestamps)
+            event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+        m_output.Event(event);
+    }
+    if (m_expectMet)
+        return;
+    const auto match = m_matches.find(socket);
+    if (match != m_matches.end() && match->second.Feed(block)) {
+        m_expectMet = true;
+        emit ExpectMet();
+    }
+}
+
+bool CliTraffic::Send(int socket, const Payload &payload, const QByteArray &peer)
+{
+    if (!m_sendPath.Send(socket, payload.bytes, payload.uncountedAt))
+        return false;
+    // As the pages: the text as typed (the digits in hex), then what the options added.
+    m_recorder.RecordSent(payload.prepared + payload.TrailerLogText());
+    EventSent(payload.bytes, peer);
+    return true;
+}
+
+bool CliTraffic::SendEcho(int socket, QByteArrayView block, const QByteArray &peer)
+{
+    if (!m_sendPath.Send(socket, block))
+        return false;
+    m_recorder.RecordSent(PayloadCodec::DataText(block, false));
+    EventSent(block, peer);
+    return true;
+}
+
+void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
+{
+    if (!m_output.IsJson())
+        return;
+    QJsonObject event = CliEvent("send");
+    event.insert(QStringLiteral("peer"), QString::fromLatin1(peer));
+    event.insert(QStringLiteral("bytes"), QString::fromLatin1(bytes.toByteArray().toHex()));
+    if (m_options.timestamps)
+        event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+    m_output.Event(event);
+}
+
+void CliTraffic::OnWritten(int socket, QByteArrayView bytes)
+{
+    if (m_capture && !m_capture->HasFailed())
+        m_capture->TcpSent(socket, bytes);
+}

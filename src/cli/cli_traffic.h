@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+#include <unordered_map>
+
+#include "cli/cli_options.h"
+#include "platform/socket_events.h"
+#include "traffic/capture/traffic_capture.h"
+#include "traffic/read_limits.h"
+#include "traffic/receive_slice.h"
+#include "traffic/tcp_send_path.h"
+#include "traffic/traffic_counters.h"
+#include "traffic/traffic_log.h"
+#include "traffic/traffic_recorder.h"
+
+class CliOutput;
+
+// Exit codes of velvane-cli.
+enum CliExit { kExitDone = 0, kExitUsage = 1, kExitNetwork = 2, kExitExpectUnmet = 3 };
+
+// Finds bytes in a stream that arrives in blocks: a match may straddle blocks.
+class StreamMatch
+{
+public:
+    explicit StreamMatch(QByteArray needle)
+        : m_needle(std::move(needle))
+    {
+    }
+    // True once the stream so far contains the needle.
+    bool Feed(QByteArrayView block);
+
+private:
+    QByteArray m_needle;
+    QByteArray m_tail;  // the stream's last needle-1 bytes
+};
+
+// What every TCP run shares: the send path, the display lines, the traffic log, the capture,
+// the counters and the --expect matches, each connection named by its socket.
+class CliTraffic : public QObject
+{
+    Q_OBJECT
+
+public:
+    CliTraffic(const CliOptions &options, CliOutput &output, QObject *parent = nullptr);
+    ~CliTraffic() override;
+
+    // Opens --log and --pcap; false with the reason on stderr.
+    bool OpenFiles(TrafficLog::Header header);
+    void CloseFiles();
+
+    ReadLimits Limits() const { return ReadLimits::Of(!m_options.parts); }
+    TcpSendPath &SendPath() { return m_sendPath; }
+    ReceiveSlice &Slice() { return m_slice; }
+    SocketEventRegistry &Events() { return m_events; }
+
+    void Opened(int socket, TcpOpener opener);
+    void Closed(int socket, bool byPeer);
+    // A block read from the socket: the display line, the log, the capture, --expect.
+    void Received(int socket, QByteArrayView block, const QByteArray &peer);
+    // Hands payload to the send path and records it; false when the connection has failed.
+    bool Send(int socket, const Payload &payload, const QByteArray &peer);
+    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer);
+
+signals:
+    void ExpectMet();
+
+private:
+    void OnWritten(int socket, QByteArrayView bytes);
+    void EventSent(QByteArrayView bytes, const QByteArray &peer);
+
+    const CliOptions &m_options;
+    CliOutput &m_output;
+    int m_logFlag = 0;
+    TrafficLog m_log;
+    TrafficCounters m_counters;
+    TrafficRecorder m_recorder;
+    SocketEventRegistry m_events;
+    TcpSendPath m_sendPath;
+    ReceiveSlice m_slice;
+    std::unique_ptr<TrafficCapture> m_capture;
+    std::unordered_map<int, StreamMatch> m_matches;
+    bool m_expectMet = false;
+};

@@ -1,0 +1,74 @@
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTimer>
+
+#include <cstdio>
+#include <variant>
+
+#include "cli/cli_options.h"
+#include "cli/cli_output.h"
+#include "cli/cli_traffic.h"
+#include "cli/signal_watch.h"
+#include "cli/tcp_server_run.h"
+#include "platform/network_startup.h"
+#include "traffic/clock_text.h"
+
+namespace {
+
+int Run(const CliOptions &options, QCoreApplication &app)
+{
+    SignalWatch signalWatch;  // before the accept worker's thread, which inherits the mask
+    CliOutput output(options.json, options.quiet);
+    if (!StartNetwork()) {
+        std::fprintf(stderr, "velvane-cli: 网络不可用\n");
+        return kExitNetwork;
+    }
+    RaiseDescriptorLimit();
+    // The log files' lines start with the date and time of the last tick, as on the pages.
+    g_strDateTime = DateTimeText(QDateTime::currentDateTime());
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
+    clock.start(1000);
+
+    if (options.command != CliCommand::TcpServer) {
+        std::fprintf(stderr, "velvane-cli: 这个版本只有 tcp-server\n");
+        return kExitUsage;
+    }
+    TcpServerRun server(options, output);
+    QObject::connect(&server, &TcpServerRun::Finished, &app, [&app](int code) { app.exit(code); });
+    QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
+    QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
+    QTimer wait;
+    if (options.waitMs >= 0) {
+        wait.setSingleShot(true);
+        QObject::connect(&wait, &QTimer::timeout, &app,
+                         [&app, &options] { app.exit(options.hasExpect ? kExitExpectUnmet : kExitDone); });
+    }
+    if (!server.Start())
+        return kExitNetwork;
+    if (options.waitMs >= 0)
+        wait.start(options.waitMs);
+    const int code = app.exec();
+    server.Stop();
+    output.Flush();
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    args.removeFirst();
+    const auto parsed = CliArguments::Parse(args);
+    if (const auto *help = std::get_if<CliHelp>(&parsed)) {
+        std::fputs(help->text.toUtf8().constData(), stdout);
+        return kExitDone;
+    }
+    if (const auto *error = std::get_if<CliUsageError>(&parsed)) {
+        std::fprintf(stderr, "velvane-cli: %s\n", error->message.toUtf8().constData());
+        return kExitUsage;
+    }
+    return Run(std::get<CliOptions>(parsed), app);
+}
