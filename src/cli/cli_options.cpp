@@ -78,8 +78,12 @@ const OptionSpec *FindOption(const QString &name)
     return nullptr;
 }
 
-CliUsageError Error(const QString &message)
+// One line whatever the user typed: a quoted argument may hold line breaks.
+CliUsageError Error(QString message)
 {
+    for (QChar &c : message)
+        if (c.unicode() < 0x20)
+            c = u'?';
     return CliUsageError{message};
 }
 
