@@ -9,44 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "cli_process.h"
 #include "event_wait.h"
 
 namespace {
-
-// Starts the CLI and waits for its first line, which names the bound port.
-struct CliProcess
-{
-    QProcess process;
-    QByteArray firstLine;
-
-    explicit CliProcess(const QStringList &args)
-    {
-        process.start(QStringLiteral(VELVANE_CLI_PATH), args);
-        process.waitForStarted(kPatienceMs);
-    }
-    bool WaitForFirstLine()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!process.canReadLine() && clock.elapsed() < kPatienceMs)
-            process.waitForReadyRead(100);
-        firstLine = process.readLine();
-        return !firstLine.isEmpty();
-    }
-    quint16 PortOfTextLine() const
-    {
-        return quint16(QRegularExpression(QStringLiteral(":(\\d+)$"))
-                           .match(QString::fromUtf8(firstLine).trimmed())
-                           .captured(1)
-                           .toUInt());
-    }
-    int Finish()
-    {
-        if (!process.waitForFinished(kPatienceMs))
-            return -1;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    }
-};
 
 QByteArray ReadAtLeast(QTcpSocket &socket, qsizetype size)
 {
