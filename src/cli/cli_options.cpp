@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+#include "platform/multicast.h"
+
 namespace {
 
 using Result = std::variant<CliOptions, CliHelp, CliUsageError>;
@@ -43,7 +45,8 @@ constexpr std::array<OptionSpec, 26> kOptions{{
     {"--echo", false, kServers, "把收到的数据原样发回 (透明回复)"},
     {"--reply", true, kServers, "TEXT  对每个收到的数据块回复 TEXT (数据回复)"},
     {"--reply-hex", true, kServers, "HEX  回复十六进制字节"},
-    {"--send", true, kAll, "TEXT  发送 TEXT (服务器: 每个客户端连接时)"},
+    {"--send", true, kAll,
+     "TEXT  发送 TEXT (TCP 服务器: 每个客户端连接时; UDP 服务器: 每个客户端的第一个数据报到达时)"},
     {"--send-hex", true, kAll, "HEX  发送十六进制字节"},
     {"--send-file", true, kClients, "FILE  发送文件的内容"},
     {"--interval", true, kAll, "MS  每 MS 毫秒发送一次 (服务器: 发给所有客户端)"},
@@ -236,6 +239,30 @@ std::optional<QString> MakeExpect(const QString &text, bool hex, const CliOption
     return std::nullopt;
 }
 
+// The groups of --join as the UDP server page's multicast window refuses them: only on a socket
+// bound to all interfaces or to a group, each a group address of a family the socket takes.
+std::optional<QString> CheckGroups(CliOptions &options)
+{
+    if (options.joinGroups.isEmpty())
+        return std::nullopt;
+    const QString bound = AddressText(options.endpoint);
+    if (bound != QLatin1String("0.0.0.0") && bound != QLatin1String("::") && !ParseGroupAddress(bound))
+        return QStringLiteral("--join: 请先在0.0.0.0、::或组播地址上侦听!");
+    for (QString &group : options.joinGroups) {
+        const std::optional<SocketAddress> address = ParseGroupAddress(group);
+        if (!address)
+            return QStringLiteral("--join %1: 请输入有效的组播地址(224.0.0.0~239.255.255.255或ff00::/8)!").arg(group);
+        // An IPv6 socket takes IPv4 groups only on ::, where it takes IPv4 datagrams too.
+        if (address->IsIpv6() != options.endpoint.IsIpv6()
+            && (!options.endpoint.IsIpv6() || bound != QLatin1String("::")))
+            return QStringLiteral("--join %1: ").arg(group)
+                   + (address->IsIpv6() ? QStringLiteral("IPv4侦听地址不能加入IPv6组播组!")
+                                        : QStringLiteral("IPv6侦听地址不能加入IPv4组播组!"));
+        group = AddressText(*address);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 namespace CliArguments {
@@ -396,7 +423,7 @@ std::variant<CliOptions, CliHelp, CliUsageError> Parse(const QStringList &args)
             expectText = value;
             expectHex = arg == QLatin1String("--expect-hex");
         } else if (arg == QLatin1String("--join")) {
-            options.joinGroup = value;
+            options.joinGroups.append(value);
         }
         if (failure)
             return *failure;
@@ -432,6 +459,8 @@ std::variant<CliOptions, CliHelp, CliUsageError> Parse(const QStringList &args)
         if (const std::optional<QString> message = MakePayload(replyText, replyHex, options, options.reply))
             return Error(QStringLiteral("--reply: ") + *message);
     }
+    if (const std::optional<QString> message = CheckGroups(options))
+        return Error(*message);
     if (options.hasExpect)
         if (const std::optional<QString> message = MakeExpect(expectText, expectHex, options, options.expect))
             return Error(*message);

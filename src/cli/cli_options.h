@@ -50,7 +50,7 @@ struct CliOptions
     SendOptions sendOptions;
     bool hasExpect = false;
     QByteArray expect;
-    QString joinGroup;
+    QStringList joinGroups;  // --join, repeatable; each a group address as checked here
 
     bool IsServer() const { return command == CliCommand::TcpServer || command == CliCommand::UdpServer; }
     bool IsTcp() const { return command == CliCommand::TcpServer || command == CliCommand::TcpClient; }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/cli_output.h"
+#include "platform/datagram.h"
 #include "text/payload_codec.h"
 #include "traffic/capture/pcap_capture.h"
 
@@ -49,25 +50,22 @@ bool CliTraffic::OpenFiles(TrafficLog::Header header)
     }
     if (!m_options.pcapFile.isEmpty()) {
         QString error;
-        m_capture = OpenPcapCapture(
+        std::unique_ptr<TrafficCapture> capture = OpenPcapCapture(
             m_options.pcapFile, [] {}, &error);
-        if (!m_capture) {
+        if (!capture) {
             std::fprintf(stderr, "velvane-cli: 无法写入捕获文件 %s: %s\n", qPrintable(m_options.pcapFile),
                          qPrintable(error));
             return false;
         }
+        m_tap.Start(std::move(capture));
     }
     return true;
 }
 
 void CliTraffic::CloseFiles()
 {
-    if (m_capture) {
-        m_capture->Close();
-        if (m_capture->HasFailed())
-            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(m_capture->FilePath()));
-        m_capture.reset();
-    }
+    if (m_tap.IsOn() && !m_tap.Stop())
+        std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(m_options.pcapFile));
     m_log.StopLog();
 }
 
@@ -75,23 +73,35 @@ void CliTraffic::Opened(int socket, TcpOpener opener)
 {
     if (m_options.hasExpect)
         m_matches.insert_or_assign(socket, StreamMatch(m_options.expect));
-    FlowEnds ends;
-    if (m_capture && !m_capture->HasFailed() && SocketEnds(socket, ends))
-        m_capture->TcpOpened(socket, ends, opener);
+    m_tap.TcpOpened(socket, opener);
 }
 
 void CliTraffic::Closed(int socket, bool byPeer)
 {
     m_matches.erase(socket);
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpClosed(socket, byPeer);
+    m_tap.TcpClosed(socket, byPeer);
 }
 
 void CliTraffic::Received(int socket, QByteArrayView block, const QByteArray &peer)
 {
+    m_tap.TcpReceived(socket, block);
+    const auto match = m_matches.find(socket);
+    Show(block, peer, match != m_matches.end() ? &match->second : nullptr);
+}
+
+void CliTraffic::ReceivedDatagram(int socket, const SocketAddress &source, QByteArrayView datagram,
+                                  const QByteArray &peer)
+{
+    m_tap.UdpReceived(socket, source.Data(), datagram);
+    StreamMatch *match = nullptr;
+    if (m_options.hasExpect)
+        match = &m_peerMatches.try_emplace(peer, m_options.expect).first->second;
+    Show(datagram, peer, match);
+}
+
+void CliTraffic::Show(QByteArrayView block, const QByteArray &peer, StreamMatch *match)
+{
     m_slice.Count(block.size());
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpReceived(socket, block);
     m_recorder.ShowReceived(block, peer);
     if (m_output.IsJson()) {
         QJsonObject event = CliEvent("receive");
@@ -102,10 +112,7 @@ void CliTraffic::Received(int socket, QByteArrayView block, const QByteArray &pe
             event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
         m_output.Event(event);
     }
-    if (m_expectMet)
-        return;
-    const auto match = m_matches.find(socket);
-    if (match != m_matches.end() && match->second.Feed(block)) {
+    if (!m_expectMet && match && match->Feed(block)) {
         m_expectMet = true;
         emit ExpectMet();
     }
@@ -130,6 +137,17 @@ bool CliTraffic::SendEcho(int socket, QByteArrayView block, const QByteArray &pe
     return true;
 }
 
+bool CliTraffic::SendDatagramTo(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
+                                QByteArrayView logText, const QByteArray &peer, const DatagramArrival *from)
+{
+    if (!SendDatagram(socket, bytes, to, from))
+        return false;
+    m_tap.UdpSent(socket, to.Data(), bytes);
+    m_recorder.CountAndRecordSent(counted, logText);
+    EventSent(bytes, peer);
+    return true;
+}
+
 void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
 {
     if (!m_output.IsJson())
@@ -144,6 +162,5 @@ void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
 
 void CliTraffic::OnWritten(int socket, QByteArrayView bytes)
 {
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpSent(socket, bytes);
+    m_tap.TcpSent(socket, bytes);
 }

@@ -2,12 +2,12 @@
 
 #include <QObject>
 
-#include <memory>
+#include <map>
 #include <unordered_map>
 
 #include "cli/cli_options.h"
 #include "platform/socket_events.h"
-#include "traffic/capture/traffic_capture.h"
+#include "traffic/capture/capture_tap.h"
 #include "traffic/read_limits.h"
 #include "traffic/receive_slice.h"
 #include "traffic/tcp_send_path.h"
@@ -16,6 +16,8 @@
 #include "traffic/traffic_recorder.h"
 
 class CliOutput;
+struct DatagramArrival;
+class SocketAddress;
 
 // Exit codes of velvane-cli.
 enum CliExit { kExitDone = 0, kExitUsage = 1, kExitNetwork = 2, kExitExpectUnmet = 3 };
@@ -36,8 +38,9 @@ private:
     QByteArray m_tail;  // the stream's last needle-1 bytes
 };
 
-// What every TCP run shares: the send path, the display lines, the traffic log, the capture,
-// the counters and the --expect matches, each connection named by its socket.
+// What every run shares: the send path, the display lines, the traffic log, the capture, the
+// counters and the --expect matches, each TCP connection named by its socket, each datagram
+// peer by its text.
 class CliTraffic : public QObject
 {
     Q_OBJECT
@@ -63,11 +66,20 @@ public:
     bool Send(int socket, const Payload &payload, const QByteArray &peer);
     bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer);
 
+    // A datagram read from source: as a block, with --expect per peer.
+    void ReceivedDatagram(int socket, const SocketAddress &source, QByteArrayView datagram, const QByteArray &peer);
+    // One datagram to the peer, from where its datagram came to when from is given; counted and
+    // logged as logText only once the system took it whole.
+    bool SendDatagramTo(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
+                        QByteArrayView logText, const QByteArray &peer, const DatagramArrival *from = nullptr);
+
 signals:
     void ExpectMet();
 
 private:
     void OnWritten(int socket, QByteArrayView bytes);
+    // A received block's line, log, JSON event and --expect.
+    void Show(QByteArrayView block, const QByteArray &peer, StreamMatch *match);
     void EventSent(QByteArrayView bytes, const QByteArray &peer);
 
     const CliOptions &m_options;
@@ -79,7 +91,8 @@ private:
     SocketEventRegistry m_events;
     TcpSendPath m_sendPath;
     ReceiveSlice m_slice;
-    std::unique_ptr<TrafficCapture> m_capture;
+    CaptureTap m_tap;
     std::unordered_map<int, StreamMatch> m_matches;
+    std::map<QByteArray, StreamMatch> m_peerMatches;
     bool m_expectMet = false;
 };

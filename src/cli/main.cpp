@@ -10,32 +10,19 @@
 #include "cli/cli_traffic.h"
 #include "cli/signal_watch.h"
 #include "cli/tcp_server_run.h"
+#include "cli/udp_server_run.h"
 #include "platform/network_startup.h"
 #include "traffic/clock_text.h"
 
 namespace {
 
-int Run(const CliOptions &options, QCoreApplication &app)
+// Starts the run and its event loop until it is done, --wait has passed, a signal came or
+// stdout went away.
+template <typename ServerRun>
+int Execute(ServerRun &server, const CliOptions &options, QCoreApplication &app, SignalWatch &signalWatch,
+            CliOutput &output)
 {
-    SignalWatch signalWatch;  // before the accept worker's thread, which inherits the mask
-    CliOutput output(options.json, options.quiet);
-    if (!StartNetwork()) {
-        std::fprintf(stderr, "velvane-cli: 网络不可用\n");
-        return kExitNetwork;
-    }
-    RaiseDescriptorLimit();
-    // The log files' lines start with the date and time of the last tick, as on the pages.
-    g_strDateTime = DateTimeText(QDateTime::currentDateTime());
-    QTimer clock;
-    QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
-    clock.start(1000);
-
-    if (options.command != CliCommand::TcpServer) {
-        std::fprintf(stderr, "velvane-cli: 这个版本只有 tcp-server\n");
-        return kExitUsage;
-    }
-    TcpServerRun server(options, output);
-    QObject::connect(&server, &TcpServerRun::Finished, &app, [&app](int code) { app.exit(code); });
+    QObject::connect(&server, &ServerRun::Finished, &app, [&app](int code) { app.exit(code); });
     QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
     QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
     QTimer wait;
@@ -52,6 +39,36 @@ int Run(const CliOptions &options, QCoreApplication &app)
     server.Stop();
     output.Flush();
     return code;
+}
+
+int Run(const CliOptions &options, QCoreApplication &app)
+{
+    SignalWatch signalWatch;  // before the accept worker's thread, which inherits the mask
+    CliOutput output(options.json, options.quiet);
+    if (!StartNetwork()) {
+        std::fprintf(stderr, "velvane-cli: 网络不可用\n");
+        return kExitNetwork;
+    }
+    RaiseDescriptorLimit();
+    // The log files' lines start with the date and time of the last tick, as on the pages.
+    g_strDateTime = DateTimeText(QDateTime::currentDateTime());
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
+    clock.start(1000);
+
+    switch (options.command) {
+    case CliCommand::TcpServer: {
+        TcpServerRun server(options, output);
+        return Execute(server, options, app, signalWatch, output);
+    }
+    case CliCommand::UdpServer: {
+        UdpServerRun server(options, output);
+        return Execute(server, options, app, signalWatch, output);
+    }
+    default:
+        std::fprintf(stderr, "velvane-cli: 这个版本只有 tcp-server 和 udp-server\n");
+        return kExitUsage;
+    }
 }
 
 }  // namespace
