@@ -67,7 +67,7 @@ constexpr std::array<OptionSpec, 26> kOptions{{
     {"--parts", false, kAll, "页面的规则: 去掉空格并加零字节, 256 字节读取, 128 字节数据报"},
     {"--expect", true, kAll, "TEXT  收到的数据流包含 TEXT 即成功结束"},
     {"--expect-hex", true, kAll, "HEX  收到的数据流包含这些字节即成功结束"},
-    {"--join", true, kServers, "GROUP  加入组播组 (仅 udp-server)"},
+    {"--join", true, kServers, "GROUP  加入组播组, 可重复 (仅 udp-server)"},
     {"--help", false, kAll, "显示此帮助"},
     {"-", false, kClients, "从标准输入读取要发送的数据"},
     {"--checksum-order", true, kAll, "usual | low-first | high-first  校验的字节顺序"},
