@@ -200,8 +200,8 @@ std::optional<QString> ReadEndpoint(const QString &text, bool server, CliOptions
     if (server)
         return QStringLiteral("服务器地址要写成 IPv4 或 [IPv6]: ") + host;
     options.hostIsName = true;  // resolved when the client starts
-    options.endpoint = SocketAddress();
-    options.endpoint.SetPort(quint16(*port));
+    // Only the port counts until then: an address without a family would drop it.
+    options.endpoint = Ipv4Endpoint(QStringLiteral("0.0.0.0"), *port);
     return std::nullopt;
 }
 

@@ -1,11 +1,14 @@
 #include "cli/cli_traffic.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <cstdio>
 
 #include "cli/cli_output.h"
+#include "platform/datagram.h"
+#include "text/gbk.h"
 #include "text/payload_codec.h"
 #include "traffic/capture/pcap_capture.h"
 
@@ -49,24 +52,24 @@ bool CliTraffic::OpenFiles(TrafficLog::Header header)
     }
     if (!m_options.pcapFile.isEmpty()) {
         QString error;
-        m_capture = OpenPcapCapture(
+        std::unique_ptr<TrafficCapture> capture = OpenPcapCapture(
             m_options.pcapFile, [] {}, &error);
-        if (!m_capture) {
+        if (!capture) {
             std::fprintf(stderr, "velvane-cli: 无法写入捕获文件 %s: %s\n", qPrintable(m_options.pcapFile),
                          qPrintable(error));
             return false;
         }
+        m_tap.Start(std::move(capture));
     }
     return true;
 }
 
 void CliTraffic::CloseFiles()
 {
-    if (m_capture) {
-        m_capture->Close();
-        if (m_capture->HasFailed())
-            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(m_capture->FilePath()));
-        m_capture.reset();
+    if (m_tap.IsOn()) {
+        const QString path = m_tap.Capture()->FilePath();
+        if (!m_tap.Stop())
+            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(path));
     }
     m_log.StopLog();
 }
@@ -75,23 +78,42 @@ void CliTraffic::Opened(int socket, TcpOpener opener)
 {
     if (m_options.hasExpect)
         m_matches.insert_or_assign(socket, StreamMatch(m_options.expect));
-    FlowEnds ends;
-    if (m_capture && !m_capture->HasFailed() && SocketEnds(socket, ends))
-        m_capture->TcpOpened(socket, ends, opener);
+    m_tap.TcpOpened(socket, opener);
 }
 
 void CliTraffic::Closed(int socket, bool byPeer)
 {
     m_matches.erase(socket);
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpClosed(socket, byPeer);
+    m_tap.TcpClosed(socket, byPeer);
 }
 
 void CliTraffic::Received(int socket, QByteArrayView block, const QByteArray &peer)
 {
+    m_tap.TcpReceived(socket, block);
+    Show(socket, block, peer);
+}
+
+void CliTraffic::DatagramSocketOpened(int socket)
+{
+    if (m_options.hasExpect)
+        m_matches.insert_or_assign(socket, StreamMatch(m_options.expect));
+}
+
+void CliTraffic::DatagramSocketClosed(int socket)
+{
+    m_matches.erase(socket);
+    m_tap.UdpClosed(socket);
+}
+
+void CliTraffic::DatagramReceived(int socket, QByteArrayView datagram, const SocketAddress &source)
+{
+    m_tap.UdpReceived(socket, source.Data(), datagram);
+    Show(socket, datagram, PeerText(source));
+}
+
+void CliTraffic::Show(int socket, QByteArrayView block, const QByteArray &peer)
+{
     m_slice.Count(block.size());
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpReceived(socket, block);
     m_recorder.ShowReceived(block, peer);
     if (m_output.IsJson()) {
         QJsonObject event = CliEvent("receive");
@@ -121,13 +143,53 @@ bool CliTraffic::Send(int socket, const Payload &payload, const QByteArray &peer
     return true;
 }
 
-bool CliTraffic::SendEcho(int socket, QByteArrayView block, const QByteArray &peer)
+bool CliTraffic::SendBytes(int socket, QByteArrayView bytes, const QByteArray &peer)
 {
-    if (!m_sendPath.Send(socket, block))
+    if (!m_sendPath.Send(socket, bytes))
         return false;
-    m_recorder.RecordSent(PayloadCodec::DataText(block, false));
-    EventSent(block, peer);
+    m_recorder.RecordSent(PayloadCodec::DataText(bytes, false));
+    EventSent(bytes, peer);
     return true;
+}
+
+bool CliTraffic::SendDatagram(int socket, QByteArrayView datagram, const SocketAddress &to, qint64 counted)
+{
+    if (!::SendDatagram(socket, datagram, to))
+        return false;
+    m_counters.AddTx(counted);
+    m_tap.UdpSent(socket, to.Data(), datagram);
+    return true;
+}
+
+bool CliTraffic::SendDatagramPayload(int socket, const Payload &payload, const SocketAddress &to)
+{
+    if (!SendDatagram(socket, payload.bytes, to, payload.Counted()))
+        return false;
+    m_recorder.RecordSent(payload.prepared + payload.TrailerLogText());
+    EventSent(payload.bytes, PeerText(to));
+    return true;
+}
+
+bool CliTraffic::SendDatagramBytes(int socket, QByteArrayView bytes, const SocketAddress &to)
+{
+    if (!SendDatagram(socket, bytes, to, bytes.size()))
+        return false;
+    m_recorder.RecordSent(PayloadCodec::DataText(bytes, false));
+    EventSent(bytes, PeerText(to));
+    return true;
+}
+
+void CliTraffic::FileSendStarted(const QString &path, qint64 size)
+{
+    const QString line = QStringLiteral("发送文件 %1 (%2 字节)").arg(QFileInfo(path).fileName()).arg(size);
+    m_output.Line(line);
+    m_recorder.RecordSent(ToGbk(line));
+    QJsonObject event = CliEvent("send");
+    event.insert(QStringLiteral("file"), path);
+    event.insert(QStringLiteral("size"), size);
+    if (m_options.timestamps)
+        event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+    m_output.Event(event);
 }
 
 void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
@@ -144,6 +206,5 @@ void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
 
 void CliTraffic::OnWritten(int socket, QByteArrayView bytes)
 {
-    if (m_capture && !m_capture->HasFailed())
-        m_capture->TcpSent(socket, bytes);
+    m_tap.TcpSent(socket, bytes);
 }

@@ -7,7 +7,7 @@
 
 #include "cli/cli_options.h"
 #include "platform/socket_events.h"
-#include "traffic/capture/traffic_capture.h"
+#include "traffic/capture/capture_tap.h"
 #include "traffic/read_limits.h"
 #include "traffic/receive_slice.h"
 #include "traffic/tcp_send_path.h"
@@ -36,8 +36,8 @@ private:
     QByteArray m_tail;  // the stream's last needle-1 bytes
 };
 
-// What every TCP run shares: the send path, the display lines, the traffic log, the capture,
-// the counters and the --expect matches, each connection named by its socket.
+// What every run shares: the send path, the display lines, the traffic log, the capture, the
+// counters and the --expect matches, each TCP connection or UDP socket named by its socket.
 class CliTraffic : public QObject
 {
     Q_OBJECT
@@ -52,6 +52,7 @@ public:
 
     ReadLimits Limits() const { return ReadLimits::Of(!m_options.parts); }
     TcpSendPath &SendPath() { return m_sendPath; }
+    const TcpSendPath &SendPath() const { return m_sendPath; }
     ReceiveSlice &Slice() { return m_slice; }
     SocketEventRegistry &Events() { return m_events; }
 
@@ -61,13 +62,31 @@ public:
     void Received(int socket, QByteArrayView block, const QByteArray &peer);
     // Hands payload to the send path and records it; false when the connection has failed.
     bool Send(int socket, const Payload &payload, const QByteArray &peer);
-    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer);
+    // Bytes as they are (an echo, stdin): the log line shows them as received blocks are shown.
+    bool SendBytes(int socket, QByteArrayView bytes, const QByteArray &peer);
+    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer) { return SendBytes(socket, block, peer); }
+
+    // A UDP socket: --expect follows the datagrams that arrive on it, whoever sent them.
+    void DatagramSocketOpened(int socket);
+    void DatagramSocketClosed(int socket);
+    void DatagramReceived(int socket, QByteArrayView datagram, const SocketAddress &source);
+    // One datagram to `to`, counted (counted bytes of it) and captured, without a log line: a
+    // file's datagrams. False when the system did not take it whole.
+    bool SendDatagram(int socket, QByteArrayView datagram, const SocketAddress &to, qint64 counted);
+    // The same with the log line and the send event of a payload, or of bytes as they are.
+    bool SendDatagramPayload(int socket, const Payload &payload, const SocketAddress &to);
+    bool SendDatagramBytes(int socket, QByteArrayView bytes, const SocketAddress &to);
+
+    // The line a page shows and logs when a file starts, and its send event.
+    void FileSendStarted(const QString &path, qint64 size);
 
 signals:
     void ExpectMet();
 
 private:
     void OnWritten(int socket, QByteArrayView bytes);
+    // The display line, the log, JSON and --expect of a block or datagram.
+    void Show(int socket, QByteArrayView block, const QByteArray &peer);
     void EventSent(QByteArrayView bytes, const QByteArray &peer);
 
     const CliOptions &m_options;
@@ -79,7 +98,7 @@ private:
     SocketEventRegistry m_events;
     TcpSendPath m_sendPath;
     ReceiveSlice m_slice;
-    std::unique_ptr<TrafficCapture> m_capture;
+    CaptureTap m_tap;
     std::unordered_map<int, StreamMatch> m_matches;
     bool m_expectMet = false;
 };

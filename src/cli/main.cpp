@@ -3,17 +3,40 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 #include <variant>
 
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/cli_traffic.h"
 #include "cli/signal_watch.h"
+#include "cli/tcp_client_run.h"
 #include "cli/tcp_server_run.h"
+#include "cli/udp_client_run.h"
 #include "platform/network_startup.h"
 #include "traffic/clock_text.h"
 
 namespace {
+
+int RunServer(const CliOptions &options, CliOutput &output, QCoreApplication &app)
+{
+    TcpServerRun server(options, output);
+    QObject::connect(&server, &TcpServerRun::Finished, &app, [&app](int code) { app.exit(code); });
+    QTimer wait;
+    if (options.waitMs >= 0) {
+        wait.setSingleShot(true);
+        QObject::connect(&wait, &QTimer::timeout, &app,
+                         [&app, &options] { app.exit(options.hasExpect ? kExitExpectUnmet : kExitDone); });
+    }
+    if (!server.Start())
+        return kExitNetwork;
+    if (options.waitMs >= 0)
+        wait.start(options.waitMs);
+    const int code = app.exec();
+    server.Stop();
+    output.Flush();
+    return code;
+}
 
 int Run(const CliOptions &options, QCoreApplication &app)
 {
@@ -30,26 +53,24 @@ int Run(const CliOptions &options, QCoreApplication &app)
     QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
     clock.start(1000);
 
-    if (options.command != CliCommand::TcpServer) {
-        std::fprintf(stderr, "velvane-cli: 这个版本只有 tcp-server\n");
+    if (options.command == CliCommand::UdpServer) {
+        std::fprintf(stderr, "velvane-cli: 这个版本还没有 udp-server\n");
         return kExitUsage;
     }
-    TcpServerRun server(options, output);
-    QObject::connect(&server, &TcpServerRun::Finished, &app, [&app](int code) { app.exit(code); });
     QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
     QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
-    QTimer wait;
-    if (options.waitMs >= 0) {
-        wait.setSingleShot(true);
-        QObject::connect(&wait, &QTimer::timeout, &app,
-                         [&app, &options] { app.exit(options.hasExpect ? kExitExpectUnmet : kExitDone); });
-    }
-    if (!server.Start())
-        return kExitNetwork;
-    if (options.waitMs >= 0)
-        wait.start(options.waitMs);
+    if (options.IsServer())
+        return RunServer(options, output, app);
+    // A client's --wait counts from its last send: the run keeps it.
+    std::unique_ptr<ClientRun> client;
+    if (options.command == CliCommand::TcpClient)
+        client = std::make_unique<TcpClientRun>(options, output);
+    else
+        client = std::make_unique<UdpClientRun>(options, output);
+    QObject::connect(client.get(), &ClientRun::Finished, &app, [&app](int code) { app.exit(code); });
+    client->Start();
     const int code = app.exec();
-    server.Stop();
+    client->Stop();
     output.Flush();
     return code;
 }

@@ -13,12 +13,16 @@ void CaptureTap::Start(std::unique_ptr<TrafficCapture> capture)
     m_capture = std::move(capture);
 }
 
-void CaptureTap::Stop()
+bool CaptureTap::Stop()
 {
-    if (m_capture)
+    bool written = true;
+    if (m_capture) {
         m_capture->Close();
+        written = !m_capture->HasFailed();
+    }
     m_capture.reset();
     m_localEnds.clear();  // a socket number may name another socket by the next capture
+    return written;
 }
 
 void CaptureTap::TcpOpened(int socket, TcpOpener opener)
