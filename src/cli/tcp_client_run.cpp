@@ -1,6 +1,7 @@
 #include "cli/tcp_client_run.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -8,13 +9,16 @@
 
 namespace {
 
-// The peer reset the connection, rather than ending its stream: after a reset the system
-// has closed the connection, after the peer's end it waits for ours.
-bool WasReset(int socket)
+// How the connection ended when a read said nothing about it (its error already taken by a
+// write): the peer's end leaves it waiting for ours, a reset closes it. After our own end
+// both close it, so an end is all that can be told then.
+bool ClosedByReset(int socket, bool halfClosed)
 {
     tcp_info info{};
     socklen_t length = sizeof info;
-    return ::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 && info.tcpi_state == TCP_CLOSE;
+    if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return true;
+    return info.tcpi_state != TCP_CLOSE_WAIT && !(halfClosed && info.tcpi_state == TCP_CLOSE);
 }
 
 }  // namespace
@@ -34,7 +38,8 @@ void TcpClientRun::OnOpened()
 {
     m_open = true;
     m_traffic.Opened(m_socket, TcpOpener::ThisSide);
-    m_traffic.Events().Register(m_socket, FD_READ | FD_CLOSE);
+    // Reads alone: the close is told by a read here, which keeps the reason of a reset.
+    m_traffic.Events().Register(m_socket, FD_READ);
 }
 
 void TcpClientRun::OnClosing()
@@ -51,7 +56,7 @@ void TcpClientRun::OnClosing()
 void TcpClientRun::OnAllSentWithoutWait()
 {
     if (m_open && (m_options.sendSource == SendSource::Stdin || m_options.sendSource == SendSource::File))
-        ::shutdown(m_socket, SHUT_WR);
+        m_halfClosed = ::shutdown(m_socket, SHUT_WR) == 0;
 }
 
 void TcpClientRun::SendPayload(const Payload &payload)
@@ -84,12 +89,8 @@ bool TcpClientRun::HasUnsent() const
 
 void TcpClientRun::OnSocketEvent(int socket, int event)
 {
-    if (socket != m_socket || !m_open)
-        return;
-    if (event == FD_READ)
+    if (socket == m_socket && m_open && event == FD_READ)
         ReceiveBlocks();
-    else if (event == FD_CLOSE)
-        OnServerClosed();
 }
 
 void TcpClientRun::ReceiveBlocks()
@@ -97,25 +98,33 @@ void TcpClientRun::ReceiveBlocks()
     m_traffic.Slice().Begin();
     for (int reads = 0; reads < kMaxReadsPerSlice; ++reads) {
         const ssize_t received = ::recv(m_socket, m_recvBuffer.data(), size_t(m_recvBuffer.size()), MSG_DONTWAIT);
-        // Nothing there, a failure or the end of the stream (said by the close event): no line.
-        if (received <= 0)
+        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             return;
+        if (received < 0) {
+            OnServerClosed(QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
+        if (received == 0) {
+            OnServerClosed(ClosedByReset(m_socket, m_halfClosed) ? QString::fromLocal8Bit(std::strerror(ECONNRESET))
+                                                                 : QString());
+            return;
+        }
         m_traffic.Received(m_socket, QByteArrayView(m_recvBuffer.constData(), received), m_peer);
         if (!m_open || m_traffic.Slice().IsOver() || !DataWaiting(m_socket))
             return;
     }
 }
 
-void TcpClientRun::OnServerClosed()
+void TcpClientRun::OnServerClosed(const QString &failure)
 {
-    const bool reset = WasReset(m_socket);
     m_open = false;
-    CloseEvent(QString::fromLatin1(m_peer) + QStringLiteral("服务器主动断开"), reset ? "reset" : "peer");
+    CloseEvent(QString::fromLatin1(m_peer) + QStringLiteral("服务器主动断开"), failure.isEmpty() ? "peer" : "reset");
     m_traffic.Closed(m_socket, true);
     m_traffic.SendPath().Forget(m_socket);
     m_traffic.Events().Unregister(m_socket);
-    if (reset)
-        Fail(QStringLiteral("连接被服务器重置 ") + QString::fromLatin1(m_peer), kExitNetwork);
-    else
+    if (failure.isEmpty())
         EndNormally();
+    else
+        Fail(QStringLiteral("连接被服务器中断 ") + QString::fromLatin1(m_peer) + QStringLiteral(": ") + failure,
+             kExitNetwork);
 }

@@ -27,8 +27,10 @@ private:
     void OnAllSentWithoutWait() override;
     void OnSocketEvent(int socket, int event);
     void ReceiveBlocks();
-    void OnServerClosed();
+    // failure: why the connection broke (a reset); empty for the server's end of the stream.
+    void OnServerClosed(const QString &failure);
 
     QByteArray m_recvBuffer;
     bool m_open = false;  // until the server's close or reset
+    bool m_halfClosed = false;
 };
