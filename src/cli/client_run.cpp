@@ -31,9 +31,9 @@ ClientRun::~ClientRun() = default;
 
 void ClientRun::Start()
 {
-    if (!m_sends.OpenFile()) {
+    if (const QString failure = m_sends.OpenFile(); !failure.isEmpty()) {
         QMetaObject::invokeMethod(
-            this, [this] { End(kExitUsage); }, Qt::QueuedConnection);
+            this, [this, failure] { Fail(failure, kExitUsage); }, Qt::QueuedConnection);
         return;
     }
     m_connector.Start(m_options);

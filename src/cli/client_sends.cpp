@@ -1,7 +1,5 @@
 #include "cli/client_sends.h"
 
-#include <cstdio>
-
 #include "cli/cli_options.h"
 #include "cli/cli_traffic.h"
 #include "cli/stdin_reader.h"
@@ -18,17 +16,17 @@ ClientSends::ClientSends(const CliOptions &options, CliTraffic &traffic, ClientC
 
 ClientSends::~ClientSends() = default;
 
-bool ClientSends::OpenFile()
+QString ClientSends::OpenFile()
 {
     if (m_options.sendSource != SendSource::File)
-        return true;
+        return {};
     m_file = std::make_unique<QFile>(m_options.sendFile);
+    // A pipe or a device has no size to send up to: the page takes files only, and so does this.
     if (!m_file->open(QIODevice::ReadOnly) || m_file->isSequential()) {
-        std::fprintf(stderr, "velvane-cli: 无法读取文件 %s\n", qPrintable(m_options.sendFile));
         m_file.reset();
-        return false;
+        return QStringLiteral("无法读取文件 ") + m_options.sendFile;
     }
-    return true;
+    return {};
 }
 
 void ClientSends::Start()

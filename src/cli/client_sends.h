@@ -41,8 +41,8 @@ public:
     ClientSends(const CliOptions &options, CliTraffic &traffic, ClientChannel &channel, QObject *parent = nullptr);
     ~ClientSends() override;
 
-    // Opens --send-file before anything connects; false with the message on stderr.
-    bool OpenFile();
+    // Opens --send-file before anything connects; the failure's message, empty on success.
+    QString OpenFile();
     // The connection is open: the source starts. With no source, AllSent comes at once.
     void Start();
     void Stop();
