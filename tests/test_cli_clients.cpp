@@ -207,11 +207,12 @@ private slots:
             if (!peer.Bind(address))
                 QSKIP("no such loopback address here");
             QStringList args{
-                QStringLiteral("udp-client"), peer.Endpoint(),      QStringLiteral("--send"),  QStringLiteral("ping"),
-                QStringLiteral("--interval"), QStringLiteral("20"), QStringLiteral("--count"), QStringLiteral("3"),
-                QStringLiteral("--wait"),     QStringLiteral("300")};
+                QStringLiteral("udp-client"), peer.Endpoint(),       QStringLiteral("--send"),  QStringLiteral("ping"),
+                QStringLiteral("--interval"), QStringLiteral("20"),  QStringLiteral("--count"), QStringLiteral("3"),
+                QStringLiteral("--wait"),     QStringLiteral("1000")};
             if (json)
                 args << QStringLiteral("--json");
+            // The wait is the time the last answer has to come back in.
             CliProcess cli(args);
             QHostAddress from;
             quint16 port = 0;
