@@ -400,6 +400,22 @@ private slots:
         QVERIFY(oneLine(noFile, "missing"));
     }
 
+    // A host name (localhost, from the hosts file: no lookup leaves the machine) is resolved
+    // and its addresses tried in turn; the connect line names the address that answered.
+    void tcpClientReachesAName()
+    {
+        TcpPeer peer;
+        QVERIFY(peer.Listen(QHostAddress::LocalHost));
+        CliProcess cli({QStringLiteral("tcp-client"), QStringLiteral("localhost:%1").arg(peer.server.serverPort()),
+                        QStringLiteral("--send"), QStringLiteral("x")});
+        QVERIFY(peer.Accept());
+        QVERIFY(peer.ReadAtLeast(1));
+        peer.client->disconnectFromHost();
+        QCOMPARE(cli.Finish(), 0);
+        QCOMPARE(Lines(cli.process.readAllStandardOutput()).value(0),
+                 QStringLiteral("成功连接到127.0.0.1的%1端口 连接方式为TCP!").arg(peer.server.serverPort()));
+    }
+
     // A name that does not resolve, in a network namespace of its own: the lookup reaches no
     // server outside the machine.
     void unresolvableNameEndsWith2()

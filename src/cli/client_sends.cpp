@@ -49,7 +49,7 @@ void ClientSends::Start()
         connect(m_stdin.get(), &StdinReader::Chunk, this, &ClientSends::OnStdinChunk);
         connect(m_stdin.get(), &StdinReader::Ended, this, [this] {
             m_stdinEnded = true;
-            OnChannelDrained();
+            Finish();
         });
         m_stdin->Start();
         break;
@@ -91,14 +91,16 @@ void ClientSends::OnStdinChunk(const QByteArray &bytes)
 
 void ClientSends::OnChannelDrained()
 {
-    if (!m_stdin || m_done)
+    if (m_done)
         return;
-    if (!m_stdinEnded) {
+    if (m_stdin && !m_stdinEnded) {
         m_stdin->SetPaused(m_channel.IsBackedUp());
         return;
     }
-    if (!m_channel.HasUnsent())
-        Finish();
+    if (m_lastSendMade && !m_channel.HasUnsent()) {
+        m_done = true;
+        emit AllSent();
+    }
 }
 
 void ClientSends::OnFileEnded(FileEnd end)
@@ -113,8 +115,6 @@ void ClientSends::OnFileEnded(FileEnd end)
 
 void ClientSends::Finish()
 {
-    if (m_done)
-        return;
-    m_done = true;
-    emit AllSent();
+    m_lastSendMade = true;
+    OnChannelDrained();
 }

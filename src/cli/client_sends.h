@@ -32,7 +32,7 @@ public:
 
 // A client's sends from its one source: --send once or every --interval up to --count,
 // standard input as it arrives, or --send-file. Says when the last of them is out of the
-// program's hands, which is where --wait starts.
+// program's hands (the system has taken every byte), which is where --wait starts.
 class ClientSends : public QObject
 {
     Q_OBJECT
@@ -46,7 +46,7 @@ public:
     // The connection is open: the source starts. With no source, AllSent comes at once.
     void Start();
     void Stop();
-    // The channel took what waited: standard input goes on, or its end is reached.
+    // The channel took some of what waited: standard input goes on, or the last send is out.
     void OnChannelDrained();
     void OnFileEnded(FileEnd end);
 
@@ -68,5 +68,6 @@ private:
     QTimer m_interval;
     qint64 m_ticks = 0;
     bool m_stdinEnded = false;
+    bool m_lastSendMade = false;  // AllSent once the channel has taken it
     bool m_done = false;
 };
