@@ -203,8 +203,8 @@ std::optional<QString> ReadEndpoint(const QString &text, bool server, CliOptions
     if (server)
         return QStringLiteral("服务器地址要写成 IPv4 或 [IPv6]: ") + host;
     options.hostIsName = true;  // resolved when the client starts
-    options.endpoint = SocketAddress();
-    options.endpoint.SetPort(quint16(*port));
+    // Only the port counts until then: an address without a family would drop it.
+    options.endpoint = Ipv4Endpoint(QStringLiteral("0.0.0.0"), *port);
     return std::nullopt;
 }
 
@@ -291,6 +291,12 @@ QString CommandUsage(CliCommand command)
             continue;
         text += QStringLiteral("  %1 %2\n").arg(QLatin1String(spec.name), -16).arg(QString::fromUtf8(spec.help));
     }
+    if (!server)
+        text += QStringLiteral("HOST 可以是主机名: 依次尝试它的每个地址 (UDP 用第一个).\n"
+                               "标准输入: TCP 按读到的原样发送; UDP 每行一个数据报 (保留换行).\n"
+                               "文件: UDP 每个数据报 1024 字节.\n"
+                               "没有 --wait 时: 服务器断开即结束; 标准输入或文件发完后 TCP 半关闭, "
+                               "等服务器断开; UDP 立即结束.\n");
     return text;
 }
 

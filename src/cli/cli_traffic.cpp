@@ -1,12 +1,14 @@
 #include "cli/cli_traffic.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <cstdio>
 
 #include "cli/cli_output.h"
 #include "platform/datagram.h"
+#include "text/gbk.h"
 #include "text/payload_codec.h"
 #include "traffic/capture/pcap_capture.h"
 
@@ -64,8 +66,11 @@ bool CliTraffic::OpenFiles(TrafficLog::Header header)
 
 void CliTraffic::CloseFiles()
 {
-    if (m_tap.IsOn() && !m_tap.Stop())
-        std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(m_options.pcapFile));
+    if (m_tap.IsOn()) {
+        const QString path = m_tap.Capture()->FilePath();
+        if (!m_tap.Stop())
+            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(path));
+    }
     m_log.StopLog();
 }
 
@@ -99,6 +104,11 @@ void CliTraffic::ReceivedDatagram(int socket, const SocketAddress &source, QByte
     Show(datagram, peer, match);
 }
 
+void CliTraffic::DatagramSocketClosed(int socket)
+{
+    m_tap.UdpClosed(socket);
+}
+
 void CliTraffic::Show(QByteArrayView block, const QByteArray &peer, StreamMatch *match)
 {
     m_slice.Count(block.size());
@@ -128,24 +138,46 @@ bool CliTraffic::Send(int socket, const Payload &payload, const QByteArray &peer
     return true;
 }
 
-bool CliTraffic::SendEcho(int socket, QByteArrayView block, const QByteArray &peer)
+bool CliTraffic::SendBytes(int socket, QByteArrayView bytes, const QByteArray &peer)
 {
-    if (!m_sendPath.Send(socket, block))
+    if (!m_sendPath.Send(socket, bytes))
         return false;
-    m_recorder.RecordSent(PayloadCodec::DataText(block, false));
-    EventSent(block, peer);
+    m_recorder.RecordSent(PayloadCodec::DataText(bytes, false));
+    EventSent(bytes, peer);
+    return true;
+}
+
+bool CliTraffic::SendDatagram(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
+                              const DatagramArrival *from)
+{
+    if (!::SendDatagram(socket, bytes, to, from))
+        return false;
+    m_counters.AddTx(counted);
+    m_tap.UdpSent(socket, to.Data(), bytes);
     return true;
 }
 
 bool CliTraffic::SendDatagramTo(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
                                 QByteArrayView logText, const QByteArray &peer, const DatagramArrival *from)
 {
-    if (!SendDatagram(socket, bytes, to, from))
+    if (!SendDatagram(socket, to, bytes, counted, from))
         return false;
-    m_tap.UdpSent(socket, to.Data(), bytes);
-    m_recorder.CountAndRecordSent(counted, logText);
+    m_recorder.RecordSent(logText);
     EventSent(bytes, peer);
     return true;
+}
+
+void CliTraffic::FileSendStarted(const QString &path, qint64 size)
+{
+    const QString line = QStringLiteral("发送文件 %1 (%2 字节)").arg(QFileInfo(path).fileName()).arg(size);
+    m_output.Line(line);
+    m_recorder.RecordSent(ToGbk(line));
+    QJsonObject event = CliEvent("send");
+    event.insert(QStringLiteral("file"), path);
+    event.insert(QStringLiteral("size"), size);
+    if (m_options.timestamps)
+        event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+    m_output.Event(event);
 }
 
 void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)

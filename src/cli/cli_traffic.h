@@ -55,6 +55,7 @@ public:
 
     ReadLimits Limits() const { return ReadLimits::Of(!m_options.parts); }
     TcpSendPath &SendPath() { return m_sendPath; }
+    const TcpSendPath &SendPath() const { return m_sendPath; }
     ReceiveSlice &Slice() { return m_slice; }
     SocketEventRegistry &Events() { return m_events; }
 
@@ -64,12 +65,23 @@ public:
     void Received(int socket, QByteArrayView block, const QByteArray &peer);
     // Hands payload to the send path and records it; false when the connection has failed.
     bool Send(int socket, const Payload &payload, const QByteArray &peer);
-    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer);
+    // Bytes as they are (an echo, stdin): the log line shows them as received blocks are shown.
+    bool SendBytes(int socket, QByteArrayView bytes, const QByteArray &peer);
+    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer) { return SendBytes(socket, block, peer); }
+
+    // The line a page shows and logs when a file starts, and its send event.
+    void FileSendStarted(const QString &path, qint64 size);
 
     // A datagram read from source: as a block, with --expect per peer.
     void ReceivedDatagram(int socket, const SocketAddress &source, QByteArrayView datagram, const QByteArray &peer);
-    // One datagram to the peer, from where its datagram came to when from is given; counted and
-    // logged as logText only once the system took it whole.
+    // The socket's end in the capture.
+    void DatagramSocketClosed(int socket);
+    // One datagram to `to`, from where its datagram came to when from is given; counted (counted
+    // bytes of it) and captured once the system took it whole, without a log line: a file's
+    // datagrams.
+    bool SendDatagram(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
+                      const DatagramArrival *from = nullptr);
+    // The same, logged as logText and told as a send event.
     bool SendDatagramTo(int socket, const SocketAddress &to, QByteArrayView bytes, qint64 counted,
                         QByteArrayView logText, const QByteArray &peer, const DatagramArrival *from = nullptr);
 

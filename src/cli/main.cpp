@@ -9,22 +9,22 @@
 #include "cli/cli_output.h"
 #include "cli/cli_traffic.h"
 #include "cli/signal_watch.h"
+#include "cli/tcp_client_run.h"
 #include "cli/tcp_server_run.h"
+#include "cli/udp_client_run.h"
 #include "cli/udp_server_run.h"
 #include "platform/network_startup.h"
 #include "traffic/clock_text.h"
 
 namespace {
 
-// Starts the run and its event loop until it is done, --wait has passed, a signal came or
-// stdout went away.
+// A server's run until it is done, --wait has passed since it started listening, a signal came
+// or stdout went away.
 template <typename ServerRun>
-int Execute(ServerRun &server, const CliOptions &options, QCoreApplication &app, SignalWatch &signalWatch,
-            CliOutput &output)
+int ExecuteServer(const CliOptions &options, CliOutput &output, QCoreApplication &app)
 {
+    ServerRun server(options, output);
     QObject::connect(&server, &ServerRun::Finished, &app, [&app](int code) { app.exit(code); });
-    QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
-    QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
     QTimer wait;
     if (options.waitMs >= 0) {
         wait.setSingleShot(true);
@@ -37,6 +37,19 @@ int Execute(ServerRun &server, const CliOptions &options, QCoreApplication &app,
         wait.start(options.waitMs);
     const int code = app.exec();
     server.Stop();
+    output.Flush();
+    return code;
+}
+
+// A client's run; its --wait counts from its last send, so the run keeps it.
+template <typename ClientKind>
+int ExecuteClient(const CliOptions &options, CliOutput &output, QCoreApplication &app)
+{
+    ClientKind client(options, output);
+    QObject::connect(&client, &ClientRun::Finished, &app, [&app](int code) { app.exit(code); });
+    client.Start();
+    const int code = app.exec();
+    client.Stop();
     output.Flush();
     return code;
 }
@@ -55,20 +68,20 @@ int Run(const CliOptions &options, QCoreApplication &app)
     QTimer clock;
     QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
     clock.start(1000);
+    QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
+    QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
 
     switch (options.command) {
-    case CliCommand::TcpServer: {
-        TcpServerRun server(options, output);
-        return Execute(server, options, app, signalWatch, output);
+    case CliCommand::TcpServer:
+        return ExecuteServer<TcpServerRun>(options, output, app);
+    case CliCommand::UdpServer:
+        return ExecuteServer<UdpServerRun>(options, output, app);
+    case CliCommand::TcpClient:
+        return ExecuteClient<TcpClientRun>(options, output, app);
+    case CliCommand::UdpClient:
+        return ExecuteClient<UdpClientRun>(options, output, app);
     }
-    case CliCommand::UdpServer: {
-        UdpServerRun server(options, output);
-        return Execute(server, options, app, signalWatch, output);
-    }
-    default:
-        std::fprintf(stderr, "velvane-cli: 这个版本只有 tcp-server 和 udp-server\n");
-        return kExitUsage;
-    }
+    return kExitUsage;
 }
 
 }  // namespace
