@@ -100,7 +100,8 @@ private slots:
         QCOMPARE(received.value(QStringLiteral("bytes")).toString(), QStringLiteral("01ff"));
     }
 
-    // 1 bad usage (one line on stderr), 2 a port already taken, 3 --expect not met in --wait.
+    // 1 bad usage (one line on stderr) or a log that cannot be written, 2 a port already taken,
+    // 3 --expect not met in --wait.
     void exitCodes()
     {
         const QList<QStringList> badUsage{
@@ -120,6 +121,14 @@ private slots:
         QVERIFY(taken.listen(QHostAddress::LocalHost));
         CliProcess bound({QStringLiteral("tcp-server"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
         QCOMPARE(bound.Finish(), 2);
+
+        // A log file that cannot be written is the user's to fix, as a bad option is.
+        for (const char *command : {"tcp-server", "udp-server"}) {
+            CliProcess unwritable({QLatin1String(command), QStringLiteral("127.0.0.1:0"), QStringLiteral("--log"),
+                                   m_dir.filePath(QStringLiteral("missing/log.txt"))});
+            QCOMPARE(unwritable.Finish(), 1);
+            QVERIFY(unwritable.process.readAllStandardError().startsWith("velvane-cli: "));
+        }
 
         CliProcess unmet({QStringLiteral("tcp-server"), QStringLiteral("0"), QStringLiteral("--expect"),
                           QStringLiteral("x"), QStringLiteral("--wait"), QStringLiteral("200")});

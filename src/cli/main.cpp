@@ -31,8 +31,8 @@ int ExecuteServer(const CliOptions &options, CliOutput &output, QCoreApplication
         QObject::connect(&wait, &QTimer::timeout, &app,
                          [&app, &options] { app.exit(options.hasExpect ? kExitExpectUnmet : kExitDone); });
     }
-    if (!server.Start())
-        return kExitNetwork;
+    if (const CliExit failed = server.Start(); failed != kExitDone)
+        return failed;
     if (options.waitMs >= 0)
         wait.start(options.waitMs);
     const int code = app.exec();

@@ -31,16 +31,16 @@ TcpServerRun::~TcpServerRun()
     Stop();
 }
 
-bool TcpServerRun::Start()
+CliExit TcpServerRun::Start()
 {
     if (!m_traffic.OpenFiles(TrafficLog::Header::Server))
-        return false;
+        return kExitUsage;
     const QString host = m_options.endpoint.IsIpv6() ? AddressText(m_options.endpoint) : m_options.host;
     m_listenSocket = OpenServerSocket(SocketKind::Stream, host, m_options.endpoint.Port());
     if (m_listenSocket < 0 || ::listen(m_listenSocket, SOMAXCONN) != 0) {
         std::fprintf(stderr, "velvane-cli: 无法在 %s 上监听: %s\n", PeerText(m_options.endpoint).constData(),
                      std::strerror(errno));
-        return false;
+        return kExitNetwork;
     }
     SocketAddress bound;
     socklen_t length = SocketAddress::Capacity();
@@ -59,7 +59,7 @@ bool TcpServerRun::Start()
     m_acceptWorker->Start();
     if (m_options.intervalMs > 0)
         m_interval.start(m_options.intervalMs);
-    return true;
+    return kExitDone;
 }
 
 void TcpServerRun::Stop()

@@ -22,8 +22,9 @@ public:
     TcpServerRun(const CliOptions &options, CliOutput &output, QObject *parent = nullptr);
     ~TcpServerRun() override;
 
-    // Binds, listens and starts accepting; false (after the message) when it cannot.
-    bool Start();
+    // Binds, listens and starts accepting; after the message, kExitUsage when a
+    // --log or --pcap file cannot be written, kExitNetwork when the socket or a group fails.
+    CliExit Start();
     // Closes every connection and the listening socket, then the files.
     void Stop();
 

@@ -36,16 +36,16 @@ UdpServerRun::~UdpServerRun()
     Stop();
 }
 
-bool UdpServerRun::Start()
+CliExit UdpServerRun::Start()
 {
     if (!m_traffic.OpenFiles(TrafficLog::Header::Server))
-        return false;
+        return kExitUsage;
     const QString host = m_options.endpoint.IsIpv6() ? AddressText(m_options.endpoint) : m_options.host;
     m_socket = OpenServerSocket(SocketKind::Datagram, host, m_options.endpoint.Port());
     if (m_socket < 0) {
         std::fprintf(stderr, "velvane-cli: 无法绑定 %s: %s\n", PeerText(m_options.endpoint).constData(),
                      std::strerror(errno));
-        return false;
+        return kExitNetwork;
     }
     // The page raises the buffer only with 大数据; a terminal run is there to take floods, so
     // it always has the room, --parts or not.
@@ -63,13 +63,13 @@ bool UdpServerRun::Start()
     m_output.Event(event);
     m_multicast->Attach(m_socket, m_allInterfaces || IsBoundToGroup(m_socket));
     if (!JoinGroups())
-        return false;
+        return kExitNetwork;
     m_output.Flush();  // a script waits for the port before it sends
 
     m_traffic.Events().Register(m_socket, FD_READ);
     if (m_options.intervalMs > 0)
         m_interval.start(m_options.intervalMs);
-    return true;
+    return kExitDone;
 }
 
 bool UdpServerRun::JoinGroups()

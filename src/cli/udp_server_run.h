@@ -25,8 +25,9 @@ public:
     UdpServerRun(const CliOptions &options, CliOutput &output, QObject *parent = nullptr);
     ~UdpServerRun() override;
 
-    // Binds and joins the groups; false (after the message) when it cannot.
-    bool Start();
+    // Binds and joins the groups; after the message, kExitUsage when a
+    // --log or --pcap file cannot be written, kExitNetwork when the socket or a group fails.
+    CliExit Start();
     // Leaves the groups, closes the socket, then the files.
     void Stop();
 
