@@ -119,8 +119,14 @@ private slots:
 
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
-        CliProcess bound({QStringLiteral("tcp-server"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort())});
+        // With --json the failure is also an event among the others, for a script that reads only stdout.
+        CliProcess bound({QStringLiteral("tcp-server"), QStringLiteral("127.0.0.1:%1").arg(taken.serverPort()),
+                          QStringLiteral("--json")});
         QCOMPARE(bound.Finish(), 2);
+        QVERIFY(bound.process.readAllStandardError().startsWith("velvane-cli: "));
+        const QJsonObject error = QJsonDocument::fromJson(bound.process.readAllStandardOutput()).object();
+        QCOMPARE(error.value(QStringLiteral("event")).toString(), QStringLiteral("error"));
+        QVERIFY(!error.value(QStringLiteral("message")).toString().isEmpty());
 
         // A log file that cannot be written is the user's to fix, as a bad option is.
         for (const char *command : {"tcp-server", "udp-server"}) {

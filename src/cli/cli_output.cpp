@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -57,6 +58,14 @@ void CliOutput::Event(QJsonObject event)
         return;
     // JSON escapes every control character itself.
     Append(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+}
+
+void CliOutput::Error(const QString &message)
+{
+    std::fprintf(stderr, "velvane-cli: %s\n", message.toUtf8().constData());
+    QJsonObject event = CliEvent("error");
+    event.insert(QStringLiteral("message"), message);
+    Event(event);
 }
 
 void CliOutput::Append(const QString &text)

@@ -32,6 +32,9 @@ public:
     void Line(const QString &text);
     // One JSON object on its line; with "time" when timestamps is given.
     void Event(QJsonObject event);
+    // A failure: its line on stderr at once and, with --json, an error event in its place among
+    // the others.
+    void Error(const QString &message);
 
     void Flush();
     bool IsClosed() const { return m_closed; }

@@ -4,8 +4,6 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
-#include <cstdio>
-
 #include "cli/cli_output.h"
 #include "platform/datagram.h"
 #include "text/gbk.h"
@@ -47,7 +45,7 @@ CliTraffic::~CliTraffic()
 bool CliTraffic::OpenFiles(TrafficLog::Header header)
 {
     if (!m_options.logFile.isEmpty() && !m_log.StartLog(header)) {
-        std::fprintf(stderr, "velvane-cli: 无法写入记录文件 %s\n", qPrintable(m_log.Path()));
+        m_output.Error(QStringLiteral("无法写入记录文件 %1").arg(m_log.Path()));
         return false;
     }
     if (!m_options.pcapFile.isEmpty()) {
@@ -55,8 +53,7 @@ bool CliTraffic::OpenFiles(TrafficLog::Header header)
         std::unique_ptr<TrafficCapture> capture = OpenPcapCapture(
             m_options.pcapFile, [] {}, &error);
         if (!capture) {
-            std::fprintf(stderr, "velvane-cli: 无法写入捕获文件 %s: %s\n", qPrintable(m_options.pcapFile),
-                         qPrintable(error));
+            m_output.Error(QStringLiteral("无法写入捕获文件 %1: %2").arg(m_options.pcapFile, error));
             return false;
         }
         m_tap.Start(std::move(capture));
@@ -69,7 +66,7 @@ void CliTraffic::CloseFiles()
     if (m_tap.IsOn()) {
         const QString path = m_tap.Capture()->FilePath();
         if (!m_tap.Stop())
-            std::fprintf(stderr, "velvane-cli: 捕获文件 %s 写入失败\n", qPrintable(path));
+            m_output.Error(QStringLiteral("捕获文件 %1 写入失败").arg(path));
     }
     m_log.StopLog();
 }

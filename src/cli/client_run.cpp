@@ -2,8 +2,6 @@
 
 #include <QJsonObject>
 
-#include <cstdio>
-
 #include <unistd.h>
 
 #include "cli/cli_output.h"
@@ -95,10 +93,7 @@ void ClientRun::End(int exitCode)
 
 void ClientRun::Fail(const QString &message, int exitCode)
 {
-    std::fprintf(stderr, "velvane-cli: %s\n", message.toUtf8().constData());
-    QJsonObject event = CliEvent("error");
-    event.insert(QStringLiteral("message"), message);
-    m_output.Event(event);
+    m_output.Error(message);
     End(exitCode);
 }
 

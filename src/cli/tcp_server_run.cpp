@@ -3,7 +3,6 @@
 #include <QJsonObject>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <sys/socket.h>
@@ -38,8 +37,9 @@ CliExit TcpServerRun::Start()
     const QString host = m_options.endpoint.IsIpv6() ? AddressText(m_options.endpoint) : m_options.host;
     m_listenSocket = OpenServerSocket(SocketKind::Stream, host, m_options.endpoint.Port());
     if (m_listenSocket < 0 || ::listen(m_listenSocket, SOMAXCONN) != 0) {
-        std::fprintf(stderr, "velvane-cli: 无法在 %s 上监听: %s\n", PeerText(m_options.endpoint).constData(),
-                     std::strerror(errno));
+        m_output.Error(
+            QStringLiteral("无法在 %1 上监听: %2")
+                .arg(QString::fromLatin1(PeerText(m_options.endpoint)), QString::fromLocal8Bit(std::strerror(errno))));
         return kExitNetwork;
     }
     SocketAddress bound;

@@ -4,7 +4,6 @@
 #include <QJsonObject>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -43,8 +42,9 @@ CliExit UdpServerRun::Start()
     const QString host = m_options.endpoint.IsIpv6() ? AddressText(m_options.endpoint) : m_options.host;
     m_socket = OpenServerSocket(SocketKind::Datagram, host, m_options.endpoint.Port());
     if (m_socket < 0) {
-        std::fprintf(stderr, "velvane-cli: 无法绑定 %s: %s\n", PeerText(m_options.endpoint).constData(),
-                     std::strerror(errno));
+        Error(
+            QStringLiteral("无法绑定 %1: %2")
+                .arg(QString::fromLatin1(PeerText(m_options.endpoint)), QString::fromLocal8Bit(std::strerror(errno))));
         return kExitNetwork;
     }
     // The page raises the buffer only with 大数据; a terminal run is there to take floods, so
@@ -79,7 +79,7 @@ bool UdpServerRun::JoinGroups()
         if (refusal == MulticastMemberships::Refusal::AlreadyListed)
             continue;  // named twice: one membership
         if (refusal != MulticastMemberships::Refusal::None) {
-            std::fprintf(stderr, "velvane-cli: 加入组播组 %s 失败\n", qPrintable(group));
+            Error(QStringLiteral("加入组播组 %1 失败").arg(group));
             return false;
         }
         const QStringList links = m_multicast->JoinedOn(m_multicast->Count() - 1);
@@ -106,10 +106,7 @@ void UdpServerRun::Stop()
 
 void UdpServerRun::Error(const QString &text)
 {
-    std::fprintf(stderr, "velvane-cli: %s\n", text.toUtf8().constData());
-    QJsonObject event = CliEvent("error");
-    event.insert(QStringLiteral("message"), text);
-    m_output.Event(event);
+    m_output.Error(text);
 }
 
 void UdpServerRun::OnSocketEvent(int socket, int event)
