@@ -1,5 +1,6 @@
 // velvane-cli driven as a child process against sockets of the test on 127.0.0.1.
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -65,6 +66,39 @@ private slots:
         QVERIFY(bytes.endsWith("*---------------------------------------------------*\r\nCLIENT->SERVER  " + peerBytes
                                + " hel\r\nSERVER->CLIENT  hel\r\nCLIENT->SERVER  " + peerBytes
                                + " lo w\r\nSERVER->CLIENT  lo w\r\n"));
+    }
+
+    // On ::1 the lines write the peer in brackets; a client that resets ends its line as one
+    // that closes does, and the server keeps listening.
+    void tcpServerOnIpv6()
+    {
+        CliProcess cli({QStringLiteral("tcp-server"), QStringLiteral("[::1]:0"), QStringLiteral("--echo")});
+        QVERIFY(cli.WaitForFirstLine());
+        QVERIFY(cli.firstLine.startsWith("开始监听 [::1]:"));
+        for (int round = 0; round < 2; ++round) {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress(QHostAddress::LocalHostIPv6), cli.PortOfTextLine());
+            QVERIFY(client.waitForConnected(kPatienceMs));
+            client.write("v6");
+            QCOMPARE(ReadAtLeast(client, 2), QByteArray("v6"));
+            const QString peer = QStringLiteral("[::1]:%1").arg(client.localPort());
+            if (round == 0)
+                client.abort();
+            else
+                client.disconnectFromHost();
+            QString seen;
+            QElapsedTimer clock;
+            clock.start();
+            while (!seen.contains(peer + QStringLiteral("断开与服务器的连接 (ID %1)").arg(1000 + round))
+                   && clock.elapsed() < kPatienceMs) {
+                cli.process.waitForReadyRead(100);
+                seen += QString::fromUtf8(cli.process.readAllStandardOutput());
+            }
+            QVERIFY2(seen.contains(peer + QStringLiteral(" v6\n")), qPrintable(seen));
+            QVERIFY2(seen.contains(peer + QStringLiteral("断开与服务器的连接")), qPrintable(seen));
+        }
+        cli.process.terminate();
+        QCOMPARE(cli.Finish(), 0);
     }
 
     // --json: one object per line; a reply with the as-typed text and its line ending.
