@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include <poll.h>
 #include <unistd.h>
 
 CliOutput::CliOutput(bool json, bool quiet, QObject *parent)
@@ -87,6 +88,11 @@ void CliOutput::Flush()
             written += n;
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking stdout (the parent's choice) that is full: wait for its reader as
+            // a blocking one would; TCP holds the peers back meanwhile.
+            pollfd out{STDOUT_FILENO, POLLOUT, 0};
+            ::poll(&out, 1, -1);
         } else {
             // EPIPE (SIGPIPE is ignored) or any other end of stdout: the reader has gone.
             m_closed = true;
