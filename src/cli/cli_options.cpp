@@ -78,12 +78,15 @@ const OptionSpec *FindOption(const QString &name)
     return nullptr;
 }
 
-// One line whatever the user typed: a quoted argument may hold line breaks.
+// One line whatever the user typed: a quoted argument may hold line breaks, the Unicode line
+// separators or characters that steer the terminal (C0, DEL, C1).
 CliUsageError Error(QString message)
 {
-    for (QChar &c : message)
-        if (c.unicode() < 0x20)
+    for (QChar &c : message) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029)
             c = u'?';
+    }
     return CliUsageError{message};
 }
 
@@ -200,8 +203,8 @@ std::optional<QString> ReadEndpoint(const QString &text, bool server, CliOptions
     if (server)
         return QStringLiteral("服务器地址要写成 IPv4 或 [IPv6]: ") + host;
     options.hostIsName = true;  // resolved when the client starts
-    options.endpoint = SocketAddress();
-    options.endpoint.SetPort(quint16(*port));
+    // An address without a family keeps no port: the wildcard holds it until then.
+    options.endpoint = Ipv4Endpoint(QStringLiteral("0.0.0.0"), *port);
     return std::nullopt;
 }
 

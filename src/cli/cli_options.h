@@ -24,7 +24,8 @@ struct CliOptions
     bool help = false;  // --help after the subcommand: its usage, nothing else
 
     // A server's bind address (0.0.0.0 unless given), a client's peer when the host is a
-    // literal. A host name is kept in host and resolved when the client starts.
+    // literal. A host name is kept in host and resolved when the client starts; its port is
+    // endpoint's meanwhile.
     SocketAddress endpoint;
     QString host;
     bool hostIsName = false;
