@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -104,7 +105,8 @@ private slots:
         const QByteArray peer = "127.0.0.1:" + QByteArray::number(LocalPort(socket));
         const QByteArray flood = Pattern(kFloodBytes);
         std::atomic<qsizetype> sent = 0;
-        std::thread sender(SendAll, socket, std::cref(flood), std::ref(sent));
+        // Joined however the test ends; a send stuck that long times out.
+        std::jthread sender(SendAll, socket, std::cref(flood), std::ref(sent));
 
         if (stallMs > 0) {
             // Nothing reads the pipe meanwhile: the CLI has to wait for it, and the sender for the CLI.
