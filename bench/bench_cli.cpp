@@ -7,10 +7,12 @@
 //           server (a poll loop that reads and writes back); size: round trips per batch.
 // flood     one client sends 256-byte blocks (one send each) and closes; the time runs until
 //           the server has read them all and closed too. Into `tcp-server` with stdout to
-//           /dev/null, into it with stdout to a file, and into a C reader that only reads (the
-//           limit), in turn for three rounds; size: blocks per run (default 1,000,000).
+//           /dev/null, into it with stdout to a file, into it with --parts (256-byte reads, as
+//           the GUI page without 大数据) and into a C reader that only reads (the limit), in turn
+//           for three rounds; size: blocks per run (default 1,000,000).
 // memory    VmRSS of `tcp-server` (stdout to /dev/null) every 1,000,000 of 10,000,000 blocks.
 //
+// VELVANE_CLI names another velvane-cli to run (one built before a change, say).
 // TCP keeps no block boundaries: a read is not a block. Blocks are the bytes that arrived / 256.
 // The GUI page's figure for the same flood is bench_tcp_server's "receive, log off" lines.
 #include <QByteArray>
@@ -80,7 +82,8 @@ class CliChild
 public:
     bool Start(const std::vector<std::string> &args, int stdoutFd)
     {
-        std::vector<std::string> all{VELVANE_CLI_PATH};
+        const char *program = std::getenv("VELVANE_CLI");
+        std::vector<std::string> all{program ? program : VELVANE_CLI_PATH};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char *> argv;
         for (std::string &arg : all)
@@ -354,12 +357,12 @@ long DisplayedBytes(const char *path, const QByteArray &peer)
     return bytes;
 }
 
-FloodRun FloodCli(long blocks, const char *outputPath)
+FloodRun FloodCli(long blocks, const std::vector<std::string> &options, const char *outputPath)
 {
     FloodRun run;
     const int output = ::open(outputPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     CliChild cli;
-    const int socket = StartCliAndConnect(cli, {}, output);
+    const int socket = StartCliAndConnect(cli, options, output);
     ::close(output);
     if (socket < 0)
         return run;
@@ -387,39 +390,47 @@ void Flood(long blocks)
         return;
     }
     ::close(made);
-    const char *names[] = {"C reader (read only, the limit)        ", "velvane-cli tcp-server > /dev/null     ",
-                           "velvane-cli tcp-server > file          "};
-    std::vector<double> rates[3];
-    std::vector<double> cpuPerBlock[3];
+    struct Target
+    {
+        const char *name;
+        bool cli;
+        std::vector<std::string> options;
+        const char *output;
+        std::vector<double> rates{};
+        std::vector<double> cpuPerBlock{};
+        bool complete = true;
+    };
+    // --parts reads 256 bytes at a time, as the GUI page does without 大数据.
+    Target targets[] = {{"C reader (read only, the limit)      ", false, {}, nullptr},
+                        {"tcp-server > /dev/null               ", true, {}, "/dev/null"},
+                        {"tcp-server > file                    ", true, {}, path},
+                        {"tcp-server --parts > /dev/null       ", true, {"--parts"}, "/dev/null"}};
     long fileSize = 0;
-    bool complete[3] = {true, true, true};
     for (int round = 0; round < kRounds; ++round) {
-        for (int target = 0; target < 3; ++target) {
-            const FloodRun run = target == 0 ? FloodC(blocks) : FloodCli(blocks, target == 1 ? "/dev/null" : path);
-            complete[target] = complete[target] && run.ok && run.bytes == long(blocks) * kBlockSize;
-            rates[target].push_back(double(run.bytes) / kBlockSize / run.seconds);
-            cpuPerBlock[target].push_back(run.cpuSeconds / blocks * 1e9);
-            if (target == 2) {
-                struct stat info
-                {
-                };
+        for (Target &target : targets) {
+            const FloodRun run = target.cli ? FloodCli(blocks, target.options, target.output) : FloodC(blocks);
+            target.complete = target.complete && run.ok && run.bytes == long(blocks) * kBlockSize;
+            target.rates.push_back(double(run.bytes) / kBlockSize / run.seconds);
+            target.cpuPerBlock.push_back(run.cpuSeconds / blocks * 1e9);
+            if (target.output == path) {
+                struct stat info = {};
                 ::stat(path, &info);
                 fileSize = long(info.st_size);
             }
         }
     }
     ::unlink(path);
-    for (int target = 0; target < 3; ++target) {
-        std::printf("%s median %9.0f blocks/s (runs:", names[target], Median(rates[target]));
-        for (double rate : rates[target])
+    const double limit = Median(targets[0].rates);
+    for (const Target &target : targets) {
+        std::printf("%s median %7.0f blocks/s, %.2f x the C reader (runs:", target.name, Median(target.rates),
+                    Median(target.rates) / limit);
+        for (double rate : target.rates)
             std::printf(" %.0f", rate);
-        std::printf("; median %.0f ns CPU per block)%s\n", Median(cpuPerBlock[target]),
-                    complete[target] ? "" : " INCOMPLETE: bytes missing or a run failed");
+        std::printf("; median %.0f ns CPU per block)%s\n", Median(target.cpuPerBlock),
+                    target.complete ? "" : " INCOMPLETE: bytes missing or a run failed");
     }
-    std::printf("file: %ld bytes of display lines for %ld bytes received (checked line by line)\n", fileSize,
+    std::printf("file: %ld bytes of display lines for %ld bytes received (checked line by line)\n\n", fileSize,
                 blocks * kBlockSize);
-    std::printf("velvane-cli / C reader: /dev/null %.2f x, file %.2f x\n\n", Median(rates[1]) / Median(rates[0]),
-                Median(rates[2]) / Median(rates[0]));
 }
 
 // ---- memory ----

@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <poll.h>
@@ -39,7 +40,14 @@ void CliOutput::DisplayLine(const QByteArray &line, TextEncoding encoding)
 {
     if (m_json || m_quiet)
         return;
-    QString text = DecodeText(line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : QByteArrayView(line), encoding);
+    const QByteArrayView bytes = line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : QByteArrayView(line);
+    // ASCII reads the same in every encoding offered and in UTF-8: into a pipe or a file (a
+    // flood's usual case) it goes as it is, without the way through UTF-16.
+    if (!m_terminal && std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        AppendBytes(bytes);
+        return;
+    }
+    QString text = DecodeText(bytes, encoding);
     if (m_terminal)
         text = EscapeControls(text);
     Append(text);
@@ -62,9 +70,14 @@ void CliOutput::Event(QJsonObject event)
 
 void CliOutput::Append(const QString &text)
 {
+    AppendBytes(text.toUtf8());
+}
+
+void CliOutput::AppendBytes(QByteArrayView utf8)
+{
     if (m_closed)
         return;
-    m_buffer += text.toUtf8();
+    m_buffer += utf8;
     m_buffer += '\n';
     if (m_terminal || m_buffer.size() >= kFlushBytes) {
         Flush();
