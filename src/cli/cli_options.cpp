@@ -81,12 +81,15 @@ const OptionSpec *FindOption(const QString &name)
     return nullptr;
 }
 
-// One line whatever the user typed: a quoted argument may hold line breaks.
+// One line whatever the user typed: a quoted argument may hold line breaks, the Unicode line
+// separators or characters that steer the terminal (C0, DEL, C1).
 CliUsageError Error(QString message)
 {
-    for (QChar &c : message)
-        if (c.unicode() < 0x20)
+    for (QChar &c : message) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029)
             c = u'?';
+    }
     return CliUsageError{message};
 }
 

@@ -3,9 +3,11 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
+#include <poll.h>
 #include <unistd.h>
 
 CliOutput::CliOutput(bool json, bool quiet, QObject *parent)
@@ -39,7 +41,14 @@ void CliOutput::DisplayLine(const QByteArray &line, TextEncoding encoding)
 {
     if (m_json || m_quiet)
         return;
-    QString text = DecodeText(line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : QByteArrayView(line), encoding);
+    const QByteArrayView bytes = line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : QByteArrayView(line);
+    // ASCII reads the same in every encoding offered and in UTF-8: into a pipe or a file (a
+    // flood's usual case) it goes as it is, without the way through UTF-16.
+    if (!m_terminal && std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        AppendBytes(bytes);
+        return;
+    }
+    QString text = DecodeText(bytes, encoding);
     if (m_terminal)
         text = EscapeControls(text);
     Append(text);
@@ -70,9 +79,14 @@ void CliOutput::Error(const QString &message)
 
 void CliOutput::Append(const QString &text)
 {
+    AppendBytes(text.toUtf8());
+}
+
+void CliOutput::AppendBytes(QByteArrayView utf8)
+{
     if (m_closed)
         return;
-    m_buffer += text.toUtf8();
+    m_buffer += utf8;
     m_buffer += '\n';
     if (m_terminal || m_buffer.size() >= kFlushBytes) {
         Flush();
@@ -96,6 +110,11 @@ void CliOutput::Flush()
             written += n;
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking stdout (the parent's choice) that is full: wait for its reader as
+            // a blocking one would; TCP holds the peers back meanwhile.
+            pollfd out{STDOUT_FILENO, POLLOUT, 0};
+            ::poll(&out, 1, -1);
         } else {
             // EPIPE (SIGPIPE is ignored) or any other end of stdout: the reader has gone.
             m_closed = true;

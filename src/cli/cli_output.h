@@ -47,6 +47,8 @@ signals:
 
 private:
     void Append(const QString &text);
+    // A line already in UTF-8, without its end.
+    void AppendBytes(QByteArrayView utf8);
 
     bool m_json;
     bool m_quiet;

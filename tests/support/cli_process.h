@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <functional>
+
 #include "event_wait.h"
 
 // Starts the CLI and waits for its first line, which names the bound port.
@@ -14,8 +16,11 @@ struct CliProcess
     QProcess process;
     QByteArray firstLine;
 
-    explicit CliProcess(const QStringList &args)
+    // childSetup runs in the child before the CLI starts (to change its stdout, say).
+    explicit CliProcess(const QStringList &args, const std::function<void()> &childSetup = {})
     {
+        if (childSetup)
+            process.setChildProcessModifier(childSetup);
         process.start(QStringLiteral(VELVANE_CLI_PATH), args);
         process.waitForStarted(kPatienceMs);
     }
