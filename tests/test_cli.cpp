@@ -117,14 +117,11 @@ private slots:
         QCOMPARE(ReadAtLeast(client, 6), QByteArray("ok 1\r\n"));
         QCOMPARE(cli.Finish(), 0);
 
+        QList<QJsonObject> events;
+        QVERIFY(CliJsonEvents(cli.process.readAllStandardOutput(), events));
         QStringList kinds;
         QJsonObject received;
-        for (const QByteArray &line : cli.process.readAllStandardOutput().split('\n')) {
-            if (line.isEmpty())
-                continue;
-            QJsonParseError error{};
-            const QJsonObject event = QJsonDocument::fromJson(line, &error).object();
-            QCOMPARE(error.error, QJsonParseError::NoError);
+        for (const QJsonObject &event : events) {
             kinds << event.value(QStringLiteral("event")).toString();
             if (kinds.last() == QLatin1String("receive"))
                 received = event;

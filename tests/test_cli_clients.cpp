@@ -31,20 +31,6 @@ QStringList Lines(const QByteArray &out)
     return QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
 }
 
-// Every stdout line as a JSON object; false on a line that is none.
-bool Events(const QByteArray &out, QList<QJsonObject> &events)
-{
-    for (const QByteArray &line : out.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error{};
-        events << QJsonDocument::fromJson(line, &error).object();
-        if (error.error != QJsonParseError::NoError)
-            return false;
-    }
-    return true;
-}
-
 QStringList Kinds(const QList<QJsonObject> &events)
 {
     QStringList kinds;
@@ -186,7 +172,7 @@ private slots:
         QCOMPARE(cli.Finish(), 0);
 
         QList<QJsonObject> events;
-        QVERIFY(Events(cli.process.readAllStandardOutput(), events));
+        QVERIFY(CliJsonEvents(cli.process.readAllStandardOutput(), events));
         QCOMPARE(Kinds(events), QStringList({QStringLiteral("connect"), QStringLiteral("send"),
                                              QStringLiteral("receive"), QStringLiteral("close")}));
         QCOMPARE(events[0].value(QStringLiteral("peer")).toString(), peer.Endpoint());
@@ -227,7 +213,7 @@ private slots:
             const QString name = peer.Endpoint();
             if (json) {
                 QList<QJsonObject> events;
-                QVERIFY(Events(out, events));
+                QVERIFY(CliJsonEvents(out, events));
                 QCOMPARE(Kinds(events).count(QStringLiteral("send")), 3);
                 QCOMPARE(Kinds(events).count(QStringLiteral("receive")), 3);
                 QCOMPARE(events.first().value(QStringLiteral("protocol")).toString(), QStringLiteral("udp"));

@@ -144,12 +144,9 @@ private slots:
 
         QStringList kinds;
         QStringList bytes;
-        for (const QByteArray &line : cli.process.readAllStandardOutput().split('\n')) {
-            if (line.isEmpty())
-                continue;
-            QJsonParseError error{};
-            const QJsonObject event = QJsonDocument::fromJson(line, &error).object();
-            QCOMPARE(error.error, QJsonParseError::NoError);
+        QList<QJsonObject> events;
+        QVERIFY(CliJsonEvents(cli.process.readAllStandardOutput(), events));
+        for (const QJsonObject &event : events) {
             QCOMPARE(event.value(QStringLiteral("peer")).toString(), peer.Text());
             kinds << event.value(QStringLiteral("event")).toString();
             bytes << event.value(QStringLiteral("bytes")).toString();

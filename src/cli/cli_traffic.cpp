@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QJsonObject>
 
+#include <sys/socket.h>
+
 #include "cli/cli_output.h"
 #include "platform/datagram.h"
 #include "text/gbk.h"
@@ -69,6 +71,18 @@ void CliTraffic::CloseFiles()
             m_output.Error(QStringLiteral("捕获文件 %1 写入失败").arg(path));
     }
     m_log.StopLog();
+}
+
+void CliTraffic::Listening(int socket)
+{
+    SocketAddress bound;
+    socklen_t length = SocketAddress::Capacity();
+    ::getsockname(socket, bound.Data(), &length);
+    m_output.Line(QStringLiteral("开始监听 ") + QString::fromLatin1(PeerText(bound)));
+    QJsonObject event = CliEvent("listening");
+    event.insert(QStringLiteral("address"), AddressText(bound));
+    event.insert(QStringLiteral("port"), bound.Port());
+    m_output.Event(event);
 }
 
 void CliTraffic::Opened(int socket, TcpOpener opener)

@@ -59,6 +59,9 @@ public:
     ReceiveSlice &Slice() { return m_slice; }
     SocketEventRegistry &Events() { return m_events; }
 
+    // A server's first line: the address and port it got (port 0 asks for any free one).
+    void Listening(int socket);
+
     void Opened(int socket, TcpOpener opener);
     void Closed(int socket, bool byPeer);
     // A block read from the socket: the display line, the log, the capture, --expect.

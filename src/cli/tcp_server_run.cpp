@@ -42,15 +42,7 @@ CliExit TcpServerRun::Start()
                 .arg(QString::fromLatin1(PeerText(m_options.endpoint)), QString::fromLocal8Bit(std::strerror(errno))));
         return kExitNetwork;
     }
-    SocketAddress bound;
-    socklen_t length = SocketAddress::Capacity();
-    ::getsockname(m_listenSocket, bound.Data(), &length);
-    const QByteArray boundText = PeerText(bound);
-    m_output.Line(QStringLiteral("开始监听 ") + QString::fromLatin1(boundText));
-    QJsonObject event = CliEvent("listening");
-    event.insert(QStringLiteral("address"), AddressText(bound));
-    event.insert(QStringLiteral("port"), bound.Port());
-    m_output.Event(event);
+    m_traffic.Listening(m_listenSocket);
     m_output.Flush();  // a script waits for the port before it connects
 
     m_acceptWorker = std::make_unique<AcceptWorker>(m_listenSocket, [this] {

@@ -53,14 +53,7 @@ CliExit UdpServerRun::Start()
     RaiseDatagramReceiveBuffer(m_socket);
     m_allInterfaces = IsBoundToAllInterfaces(m_socket);
 
-    SocketAddress bound;
-    socklen_t length = SocketAddress::Capacity();
-    ::getsockname(m_socket, bound.Data(), &length);
-    m_output.Line(QStringLiteral("开始监听 ") + QString::fromLatin1(PeerText(bound)));
-    QJsonObject event = CliEvent("listening");
-    event.insert(QStringLiteral("address"), AddressText(bound));
-    event.insert(QStringLiteral("port"), bound.Port());
-    m_output.Event(event);
+    m_traffic.Listening(m_socket);
     m_multicast->Attach(m_socket, m_allInterfaces || IsBoundToGroup(m_socket));
     if (!JoinGroups())
         return kExitNetwork;

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -9,6 +12,20 @@
 #include <functional>
 
 #include "event_wait.h"
+
+// Every stdout line of a --json run as a JSON object; false on a line that is none.
+inline bool CliJsonEvents(const QByteArray &out, QList<QJsonObject> &events)
+{
+    for (const QByteArray &line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error{};
+        events << QJsonDocument::fromJson(line, &error).object();
+        if (error.error != QJsonParseError::NoError)
+            return false;
+    }
+    return true;
+}
 
 // Starts the CLI and waits for its first line, which names the bound port.
 struct CliProcess
