@@ -1,5 +1,6 @@
-// The program as a user gets it: the install tree and its validators, the Debian package, the
-// command line without a display, and the screenshot tool. CTest
+// The program as a user gets it: the install tree and its validators, the Debian packages, the
+// command line without a display, velvane-cli's manual page and bash completion against its own
+// help, and the screenshot tool. CTest
 // runs each function on its own, so one whose tool is missing shows as skipped, with why.
 #include <QtTest>
 
@@ -7,6 +8,8 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <optional>
 
 #include "pages/message_box.h"
 
@@ -23,10 +26,12 @@ struct Run
 };
 
 Run RunProgram(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
-               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+               const QString &workingDirectory = {})
 {
     QProcess process;
     process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     Run run;
     if (!process.waitForFinished(timeoutMs)) {
@@ -52,8 +57,9 @@ QString IconPath(int size)
 const QString kDesktopEntry = QStringLiteral("share/applications/%1.desktop").arg(kAppId);
 const QString kMetaInfo = QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId);
 
-// Everything the install puts below its prefix, sorted: no library, test or benchmark.
-const QStringList kInstalledFiles = {
+// What the install puts below its prefix, sorted, for each package: no library, test or
+// benchmark.
+const QStringList kGuiFiles = {
     QStringLiteral("bin/velvane"),
     kDesktopEntry,
     QStringLiteral("share/doc/velvane/copyright"),
@@ -63,6 +69,78 @@ const QStringList kInstalledFiles = {
     QStringLiteral("share/icons/hicolor/scalable/apps/%1.svg").arg(kAppId),
     kMetaInfo,
 };
+const QString kCliManPage = QStringLiteral("share/man/man1/velvane-cli.1.gz");
+const QString kCliCompletion = QStringLiteral("share/bash-completion/completions/velvane-cli");
+const QStringList kCliFiles = {
+    QStringLiteral("bin/velvane-cli"),
+    kCliCompletion,
+    QStringLiteral("share/doc/velvane-cli/copyright"),
+    kCliManPage,
+};
+
+QProcessEnvironment WithoutDisplay()
+{
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        bare.remove(QString::fromLatin1(name));
+    return bare;
+}
+
+// What velvane-cli's help says, read from the installed program: the subcommands, the options
+// of each, and for an option that takes a value whether it is a file and which values it lists
+// ("cr | lf | crlf").
+struct CliHelp
+{
+    QStringList commands;
+    QMap<QString, QStringList> options;  // per subcommand, in the help's order
+    QSet<QString> takesValue;
+    QSet<QString> takesFile;
+    QMap<QString, QStringList> values;
+
+    QSet<QString> AllOptions() const
+    {
+        QSet<QString> all;
+        for (const QStringList &list : options)
+            all.unite(QSet<QString>(list.begin(), list.end()));
+        return all;
+    }
+};
+
+std::optional<CliHelp> ReadCliHelp(const QString &program)
+{
+    CliHelp help;
+    const Run global = RunProgram(program, {QStringLiteral("--help")}, 10000, WithoutDisplay());
+    if (global.exitCode != 0)
+        return std::nullopt;
+    static const QRegularExpression commandLine(QStringLiteral("^  ([a-z]+-[a-z]+) "),
+                                                QRegularExpression::MultilineOption);
+    for (const QRegularExpressionMatch &match : commandLine.globalMatch(QString::fromUtf8(global.out)))
+        help.commands << match.captured(1);
+
+    static const QRegularExpression optionLine(QStringLiteral("^  (-\\S*) +(.*)$"),
+                                               QRegularExpression::MultilineOption);
+    static const QRegularExpression metaVariable(QStringLiteral("^([A-Z]+)  "));
+    static const QRegularExpression valueList(QStringLiteral("[a-z0-9-]+(?: \\| [a-z0-9-]+)+"));
+    for (const QString &command : std::as_const(help.commands)) {
+        const Run run = RunProgram(program, {command, QStringLiteral("--help")}, 10000, WithoutDisplay());
+        if (run.exitCode != 0)
+            return std::nullopt;
+        for (const QRegularExpressionMatch &match : optionLine.globalMatch(QString::fromUtf8(run.out))) {
+            const QString option = match.captured(1);
+            const QString text = match.captured(2);
+            help.options[command] << option;
+            const QRegularExpressionMatch meta = metaVariable.match(text);
+            const QRegularExpressionMatch list = valueList.match(text);
+            if (meta.hasMatch() || list.hasMatch())
+                help.takesValue << option;
+            if (meta.captured(1) == QLatin1String("FILE"))
+                help.takesFile << option;
+            if (list.hasMatch())
+                help.values[option] = list.captured(0).split(QStringLiteral(" | "));
+        }
+    }
+    return help;
+}
 
 }  // namespace
 
@@ -76,6 +154,8 @@ private slots:
     void validators();
     void debianPackage();
     void commandLine();
+    void cliManPage();
+    void cliCompletion();
     void screenshots();
 
 private:
@@ -99,7 +179,9 @@ void TestPackaging::installTree()
     for (QDirIterator it(m_prefix, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
         files << QDir(m_prefix).relativeFilePath(it.next());
     files.sort();
-    QCOMPARE(files, kInstalledFiles);
+    QStringList expected = kGuiFiles + kCliFiles;
+    expected.sort();
+    QCOMPARE(files, expected);
     for (const int size : {48, 128, 256})
         QCOMPARE(QImage(m_prefix + u'/' + IconPath(size)).size(), QSize(size, size));
 
@@ -156,29 +238,62 @@ void TestPackaging::debianPackage()
                           QStringLiteral(BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()},
                          300000);
     QVERIFY2(run.exitCode == 0, run.out + run.err);
+    // One package per component: the desktop program, and velvane-cli on its own.
     const QString deb = out.filePath(QStringLiteral("velvane_%1_amd64.deb").arg(kVersion));
+    const QString cliDeb = out.filePath(QStringLiteral("velvane-cli_%1_amd64.deb").arg(kVersion));
+    QCOMPARE(out.entryList({QStringLiteral("*.deb")}, QDir::Files, QDir::Name),
+             QStringList({QFileInfo(cliDeb).fileName(), QFileInfo(deb).fileName()}));
 
-    // The install tree's files, under /usr.
-    run = RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
-    QStringList packaged;
-    for (const QByteArray &line : run.out.split('\n'))
-        if (line.startsWith('-'))
-            packaged << QString::fromUtf8(line.mid(line.lastIndexOf(' ') + 1));
-    QStringList expected;
-    for (const QString &file : kInstalledFiles)
-        expected << QStringLiteral("./usr/") + file;
-    packaged.sort();
-    QCOMPARE(packaged, expected);
+    // Each package holds its part of the install tree, under /usr.
+    const auto packagedFiles = [](const QString &package) {
+        const Run contents = RunProgram(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), package});
+        QStringList packaged;
+        for (const QByteArray &line : contents.out.split('\n'))
+            if (line.startsWith('-'))
+                packaged << QString::fromUtf8(line.mid(line.lastIndexOf(' ') + 1));
+        packaged.sort();
+        return packaged;
+    };
+    const auto underUsr = [](const QStringList &files) {
+        QStringList expected;
+        for (const QString &file : files)
+            expected << QStringLiteral("./usr/") + file;
+        return expected;
+    };
+    QCOMPARE(packagedFiles(deb), underUsr(kGuiFiles));
+    QCOMPARE(packagedFiles(cliDeb), underUsr(kCliFiles));
 
-    // Versioned dependencies on the Qt libraries the binary links, found by dpkg-shlibdeps.
-    run = RunProgram(QStringLiteral("dpkg-deb"),
-                     {QStringLiteral("-f"), deb, QStringLiteral("Version"), QStringLiteral("Depends")});
-    const QString fields = QString::fromUtf8(run.out);
-    QVERIFY2(fields.startsWith(QStringLiteral("Version: %1\n").arg(kVersion)), qPrintable(fields));
-    for (const char *library : {"libqt6core6 (>= ", "libqt6gui6 (>= ", "libqt6widgets6 (>= ", "libqt6network6 (>= ",
-                                "libc6 (>= ", "libpcap0.8 (>= "})
-        QVERIFY2(fields.contains(QLatin1StringView(library)), qPrintable(fields));
+    // Versioned dependencies on the Qt libraries each binary links, found by dpkg-shlibdeps:
+    // velvane-cli's leave out Qt Gui and Widgets and whatever they bring (OpenGL, X, D-Bus).
+    const auto controlFields = [](const QString &package) {
+        const Run control = RunProgram(QStringLiteral("dpkg-deb"),
+                                       {QStringLiteral("-f"), package, QStringLiteral("Package"),
+                                        QStringLiteral("Version"), QStringLiteral("Depends"),
+                                        QStringLiteral("Recommends"), QStringLiteral("Description")});
+        return QString::fromUtf8(control.out);
+    };
+    const QString fields = controlFields(deb);
+    QVERIFY2(fields.startsWith(QStringLiteral("Package: velvane\nVersion: %1\n").arg(kVersion)), qPrintable(fields));
+    for (const char *expected : {"libqt6core6 (>= ", "libqt6gui6 (>= ", "libqt6widgets6 (>= ", "libqt6network6 (>= ",
+                                 "libc6 (>= ", "libpcap0.8 (>= ", "Recommends: qt6-translations-l10n",
+                                 "Description: TCP/UDP test tool: try out TCP and UDP peers by hand\n Velvane plays"})
+        QVERIFY2(fields.contains(QLatin1StringView(expected)), qPrintable(fields));
     QVERIFY2(!fields.contains(QStringLiteral("libqt6test6")), qPrintable(fields));
+
+    const QString cliFields = controlFields(cliDeb);
+    QVERIFY2(cliFields.startsWith(QStringLiteral("Package: velvane-cli\nVersion: %1\n").arg(kVersion)),
+             qPrintable(cliFields));
+    for (const char *expected : {"libqt6core6 (>= ", "libqt6network6 (>= ", "libc6 (>= ",
+                                 "Description: TCP/UDP test tool for the command line, scripts and CI\n velvane-cli"})
+        QVERIFY2(cliFields.contains(QLatin1StringView(expected)), qPrintable(cliFields));
+    const QString cliDepends = QRegularExpression(QStringLiteral("^Depends: (.*)$"),
+                                                  QRegularExpression::MultilineOption)
+                                   .match(cliFields)
+                                   .captured(1);
+    for (const char *unwanted : {"libqt6gui6", "libqt6widgets6", "libqt6dbus6", "libgl", "libegl", "libopengl", "libx",
+                                 "libqt6test6", "velvane"})
+        QVERIFY2(!cliDepends.contains(QLatin1StringView(unwanted)), qPrintable(cliFields));
+    QVERIFY2(!cliFields.contains(QStringLiteral("Recommends:")), qPrintable(cliFields));
 }
 
 void TestPackaging::commandLine()
@@ -213,6 +328,128 @@ void TestPackaging::commandLine()
     run = velvane({QStringLiteral("log.txt")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith("Unexpected argument 'log.txt'.\n"), run.err);
+}
+
+void TestPackaging::cliManPage()
+{
+    const std::optional<CliHelp> help = ReadCliHelp(m_prefix + QStringLiteral("/bin/velvane-cli"));
+    QVERIFY(help && help->commands.size() == 4 && !help->values.isEmpty());
+
+    // Compressed as Debian wants it (gzip -9n): no file name, no time, best compression.
+    QFile compressed(m_prefix + u'/' + kCliManPage);
+    QVERIFY(compressed.open(QIODevice::ReadOnly));
+    const QByteArray header = compressed.read(10);
+    QCOMPARE(header.left(4), QByteArray("\x1f\x8b\x08\x00", 4));
+    QCOMPARE(header.mid(4, 5), QByteArray("\x00\x00\x00\x00\x02", 5));
+    if (Tool("gzip").isEmpty())
+        QSKIP("gzip is missing");
+    const Run gunzip = RunProgram(QStringLiteral("gzip"), {QStringLiteral("-dc"), compressed.fileName()});
+    QCOMPARE(gunzip.exitCode, 0);
+    const QString page = QString::fromUtf8(gunzip.out);
+    QVERIFY2(page.contains(QStringLiteral(" \"Velvane %1\" ").arg(kVersion)), "the .TH line names another version");
+
+    // Every option the parser knows has its entry (the line after .TP), and no entry names an
+    // option it does not know; every subcommand has its entry and every listed value is named.
+    QSet<QString> entries;
+    const QStringList lines = page.split(u'\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (lines.at(i) != QLatin1String(".TP"))
+            continue;
+        const QStringList words = lines.at(i + 1).split(u' ', Qt::SkipEmptyParts);
+        if (words.size() >= 2 && words.first().startsWith(QLatin1String(".B")))
+            entries << QString(words.at(1)).replace(QLatin1String("\\-"), QLatin1String("-"));
+    }
+    QSet<QString> optionEntries;
+    for (const QString &entry : std::as_const(entries))
+        if (entry.startsWith(u'-'))
+            optionEntries << entry;
+    QStringList documented = optionEntries.values();
+    QStringList known = help->AllOptions().values();
+    documented.sort();
+    known.sort();
+    QCOMPARE(documented, known);
+    for (const QString &command : help->commands)
+        QVERIFY2(entries.contains(command), qPrintable(command));
+    for (const QStringList &values : help->values)
+        for (const QString &value : values)
+            QVERIFY2(page.contains(QString(value).replace(u'-', QLatin1String("\\-"))), qPrintable(value));
+
+    // groff reads it without a warning.
+    if (Tool("groff").isEmpty())
+        QSKIP("groff is missing (apt-get install groff-base): the page was not formatted");
+    QTemporaryFile source;
+    QVERIFY(source.open());
+    source.write(gunzip.out);
+    source.close();
+    const Run groff = RunProgram(QStringLiteral("groff"),
+                                 {QStringLiteral("-k"), QStringLiteral("-man"), QStringLiteral("-Tutf8"),
+                                  QStringLiteral("-ww"), QStringLiteral("-z"), source.fileName()});
+    QVERIFY2(groff.exitCode == 0 && groff.err.isEmpty(), groff.err);
+}
+
+void TestPackaging::cliCompletion()
+{
+    if (Tool("bash").isEmpty())
+        QSKIP("bash is missing");
+    const std::optional<CliHelp> help = ReadCliHelp(m_prefix + QStringLiteral("/bin/velvane-cli"));
+    QVERIFY(help && help->commands.size() == 4);
+
+    // The installed script in a bash of its own, as bash calls it after a Tab: COMP_WORDS holds
+    // the words so far, the last one being completed. The completion comes back one per line.
+    QTemporaryDir files;
+    for (const char *name : {"a.pcap", "b c.txt"}) {
+        QFile file(files.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(files.path()).mkdir(QStringLiteral("d")));
+    const QString script = QStringLiteral(
+        "source \"$1\" || exit 9; shift; read -ra spec < <(complete -p velvane-cli); "
+        "COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); \"${spec[2]}\"; printf '%s\\n' \"${COMPREPLY[@]}\"");
+    const auto complete = [&](QStringList words) {
+        words.prepend(QStringLiteral("velvane-cli"));
+        const Run run = RunProgram(QStringLiteral("bash"),
+                                   QStringList{QStringLiteral("--norc"), QStringLiteral("--noprofile"),
+                                               QStringLiteral("-c"), script, QStringLiteral("bash"),
+                                               m_prefix + u'/' + kCliCompletion}
+                                       + words,
+                                   10000, QProcessEnvironment::systemEnvironment(), files.path());
+        QStringList reply = QString::fromUtf8(run.out).split(u'\n', Qt::SkipEmptyParts);
+        if (run.exitCode != 0 || !run.err.isEmpty())
+            reply << QStringLiteral("exit %1: ").arg(run.exitCode) + QString::fromUtf8(run.err);
+        return reply;
+    };
+    const auto sorted = [](QStringList list) {
+        list.sort();
+        return list;
+    };
+
+    QCOMPARE(complete({QString()}), help->commands + QStringList{QStringLiteral("--help")});
+    QCOMPARE(complete({QStringLiteral("udp")}),
+             QStringList({QStringLiteral("udp-server"), QStringLiteral("udp-client")}));
+    for (const QString &command : help->commands) {
+        // Each subcommand's own options: after a dash, or once its address is there.
+        const QStringList options = sorted(help->options.value(command));
+        QCOMPARE(sorted(complete({command, QStringLiteral("-")})), options);
+        QCOMPARE(sorted(complete({command, QStringLiteral("127.0.0.1:7000"), QString()})), options);
+        QCOMPARE(complete({command, QString()}), QStringList());
+        for (const QString &option : help->options.value(command)) {
+            const QStringList reply = complete({command, QStringLiteral("7000"), option, QString()});
+            if (help->values.contains(option))
+                QCOMPARE(reply, help->values.value(option));
+            else if (help->takesFile.contains(option))
+                QCOMPARE(sorted(reply),
+                         QStringList({QStringLiteral("a.pcap"), QStringLiteral("b c.txt"), QStringLiteral("d")}));
+            else if (help->takesValue.contains(option))
+                QVERIFY2(reply.isEmpty(), qPrintable(option + u' ' + reply.join(u' ')));  // text, hex, a number
+        }
+    }
+    QCOMPARE(
+        complete({QStringLiteral("tcp-client"), QStringLiteral("h:1"), QStringLiteral("--pcap"), QStringLiteral("a")}),
+        QStringList{QStringLiteral("a.pcap")});
+    QCOMPARE(
+        complete({QStringLiteral("udp-server"), QStringLiteral("7000"), QStringLiteral("--checksum"),
+                  QStringLiteral("crc16")}),
+        QStringList({QStringLiteral("crc16-modbus"), QStringLiteral("crc16-ibm3740"), QStringLiteral("crc16-xmodem")}));
 }
 
 void TestPackaging::screenshots()

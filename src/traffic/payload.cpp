@@ -11,6 +11,11 @@ QByteArray Payload::TrailerLogText() const
     return " [+" + bytes.right(trailerSize).toHex(' ').toUpper() + ']';
 }
 
+QByteArray Payload::BytesLogText() const
+{
+    return (hex ? PayloadCodec::DataText(Body(), false) : prepared) + TrailerLogText();
+}
+
 namespace SendRules {
 
 QByteArray SendText(QStringView text, bool hex, TextEncoding encoding)

@@ -22,6 +22,9 @@ struct Payload
     // What the traffic log adds to the body's line for the trailer: " [+E4 09 0D 0A]", or
     // nothing without one.
     QByteArray TrailerLogText() const;
+    // The UDP server's log text of a send: the text, or in hex mode the bytes themselves (up to
+    // a zero byte, as the display shows them), then the trailer's.
+    QByteArray BytesLogText() const;
 };
 
 // How a server answers every received block while "自动回复" is ticked: with the send box's

@@ -231,11 +231,6 @@ SocketAddress CUdpServerPage::PeerOfLine(int row) const
     return EndpointOfPeerText(Peers()->GetText(row)).For(m_family);
 }
 
-QByteArray CUdpServerPage::LoggedText(const Payload &payload)
-{
-    return (payload.hex ? PayloadCodec::DataText(payload.Body(), false) : payload.prepared) + payload.TrailerLogText();
-}
-
 void CUdpServerPage::ReplyWithData(const SocketAddress &replyAddress, const DatagramArrival &arrival)
 {
     Payload payload;
@@ -243,7 +238,7 @@ void CUdpServerPage::ReplyWithData(const SocketAddress &replyAddress, const Data
         return;
     // A reply the system refused is not reported as sent.
     if (SendTo(replyAddress, payload.bytes, &arrival))
-        Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
+        Area().Recorder().CountAndRecordSent(payload.Counted(), payload.BytesLogText());
 }
 
 void CUdpServerPage::ReplyEcho(const SocketAddress &replyAddress, const DatagramArrival &arrival,
@@ -295,5 +290,5 @@ void CUdpServerPage::OnSend()
         Area().FailSend(QStringLiteral("数据发送失败!"));
         return;
     }
-    Area().Recorder().CountAndRecordSent(payload.Counted(), LoggedText(payload));
+    Area().Recorder().CountAndRecordSent(payload.Counted(), payload.BytesLogText());
 }

@@ -69,8 +69,6 @@ private:
     bool SendTo(const SocketAddress &to, QByteArrayView bytes, const DatagramArrival *from = nullptr);
     // The peer of a list line, as this socket reaches it.
     SocketAddress PeerOfLine(int row) const;
-    // What the traffic log records of a payload: its text, or in hex mode the bytes themselves.
-    static QByteArray LoggedText(const Payload &payload);
     void CloseSocket();
     // The group at the listening port becomes a line of the peer list, selected.
     void OnSendToGroup(const QString &group);

@@ -13,12 +13,16 @@ void CaptureTap::Start(std::unique_ptr<TrafficCapture> capture)
     m_capture = std::move(capture);
 }
 
-void CaptureTap::Stop()
+bool CaptureTap::Stop()
 {
-    if (m_capture)
+    bool whole = true;
+    if (m_capture) {
         m_capture->Close();
+        whole = !m_capture->HasFailed();
+    }
     m_capture.reset();
     m_localEnds.clear();  // a socket number may name another socket by the next capture
+    return whole;
 }
 
 void CaptureTap::TcpOpened(int socket, TcpOpener opener)

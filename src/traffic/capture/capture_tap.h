@@ -20,8 +20,9 @@ public:
     bool IsOn() const { return m_capture != nullptr; }
     const TrafficCapture *Capture() const { return m_capture.get(); }
     void Start(std::unique_ptr<TrafficCapture> capture);
-    // Closes the capture (what waits is written out) and forgets it.
-    void Stop();
+    // Closes the capture (what waits is written out) and forgets it; false when its file could
+    // not be written in full.
+    bool Stop();
 
     // A TCP connection of the page: opened by the peer (accepted) or by this side.
     void TcpOpened(int socket, TcpOpener opener = TcpOpener::Peer);
