@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtEndian>
@@ -19,6 +20,7 @@
 #include <map>
 #include <optional>
 
+#include "pages/client/client_page.h"
 #include "pages/control_ids.h"
 #include "pages/file_dialogs.h"
 #include "pages/tcp_server/tcp_server_page.h"
@@ -27,6 +29,7 @@
 #include "support/loopback_sockets.h"
 #include "support/page_fixture.h"
 #include "support/test_environment.h"
+#include "widgets/ipv4_address_edit.h"
 
 namespace {
 
@@ -60,9 +63,11 @@ void Put32(QByteArray &bytes, qsizetype at, quint32 value)
     qToBigEndian(value, bytes.data() + at);
 }
 
-// The pcap file with every record's time zeroed; for TCP (IPv4, raw IP) each side's sequence
-// numbers counted from its SYN's and the checksums zeroed. Empty when the file is cut.
-QByteArray MaskedPcap(const QString &path, bool tcp)
+// The pcap file (IPv4, raw IP) with every record's time zeroed; for TCP each side's sequence
+// numbers counted from its SYN's and the checksums zeroed; every port but keepPort zeroed when
+// one is given, with the checksums (a client's own port is the system's choice). Empty when
+// the file is cut.
+QByteArray MaskedPcap(const QString &path, bool tcp, quint16 keepPort = 0)
 {
     QByteArray bytes = ReadFileBytes(path);
     constexpr qsizetype kFileHeader = 24;
@@ -88,6 +93,17 @@ QByteArray MaskedPcap(const QString &path, bool tcp)
                 Put32(bytes, segment + 8, Get32(bytes, segment + 8) - initial[destination]);
             bytes[segment + 16] = 0;
             bytes[segment + 17] = 0;
+            if (keepPort != 0 && source != keepPort)
+                bytes[segment] = bytes[segment + 1] = 0;
+            if (keepPort != 0 && destination != keepPort)
+                bytes[segment + 2] = bytes[segment + 3] = 0;
+        }
+        if (!tcp && keepPort != 0 && size >= 28) {
+            const qsizetype datagram = packet + 20;
+            for (const qsizetype field : {datagram, datagram + 2})
+                if (qFromBigEndian<quint16>(bytes.constData() + field) != keepPort)
+                    bytes[field] = bytes[field + 1] = 0;
+            bytes[datagram + 6] = bytes[datagram + 7] = 0;  // the checksum covers the ports
         }
         at = packet + size;
     }
@@ -130,6 +146,27 @@ int ConnectFrom(quint16 localPort, quint16 serverPort)
     return fd;
 }
 
+// The connection the page or the CLI makes to listener, accepted while the events run.
+int AcceptWhileRunning(int listener)
+{
+    QDeadlineTimer deadline(kPatienceMs);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 5) > 0)
+            return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    return -1;
+}
+
+// The server's side of the client comparison: what arrives, an answer, then the close.
+void AnswerAndClose(int server, const QByteArray &expected, const QByteArray &answer)
+{
+    QCOMPARE(ReceiveOn(server, expected.size()), std::optional<QByteArray>(expected));
+    QVERIFY(SendAll(server, answer.constData(), size_t(answer.size())));
+    ::close(server);
+}
+
 // The CLI's stdout, read until it holds text.
 bool CliSays(CliProcess &cli, const QByteArray &text, QByteArray &seen)
 {
@@ -150,6 +187,8 @@ class TestCliMatchesPages : public QObject
 private slots:
     void udpServerLogAndPcap();
     void tcpServerLogAndPcap();
+    void tcpClientLogAndPcap();
+    void udpClientLogAndPcap();
 };
 
 // The page as it starts (128-byte datagrams, text with its zero byte, hex of at most 127
@@ -262,6 +301,119 @@ void TestCliMatchesPages::tcpServerLogAndPcap()
     const QByteArray pagePcap = MaskedPcap(files.FilePath("page.pcap"), true);
     QVERIFY(pagePcap.size() > 24);
     QCOMPARE(MaskedPcap(files.FilePath("cli.pcap"), true), pagePcap);
+}
+
+// The client page as it starts (spaces taken out, the zero byte after the text) beside the CLI
+// with --parts; a text send, the server's answer and the server's close.
+void TestCliMatchesPages::tcpClientLogAndPcap()
+{
+    using namespace ClientIds;
+    int port = 0;
+    const int listener = OpenListener(port, 4);
+    QVERIFY(listener >= 0);
+    const QByteArray sent("ab c");
+    const QByteArray onWire("abc\0", 4);
+    const QByteArray answer("ok 1");
+    ScopedTemporaryCurrentDir files;
+
+    {
+        PageFixtureBase<CClientPage> f(LoopbackHost());
+        f.Item<Ipv4AddressEdit>(kHost)->SetAddressText("127.0.0.1");
+        f.Item<QLineEdit>(kPort)->setText(QString::number(port));
+        f.Item<QComboBox>(kProtocol)->setCurrentText("TCP");
+        f.boxes.Queue(QMessageBox::Yes);  // the traffic log
+        CaptureFileAnswer capture(files.FilePath("page.pcap"));
+        f.page->findChild<QPushButton *>("capture")->click();
+        f.Click(kConnect);
+        const int server = AcceptWhileRunning(listener);
+        QVERIFY(server >= 0);
+        QVERIFY(WaitUntil([&] { return f.page->IsConnected(); }));
+        f.Item<QLineEdit>(kSendBox)->setText(QString::fromLatin1(sent));
+        f.Click(kSend);
+        AnswerAndClose(server, onWire, answer);
+        QVERIFY(WaitUntil([&] { return f.Enabled(kConnect); }));
+        f.page->findChild<QPushButton *>("capture")->click();
+        ::rename(qPrintable(f.dir.FilePath("logclient.txt")), qPrintable(files.FilePath("page.txt")));
+    }
+
+    CliProcess cli({"tcp-client", QStringLiteral("127.0.0.1:%1").arg(port), "--parts", "--send",
+                    QString::fromLatin1(sent), "--log", files.FilePath("cli.txt"), "--pcap",
+                    files.FilePath("cli.pcap")});
+    const int server = AcceptWhileRunning(listener);
+    QVERIFY(server >= 0);
+    AnswerAndClose(server, onWire, answer);
+    QCOMPARE(cli.Finish(), 0);
+    ::close(listener);
+
+    const QByteArray pageLog = LogAfterHeaderTime(files.FilePath("page.txt"));
+    QVERIFY2(pageLog.contains(" " + answer + "\r\n"), pageLog.constData());
+    QCOMPARE(LogAfterHeaderTime(files.FilePath("cli.txt")), pageLog);
+    const QByteArray pagePcap = MaskedPcap(files.FilePath("page.pcap"), true, quint16(port));
+    QVERIFY(pagePcap.size() > 24);
+    QCOMPARE(MaskedPcap(files.FilePath("cli.pcap"), true, quint16(port)), pagePcap);
+}
+
+// The same over UDP: a datagram from the client, the server's answer to where it came from.
+void TestCliMatchesPages::udpClientLogAndPcap()
+{
+    using namespace ClientIds;
+    const int server = UdpSocket(0);
+    QVERIFY(server >= 0);
+    const quint16 port = quint16(LocalPort(server));
+    const QByteArray onWire("abc\0", 4);
+    const QByteArray answer("ok 2");
+    const auto answerDatagram = [&] {
+        QDeadlineTimer deadline(kPatienceMs);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            pollfd waiting{server, POLLIN, 0};
+            if (::poll(&waiting, 1, 5) <= 0)
+                continue;
+            char buffer[256];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = ::recvfrom(server, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from),
+                                           &length);
+            ::sendto(server, answer.constData(), size_t(answer.size()), 0, reinterpret_cast<sockaddr *>(&from), length);
+            return QByteArray(buffer, int(std::max<ssize_t>(got, 0)));
+        }
+        return QByteArray();
+    };
+    ScopedTemporaryCurrentDir files;
+
+    {
+        PageFixtureBase<CClientPage> f(LoopbackHost());
+        f.Item<Ipv4AddressEdit>(kHost)->SetAddressText("127.0.0.1");
+        f.Item<QLineEdit>(kPort)->setText(QString::number(port));
+        f.Item<QComboBox>(kProtocol)->setCurrentText("UDP");
+        f.boxes.Queue(QMessageBox::Yes);
+        CaptureFileAnswer capture(files.FilePath("page.pcap"));
+        f.page->findChild<QPushButton *>("capture")->click();
+        f.Click(kConnect);
+        QVERIFY(WaitUntil([&] { return f.page->IsConnected(); }));
+        f.Item<QLineEdit>(kSendBox)->setText("ab c");
+        f.Click(kSend);
+        QCOMPARE(answerDatagram(), onWire);
+        QVERIFY(WaitUntil([&] { return f.page->RxCount() == answer.size(); }));
+        f.Click(kDisconnect);
+        ::rename(qPrintable(f.dir.FilePath("logclient.txt")), qPrintable(files.FilePath("page.txt")));
+    }
+
+    CliProcess cli({"udp-client", QStringLiteral("127.0.0.1:%1").arg(port), "--parts", "--send", "ab c", "--log",
+                    files.FilePath("cli.txt"), "--pcap", files.FilePath("cli.pcap")});
+    QCOMPARE(answerDatagram(), onWire);
+    QByteArray seen;
+    QVERIFY(CliSays(cli, " " + answer, seen));
+    cli.process.terminate();
+    QCOMPARE(cli.Finish(), 0);
+    ::close(server);
+
+    const QByteArray pageLog = LogAfterHeaderTime(files.FilePath("page.txt"));
+    QVERIFY2(pageLog.contains(" " + answer + "\r\n"), pageLog.constData());
+    QCOMPARE(LogAfterHeaderTime(files.FilePath("cli.txt")), pageLog);
+    const QByteArray pagePcap = MaskedPcap(files.FilePath("page.pcap"), false, port);
+    QVERIFY(pagePcap.size() > 24);
+    QCOMPARE(MaskedPcap(files.FilePath("cli.pcap"), false, port), pagePcap);
 }
 
 QTEST_MAIN(TestCliMatchesPages)
