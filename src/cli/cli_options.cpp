@@ -45,8 +45,7 @@ constexpr std::array<OptionSpec, 26> kOptions{{
     {"--echo", false, kServers, "把收到的数据原样发回 (透明回复)"},
     {"--reply", true, kServers, "TEXT  对每个收到的数据块回复 TEXT (数据回复)"},
     {"--reply-hex", true, kServers, "HEX  回复十六进制字节"},
-    {"--send", true, kAll,
-     "TEXT  发送 TEXT (TCP 服务器: 每个客户端连接时; UDP 服务器: 每个客户端的第一个数据报到达时)"},
+    {"--send", true, kAll, "TEXT  发送 TEXT"},
     {"--send-hex", true, kAll, "HEX  发送十六进制字节"},
     {"--send-file", true, kClients, "FILE  发送文件的内容"},
     {"--interval", true, kAll, "MS  每 MS 毫秒发送一次 (服务器: 发给所有客户端)"},
@@ -294,7 +293,10 @@ QString CommandUsage(CliCommand command)
             continue;
         text += QStringLiteral("  %1 %2\n").arg(QLatin1String(spec.name), -16).arg(QString::fromUtf8(spec.help));
     }
-    if (!server)
+    if (server)
+        text += QStringLiteral(
+            "--send: TCP 服务器在每个客户端连接时发送; UDP 服务器在每个客户端的第一个数据报到达时发送.\n");
+    else
         text += QStringLiteral("HOST 可以是主机名: 依次尝试它的每个地址 (UDP 用第一个).\n"
                                "标准输入: TCP 按读到的原样发送; UDP 每行一个数据报 (保留换行).\n"
                                "文件: UDP 每个数据报 1024 字节.\n"
