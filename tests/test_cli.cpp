@@ -195,6 +195,30 @@ private slots:
         QVERIFY(file.readAll().endsWith(" last words\r\n"));
     }
 
+    // A log file that goes away during the run is not made again behind the user's back (as on
+    // the pages); the failure is said on stderr, once, and the traffic goes on.
+    void logLostDuringRun()
+    {
+        const QString log = m_dir.filePath(QStringLiteral("lost.txt"));
+        CliProcess cli({QStringLiteral("tcp-server"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--echo"),
+                        QStringLiteral("--log"), log});
+        QVERIFY(cli.WaitForFirstLine());
+        QVERIFY(QFile::remove(log));
+        QTcpSocket client;
+        client.connectToHost(QStringLiteral("127.0.0.1"), cli.PortOfTextLine());
+        QVERIFY(client.waitForConnected(kPatienceMs));
+        client.write("one");
+        QCOMPARE(ReadAtLeast(client, 3), QByteArray("one"));
+        client.write("two");
+        QCOMPARE(ReadAtLeast(client, 3), QByteArray("two"));
+        cli.process.terminate();
+        QCOMPARE(cli.Finish(), 0);
+        const QByteArray error = cli.process.readAllStandardError();
+        QCOMPARE(error.count("失败"), 1);
+        QVERIFY2(error.contains(log.toUtf8()), error.constData());
+        QVERIFY(!QFile::exists(log));
+    }
+
 private:
     QTemporaryDir m_dir;
 };

@@ -14,7 +14,9 @@
 #include "cli/udp_client_run.h"
 #include "cli/udp_server_run.h"
 #include "platform/network_startup.h"
+#include "text/gbk.h"
 #include "traffic/clock_text.h"
+#include "traffic/system_log.h"
 
 namespace {
 
@@ -68,6 +70,12 @@ int Run(const CliOptions &options, QCoreApplication &app)
     QTimer clock;
     QObject::connect(&clock, &QTimer::timeout, [] { g_strDateTime = DateTimeText(QDateTime::currentDateTime()); });
     clock.start(1000);
+    // The window's system log is stderr here: a traffic log that stops being writable, a
+    // group joined again when its link comes back.
+    SystemLog::SetSink([](const QByteArray &line) {
+        const QByteArrayView text = line.endsWith("\r\n") ? QByteArrayView(line).chopped(2) : QByteArrayView(line);
+        std::fprintf(stderr, "velvane-cli: %s\n", FromGbk(text).trimmed().toUtf8().constData());
+    });
     QObject::connect(&signalWatch, &SignalWatch::Received, &app, [&app] { app.exit(kExitDone); });
     QObject::connect(&output, &CliOutput::StdoutClosed, &app, [&app] { app.exit(kExitDone); });
 
