@@ -1,7 +1,7 @@
 #include "cli/cli_output.h"
 
+#include <QAbstractEventDispatcher>
 #include <QJsonDocument>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +16,13 @@ CliOutput::CliOutput(bool json, bool quiet, QObject *parent)
     , m_quiet(quiet)
     , m_terminal(::isatty(STDOUT_FILENO) == 1)
 {
+    // What gathered goes out when the loop is about to wait: the input has paused. A flood is
+    // written in large pieces, a trickle line by line, with no wake-up of the loop of its own.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (!m_buffer.isEmpty())
+                Flush();
+        });
 }
 
 CliOutput::~CliOutput()
@@ -88,17 +95,8 @@ void CliOutput::AppendBytes(QByteArrayView utf8)
         return;
     m_buffer += utf8;
     m_buffer += '\n';
-    if (m_terminal || m_buffer.size() >= kFlushBytes) {
+    if (m_terminal || m_buffer.size() >= kFlushBytes)
         Flush();
-    } else if (!m_flushQueued) {
-        // Runs once the event loop has handled what is ready now: a flood is written in
-        // large pieces, a trickle line by line.
-        m_flushQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            m_flushQueued = false;
-            Flush();
-        });
-    }
 }
 
 void CliOutput::Flush()

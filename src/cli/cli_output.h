@@ -54,7 +54,6 @@ private:
     bool m_quiet;
     bool m_terminal;
     bool m_closed = false;
-    bool m_flushQueued = false;
     QByteArray m_buffer;
 };
 

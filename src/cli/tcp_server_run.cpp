@@ -88,7 +88,8 @@ void TcpServerRun::OnAcceptedClients()
     for (const AcceptWorker::AcceptedClient &client : m_acceptWorker->TakeAccepted()) {
         Sessions::Append(client.socket, client.id, client.peerText);
         m_traffic.Opened(client.socket, TcpOpener::Peer);
-        m_traffic.Events().Register(client.socket, FD_READ | FD_CLOSE);
+        // Reads only: the read itself tells the end (0) or a reset, without a peek before each.
+        m_traffic.Events().Register(client.socket, FD_READ);
         EventLine("connect", client.peerText, client.id, QStringLiteral("连接到本机"));
         if (m_options.sendSource == SendSource::Text && m_options.intervalMs == 0)
             m_traffic.Send(client.socket, m_options.send, client.peerText);
@@ -108,11 +109,8 @@ void TcpServerRun::OnIntervalTick()
 
 void TcpServerRun::OnSocketEvent(int socket, int event)
 {
-    if (event == FD_READ) {
+    if (event == FD_READ)
         ReceiveBlocks(socket);
-    } else if (event == FD_CLOSE) {
-        CloseClient(socket, true);
-    }
 }
 
 void TcpServerRun::ReceiveBlocks(int socket)
@@ -136,9 +134,13 @@ bool TcpServerRun::ReceiveBlock(int socket)
     const ClientSession *session = Sessions::FindBySocket(socket);
     if (!session)
         return false;
-    const ssize_t received = ::recv(socket, m_recvBuffer.data(), m_recvBuffer.size(), 0);
-    if (received <= 0)
-        return false;  // a close or reset is the registry's FD_CLOSE
+    const ssize_t received = ::recv(socket, m_recvBuffer.data(), m_recvBuffer.size(), MSG_DONTWAIT);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return false;
+    if (received <= 0) {
+        CloseClient(socket, true);  // the peer's end or a reset
+        return false;
+    }
     const QByteArrayView block(m_recvBuffer.constData(), received);
     const QByteArray peer = session->peerText;
     m_traffic.Received(socket, block, peer);
