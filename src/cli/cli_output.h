@@ -30,7 +30,7 @@ public:
     void DisplayLine(const QByteArray &line, TextEncoding encoding);
     // An event line of the program's own.
     void Line(const QString &text);
-    // One JSON object on its line; with "time" when timestamps is given.
+    // One JSON object on its line.
     void Event(QJsonObject event);
     // A failure: its line on stderr at once and, with --json, an error event in its place among
     // the others.

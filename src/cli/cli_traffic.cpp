@@ -96,6 +96,8 @@ void CliTraffic::Closed(int socket, bool byPeer)
 {
     m_matches.erase(socket);
     m_tap.TcpClosed(socket, byPeer);
+    m_sendPath.Forget(socket);
+    m_events.Unregister(socket);
 }
 
 void CliTraffic::Received(int socket, QByteArrayView block, const QByteArray &peer)
@@ -129,9 +131,7 @@ void CliTraffic::Show(QByteArrayView block, const QByteArray &peer, StreamMatch 
         event.insert(QStringLiteral("peer"), QString::fromLatin1(peer));
         event.insert(QStringLiteral("bytes"), QString::fromLatin1(block.toByteArray().toHex()));
         event.insert(QStringLiteral("text"), DecodeText(block, m_options.encoding));
-        if (m_options.timestamps)
-            event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
-        m_output.Event(event);
+        TimedEvent(event);
     }
     if (!m_expectMet && match && match->Feed(block)) {
         m_expectMet = true;
@@ -186,9 +186,7 @@ void CliTraffic::FileSendStarted(const QString &path, qint64 size)
     QJsonObject event = CliEvent("send");
     event.insert(QStringLiteral("file"), path);
     event.insert(QStringLiteral("size"), size);
-    if (m_options.timestamps)
-        event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
-    m_output.Event(event);
+    TimedEvent(event);
 }
 
 void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
@@ -198,6 +196,11 @@ void CliTraffic::EventSent(QByteArrayView bytes, const QByteArray &peer)
     QJsonObject event = CliEvent("send");
     event.insert(QStringLiteral("peer"), QString::fromLatin1(peer));
     event.insert(QStringLiteral("bytes"), QString::fromLatin1(bytes.toByteArray().toHex()));
+    TimedEvent(event);
+}
+
+void CliTraffic::TimedEvent(QJsonObject event)
+{
     if (m_options.timestamps)
         event.insert(QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
     m_output.Event(event);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 
 #include <map>
@@ -63,6 +64,7 @@ public:
     void Listening(int socket);
 
     void Opened(int socket, TcpOpener opener);
+    // The connection is gone: its capture end, its queue, its events, its --expect.
     void Closed(int socket, bool byPeer);
     // A block read from the socket: the display line, the log, the capture, --expect.
     void Received(int socket, QByteArrayView block, const QByteArray &peer);
@@ -70,7 +72,6 @@ public:
     bool Send(int socket, const Payload &payload, const QByteArray &peer);
     // Bytes as they are (an echo, stdin): the log line shows them as received blocks are shown.
     bool SendBytes(int socket, QByteArrayView bytes, const QByteArray &peer);
-    bool SendEcho(int socket, QByteArrayView block, const QByteArray &peer) { return SendBytes(socket, block, peer); }
 
     // The line a page shows and logs when a file starts, and its send event.
     void FileSendStarted(const QString &path, qint64 size);
@@ -96,6 +97,8 @@ private:
     // A received block's line, log, JSON event and --expect.
     void Show(QByteArrayView block, const QByteArray &peer, StreamMatch *match);
     void EventSent(QByteArrayView bytes, const QByteArray &peer);
+    // event on stdout, with the time it happened when --timestamps asks for it.
+    void TimedEvent(QJsonObject event);
 
     const CliOptions &m_options;
     CliOutput &m_output;

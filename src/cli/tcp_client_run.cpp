@@ -49,8 +49,6 @@ void TcpClientRun::OnClosing()
     m_open = false;
     CloseEvent(QStringLiteral("用户主动与服务器断开"), "local");
     m_traffic.Closed(m_socket, false);
-    m_traffic.SendPath().Forget(m_socket);
-    m_traffic.Events().Unregister(m_socket);
 }
 
 void TcpClientRun::OnAllSentWithoutWait()
@@ -120,8 +118,6 @@ void TcpClientRun::OnServerClosed(const QString &failure)
     m_open = false;
     CloseEvent(QString::fromLatin1(m_peer) + QStringLiteral("服务器主动断开"), failure.isEmpty() ? "peer" : "reset");
     m_traffic.Closed(m_socket, true);
-    m_traffic.SendPath().Forget(m_socket);
-    m_traffic.Events().Unregister(m_socket);
     if (failure.isEmpty())
         EndNormally();
     else

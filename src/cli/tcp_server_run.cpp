@@ -145,7 +145,7 @@ bool TcpServerRun::ReceiveBlock(int socket)
     const QByteArray peer = session->peerText;
     m_traffic.Received(socket, block, peer);
     if (m_options.echo)
-        m_traffic.SendEcho(socket, block, peer);
+        m_traffic.SendBytes(socket, block, peer);
     else if (m_options.hasReply)
         m_traffic.Send(socket, m_options.reply, peer);
     return Sessions::FindBySocket(socket) != nullptr;
@@ -159,8 +159,6 @@ void TcpServerRun::CloseClient(int socket, bool byPeer)
     EventLine("close", session->peerText, session->id,
               byPeer ? QStringLiteral("断开与服务器的连接") : QStringLiteral("被本机断开"));
     m_traffic.Closed(socket, byPeer);
-    m_traffic.SendPath().Forget(socket);
-    m_traffic.Events().Unregister(socket);
     ::close(socket);
     Sessions::Remove(socket);
 }

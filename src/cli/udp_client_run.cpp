@@ -45,14 +45,14 @@ void UdpClientRun::OnAllSentWithoutWait()
 void UdpClientRun::SendPayload(const Payload &payload)
 {
     if (!m_traffic.SendDatagramTo(m_socket, m_server, payload.bytes, payload.Counted(),
-                                  payload.prepared + payload.TrailerLogText(), PeerText(m_server)))
+                                  payload.prepared + payload.TrailerLogText(), m_peer))
         SendFailed(errno);
 }
 
 void UdpClientRun::SendBytes(QByteArrayView bytes)
 {
     if (!m_traffic.SendDatagramTo(m_socket, m_server, bytes, bytes.size(), PayloadCodec::DataText(bytes, false),
-                                  PeerText(m_server)))
+                                  m_peer))
         SendFailed(errno);
 }
 

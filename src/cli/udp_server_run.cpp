@@ -42,7 +42,7 @@ CliExit UdpServerRun::Start()
     const QString host = m_options.endpoint.IsIpv6() ? AddressText(m_options.endpoint) : m_options.host;
     m_socket = OpenServerSocket(SocketKind::Datagram, host, m_options.endpoint.Port());
     if (m_socket < 0) {
-        Error(
+        m_output.Error(
             QStringLiteral("无法绑定 %1: %2")
                 .arg(QString::fromLatin1(PeerText(m_options.endpoint)), QString::fromLocal8Bit(std::strerror(errno))));
         return kExitNetwork;
@@ -72,7 +72,7 @@ bool UdpServerRun::JoinGroups()
         if (refusal == MulticastMemberships::Refusal::AlreadyListed)
             continue;  // named twice: one membership
         if (refusal != MulticastMemberships::Refusal::None) {
-            Error(QStringLiteral("加入组播组 %1 失败").arg(group));
+            m_output.Error(QStringLiteral("加入组播组 %1 失败").arg(group));
             return false;
         }
         const QStringList links = m_multicast->JoinedOn(m_multicast->Count() - 1);
@@ -97,11 +97,6 @@ void UdpServerRun::Stop()
     m_traffic.CloseFiles();
 }
 
-void UdpServerRun::Error(const QString &text)
-{
-    m_output.Error(text);
-}
-
 void UdpServerRun::OnSocketEvent(int socket, int event)
 {
     if (event != FD_READ || socket != m_socket)
@@ -123,7 +118,7 @@ bool UdpServerRun::ReceiveDatagram()
         return false;
     case DatagramRead::Failed:
         // A datagram larger than --parts allows is gone with it, as on the page.
-        Error(QStringLiteral("接收数据失败！"));
+        m_output.Error(QStringLiteral("接收数据失败！"));
         return false;
     case DatagramRead::Datagram:
         break;
@@ -138,7 +133,7 @@ bool UdpServerRun::ReceiveDatagram()
     if (m_options.echo) {
         if (!m_traffic.SendDatagramTo(m_socket, peer.address, datagram, datagram.size(),
                                       PayloadCodec::DataText(datagram, false), peer.text, &peer.arrival))
-            Error(QStringLiteral("数据发送失败! ") + QString::fromLatin1(peer.text));
+            m_output.Error(QStringLiteral("数据发送失败! ") + QString::fromLatin1(peer.text));
     } else if (m_options.hasReply) {
         SendPayload(peer, m_options.reply);
     }
@@ -169,7 +164,7 @@ void UdpServerRun::SendPayload(const Peer &peer, const Payload &payload)
 {
     if (!m_traffic.SendDatagramTo(m_socket, peer.address, payload.bytes, payload.Counted(), payload.BytesLogText(),
                                   peer.text, &peer.arrival))
-        Error(QStringLiteral("数据发送失败! ") + QString::fromLatin1(peer.text));
+        m_output.Error(QStringLiteral("数据发送失败! ") + QString::fromLatin1(peer.text));
 }
 
 void UdpServerRun::OnIntervalTick()

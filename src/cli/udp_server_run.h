@@ -49,7 +49,6 @@ private:
     // The peer of the datagram, listed (and greeted) when it is new.
     Peer &PeerOf(const SocketAddress &source, const DatagramArrival &arrival, bool &isNew);
     void SendPayload(const Peer &peer, const Payload &payload);
-    void Error(const QString &text);
     bool JoinGroups();
 
     const CliOptions &m_options;
